@@ -1,0 +1,33 @@
+// The mail command: the application object of one run and its entry.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "console/console.h"
+
+/// The one object of a run: the settings, the arguments and the console.
+class Postrine {
+ public:
+  Postrine();  // Postrine:Init
+
+  void Cleanup();
+  std::string GetTimeStamp();
+  bool Initialize();
+  void OutputUsage();
+  bool Process();
+  void WriteError(const std::string& message);
+
+  Console ConsoleWindow;
+  std::string ServerName;
+  std::string UserName;
+  std::string Password;
+  std::string Sender;
+  std::string Recipients;
+  std::string MailFileName;
+  std::string Subject;
+  std::int32_t PortNumber = 0;
+};
+
+/// Runs the command: Init, Initialize, Process when allowed, Cleanup.
+void Start();

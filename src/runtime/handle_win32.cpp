@@ -1,0 +1,42 @@
+#include "runtime/handle.h"
+
+#include <windows.h>
+
+namespace runtime {
+
+namespace {
+HANDLE AsWin(Handle h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace
+
+Handle GetStdHandle(StdHandle which) {
+  HANDLE h = ::GetStdHandle(static_cast<DWORD>(static_cast<int>(which)));
+  return reinterpret_cast<Handle>(h);
+}
+
+std::size_t WriteHandle(Handle h, std::string_view bytes) {
+  if (h == kInvalidHandle || h == kNullHandle) return 0;
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+    DWORD written = 0;
+    if (!::WriteFile(AsWin(h), bytes.data() + done, chunk, &written, nullptr) || written == 0) break;
+    done += written;
+  }
+  return done;
+}
+
+std::string ReadHandle(Handle h, std::size_t max) {
+  if (h == kInvalidHandle || h == kNullHandle || max == 0) return {};
+  std::string buf(max, '\0');
+  DWORD got = 0;
+  if (!::ReadFile(AsWin(h), buf.data(), static_cast<DWORD>(max), &got, nullptr)) got = 0;
+  buf.resize(got);
+  return buf;
+}
+
+bool IsTerminal(Handle h) {
+  DWORD mode = 0;
+  return h != kInvalidHandle && h != kNullHandle && ::GetConsoleMode(AsWin(h), &mode) != 0;
+}
+
+}  // namespace runtime

@@ -1,0 +1,40 @@
+// The process as the run-time layer knows it: its command line, its
+// executable, its exit code and the pause.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace runtime {
+
+/// Called once from main, before anything asks for the command line.
+void InitProcess(int argc, char** argv);
+
+/// The command line as one text. On Windows GetCommandLineA; on POSIX the
+/// arguments joined by single blanks, each quoted only where it needs it, so
+/// that splitting at blanks with double quotes gives back the arguments.
+std::string CommandLine();
+
+/// The command line text for an argument list, as CommandLine builds it.
+/// An argument that ends in a backslash can be split back only when it is
+/// the last one; anywhere else its closing quote would read as escaped.
+std::string JoinCommandLine(const std::vector<std::string>& args);
+
+/// The executable's full name, at most 1023 bytes; empty when unknown.
+std::string ExeFileName();
+
+/// Pauses the process for `ms` milliseconds. The program always pauses for
+/// real; unit tests may replace the pause function to keep their time.
+void Sleep(unsigned ms);
+using PauseFunction = void (*)(unsigned ms);
+/// Replaces the pause function; returns the previous one. nullptr restores
+/// the real pause.
+PauseFunction SetPauseFunction(PauseFunction fn);
+/// The real pause, whatever the pause function is.
+void PlatformSleepFor(unsigned ms);
+
+/// The exit code that main returns.
+void SetErrorLevel(int code);
+int ErrorLevel();
+
+}  // namespace runtime

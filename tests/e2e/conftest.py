@@ -1,0 +1,80 @@
+"""Helpers for running the built program as a user would: a copy of the
+executable in a fresh directory (its settings file lives beside it), run
+with arguments, its output captured as bytes."""
+
+import os
+import shutil
+import subprocess
+from dataclasses import dataclass
+from pathlib import Path
+
+import pytest
+
+PLATFORM = os.environ.get("POSTRINE_PLATFORM", "posix")
+WINE = PLATFORM == "wine"
+EXE = os.environ.get("POSTRINE_EXE", "")
+FAST_EXE = os.environ.get("POSTRINE_FAST_EXE", "")
+SEP = "\\" if WINE else "/"
+
+
+@dataclass
+class Run:
+    returncode: int
+    stdout: bytes
+    stderr: bytes
+    directory: Path
+
+    @property
+    def lines(self):
+        """Standard output split at CR LF (the last, empty piece dropped)."""
+        text = self.stdout.decode("latin-1")
+        assert text == "" or text.endswith("\r\n"), repr(text)
+        return text.split("\r\n")[:-1]
+
+
+class Program:
+    """One copy of postrine in its own directory."""
+
+    def __init__(self, directory: Path, fast: bool = True):
+        source = FAST_EXE if fast else EXE
+        if not source:
+            pytest.skip("POSTRINE_EXE is not set; run through ctest")
+        self.directory = directory
+        self.exe = directory / Path(source).name
+        shutil.copy2(source, self.exe)
+
+    @property
+    def ini(self) -> Path:
+        return self.directory / "postrine.ini"
+
+    def write_ini(self, **settings):
+        lines = ["[Settings]"] + [f"{k}={v}" for k, v in settings.items()]
+        self.ini.write_bytes(("\r\n".join(lines) + "\r\n").encode("latin-1"))
+
+    def command(self, args):
+        if WINE:
+            return ["wine", str(self.exe)] + list(args)
+        return [str(self.exe)] + list(args)
+
+    def run(self, *args, timeout=120, cwd=None, stdin=subprocess.DEVNULL, env=None) -> Run:
+        merged = dict(os.environ)
+        merged.setdefault("WINEDEBUG", "-all")
+        if env:
+            merged.update(env)
+        p = subprocess.run(self.command(args), cwd=cwd or self.directory, stdin=stdin,
+                           capture_output=True, timeout=timeout, env=merged)
+        return Run(p.returncode, p.stdout, p.stderr, self.directory)
+
+
+@pytest.fixture
+def program(tmp_path):
+    """A fresh copy of the program whose pauses are cut short."""
+    (tmp_path / "bin").mkdir()
+    return Program(tmp_path / "bin", fast=True)
+
+
+@pytest.fixture
+def real_program(tmp_path):
+    """A fresh copy of the program exactly as shipped (5-second pauses)."""
+    (tmp_path / "real").mkdir()
+    return Program(tmp_path / "real", fast=False)

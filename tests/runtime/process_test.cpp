@@ -1,0 +1,54 @@
+#include "runtime/process.h"
+
+#include <gtest/gtest.h>
+
+#include "runtime/value.h"
+
+namespace {
+
+TEST(JoinCommandLine, QuotesOnlyWhereNeeded) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* line;
+  } cases[] = {
+      {{"./postrine", "a", "b", "c"}, R"(./postrine a b c)"},
+      {{"p", ""}, R"(p "")"},
+      {{"p", "two words"}, R"(p "two words")"},
+      {{"p", R"(say "hi")"}, R"(p "say ""hi""")"},
+      {{"p", R"(a" b)"}, R"(p "a\" b")"},
+      {{"p", R"(C:\dir)"}, R"(p "C:\\dir")"},
+      {{"p", R"(end\)"}, R"(p "end\\)"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(runtime::JoinCommandLine(c.args), c.line);
+  }
+}
+
+TEST(Pause, UnitTestsCanReplaceIt) {
+  static unsigned seen = 0;
+  auto old = runtime::SetPauseFunction([](unsigned ms) { seen = ms; });
+  runtime::Sleep(5000);
+  runtime::SetPauseFunction(old);
+  EXPECT_EQ(seen, 5000u);
+}
+
+TEST(ExeFileName, IsAnAbsoluteNameOfThisTest) {
+  std::string name = runtime::ExeFileName();
+  ASSERT_FALSE(name.empty());
+  EXPECT_LE(name.size(), 1023u);
+  EXPECT_NE(name.find("runtime_tests"), std::string::npos);
+}
+
+TEST(Value, TypeCodes) {
+  using runtime::Value;
+  EXPECT_EQ(Value().Type(), 0u);
+  EXPECT_EQ(Value(5).Type(), 1u);
+  EXPECT_EQ(Value(2.5).Type(), 3u);
+  EXPECT_EQ(Value(runtime::Array{}).Type(), 5u);
+  EXPECT_EQ(Value("x").Type(), 7u);
+  EXPECT_EQ(Value(true).Type(), 8u);
+  EXPECT_EQ(Value(runtime::Symbol{"F"}).Type(), 10u);
+  EXPECT_EQ(Value(runtime::Pointer{1}).Type(), 18u);
+}
+
+}  // namespace
