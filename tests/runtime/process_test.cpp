@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "runtime/places.h"
 #include "runtime/value.h"
 
 namespace {
@@ -51,4 +52,15 @@ TEST(Value, TypeCodes) {
   EXPECT_EQ(Value(runtime::Pointer{1}).Type(), 18u);
 }
 
+}  // namespace
+
+namespace {
+TEST(Places, WorkDirIsTheExecutablesDirectoryWithItsSeparator) {
+  std::string exe = runtime::ExeFileName();
+  std::string dir = runtime::WorkDir();
+  ASSERT_FALSE(dir.empty());
+  EXPECT_EQ(dir.back(), runtime::PathSeparator()[0]);
+  EXPECT_EQ(exe.compare(0, dir.size(), dir), 0);
+  EXPECT_EQ(exe.find(runtime::PathSeparator(), dir.size()), std::string::npos);
+}
 }  // namespace

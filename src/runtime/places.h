@@ -1,0 +1,20 @@
+// Where the process is: its current drive and directory and its work
+// directory (the executable's own directory).
+#pragma once
+
+#include <string>
+
+namespace runtime {
+
+/// The path separator of the platform: "\\" on Windows, "/" on POSIX.
+const char* PathSeparator();
+
+/// The current drive ("C:") on Windows; empty on POSIX.
+std::string DiskName();
+/// The current directory without the drive and with no trailing separator
+/// ("\\work\\dir" on Windows, "/work/dir" on POSIX; the root is empty).
+std::string CurDir();
+/// The executable's directory, ending in the separator.
+std::string WorkDir();
+
+}  // namespace runtime
