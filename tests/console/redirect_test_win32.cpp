@@ -1,0 +1,57 @@
+// The console with standard output redirected to a file, as a scheduled job
+// runs it: the file receives exactly the text and CR LF, and the screen
+// reads fail as they do on a handle that is no console.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "console/console.h"
+
+TEST(ConsoleRedirected, AFileReceivesExactlyTheTextBytes) {
+  char dir[MAX_PATH];
+  ASSERT_NE(GetTempPathA(MAX_PATH, dir), 0u);
+  const std::string name = std::string(dir) + "postrine_console_redirect.txt";
+  HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, file);
+  bool wrote = false;
+  int attribute = -1;
+  ConsoleCoord size(1, 1);
+  {
+    Console c(false);
+    wrote = c.Write("") && c.WriteLine("") && c.WriteLine("will send a to b") && c.Write("x\n");
+    c.TextAttribute(12);
+    attribute = c.TextAttribute();
+    size = c.Size();
+  }
+  SetStdHandle(STD_OUTPUT_HANDLE, saved);
+  CloseHandle(file);
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  in.close();
+  DeleteFileA(name.c_str());
+  EXPECT_TRUE(wrote);
+  EXPECT_EQ(content.str(), "\r\nwill send a to b\r\nx\n");
+  EXPECT_EQ(attribute, 0);
+  EXPECT_EQ(size.X, 0);
+  EXPECT_EQ(size.Y, 0);
+}
+
+TEST(ConsoleRedirected, AnInvalidHandleWritesNothingAndReportsFalse) {
+  HANDLE saved = GetStdHandle(STD_OUTPUT_HANDLE);
+  SetStdHandle(STD_OUTPUT_HANDLE, INVALID_HANDLE_VALUE);
+  bool wrote = true;
+  {
+    Console c(false);
+    wrote = c.WriteLine("lost");
+  }
+  SetStdHandle(STD_OUTPUT_HANDLE, saved);
+  EXPECT_FALSE(wrote);
+}

@@ -1,0 +1,189 @@
+// The console on a real pseudo-terminal and on a pipe: the bytes a terminal
+// and a redirected stream receive, and the key waits in raw mode. Each case
+// runs the console in a child whose standard handles are the terminal's
+// slave side; the parent plays the user at the master side.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+
+#include "console/console.h"
+
+namespace {
+
+// Reads from `fd` until `needle` has appeared in `seen` (or the time is up),
+// then drops what `seen` holds up to the needle's end.
+bool ReadUntil(int fd, std::string& seen, const std::string& needle, int ms = 10000) {
+  std::size_t at;
+  while ((at = seen.find(needle)) == std::string::npos) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, ms) != 1) return false;
+    char buf[512];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  seen.erase(0, at + needle.size());
+  return true;
+}
+
+void ReadAll(int fd, std::string& seen) {
+  char buf[512];
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 2000) != 1) return;
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+}
+
+void Put(int fd, const std::string& s) { ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size())); }
+
+// Runs `child` in a process on a new terminal of 100 x 30 cells; the child
+// reports through `report`. Returns the child's exit status.
+struct TerminalRun {
+  int master = -1;
+  int report = -1;
+  pid_t pid = -1;
+};
+
+TerminalRun StartOnTerminal(const std::function<std::string(Console&)>& child) {
+  int pipe_fds[2];
+  if (::pipe(pipe_fds) != 0) return {};
+  winsize ws{};
+  ws.ws_col = 100;
+  ws.ws_row = 30;
+  TerminalRun run;
+  run.pid = ::forkpty(&run.master, nullptr, nullptr, &ws);
+  if (run.pid == 0) {
+    ::close(pipe_fds[0]);
+    Console console(runtime::Value(false));
+    const std::string result = child(console);
+    (void)!::write(pipe_fds[1], result.data(), result.size());
+    ::_exit(0);
+  }
+  ::close(pipe_fds[1]);
+  run.report = pipe_fds[0];
+  return run;
+}
+
+std::string Finish(TerminalRun& run, std::string& screen) {
+  std::string report;
+  char buf[512];
+  ssize_t n;
+  while ((n = ::read(run.report, buf, sizeof buf)) > 0) report.append(buf, static_cast<std::size_t>(n));
+  ReadAll(run.master, screen);
+  int status = 0;
+  ::waitpid(run.pid, &status, 0);
+  ::close(run.report);
+  ::close(run.master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child ended by signal";
+  return report;
+}
+
+std::string Join(std::initializer_list<std::string> parts) {
+  std::string s;
+  for (const auto& p : parts) s += p + "|";
+  return s;
+}
+
+}  // namespace
+
+TEST(ConsoleOnTerminal, ScreenStateIsSentAsEscapeSequencesAndRemembered) {
+  TerminalRun run = StartOnTerminal([](Console& c) {
+    c.TextAttribute(12);
+    c.Title("nightly report");
+    c.CursorPos(ConsoleCoord(3, 4));
+    c.CursorVisible(false);
+    c.CursorSize(50);
+    const ConsoleCoord size = c.Size();
+    const ConsoleCoord pos = c.CursorPos();
+    std::string r = Join({std::to_string(c.TextAttribute()), c.Title(), std::to_string(size.X),
+                          std::to_string(size.Y), std::to_string(pos.X), std::to_string(pos.Y),
+                          c.CursorVisible() ? "visible" : "hidden", std::to_string(c.CursorSize())});
+    c.Clear();
+    c.TextAttribute(7);
+    return r;
+  });
+  std::string screen;
+  const std::string report = Finish(run, screen);
+  EXPECT_EQ(report, "12|nightly report|100|30|3|4|hidden|50|");
+  for (const char* expected : {"\x1b[0;91;40m", "\x1b]0;nightly report\x07", "\x1b[5;4H",
+                               "\x1b[?25l", "\x1b[H\x1b[2J", "\x1b[0;37;40m"}) {
+    EXPECT_NE(screen.find(expected), std::string::npos) << "missing " << expected + 1;
+  }
+}
+
+TEST(ConsoleOnTerminal, WaitTakesOneKeyInRawModeAndReadTakesALine) {
+  TerminalRun run = StartOnTerminal([](Console& c) {
+    const std::string letter = c.Wait();
+    const std::string interrupt = c.Wait();  // control-c must not end the process
+    const std::string arrow_then_key = c.Wait();
+    const std::string line = c.Read();
+    const std::string empty = c.Read();
+    return Join({letter, interrupt == "\x03" ? "ctrl-c" : interrupt, arrow_then_key, line,
+                 empty.empty() ? "empty" : empty});
+  });
+  std::string screen;
+  // Each wait announces itself by switching mouse reports on.
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
+  Put(run.master, "a");
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000la"));  // mode restored, key echoed
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
+  Put(run.master, "\x03");
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
+  Put(run.master, "\x1b[Ak");
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000lk"));
+  Put(run.master, "monthly figures\n\n");
+  EXPECT_EQ(Finish(run, screen), "a|ctrl-c|k|monthly figures|empty|");
+}
+
+TEST(ConsoleOnTerminal, AMouseClickEndsTheWaitWith128) {
+  TerminalRun run = StartOnTerminal([](Console& c) { return c.Wait(); });
+  std::string screen;
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
+  Put(run.master, "\x1b[M#!!");  // a release first: no button down
+  Put(run.master, "\x1b[M !!");  // then the left button
+  EXPECT_EQ(Finish(run, screen), "\x80");
+}
+
+TEST(ConsoleRedirected, AStreamReceivesExactlyTheTextBytes) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(fds[1], STDOUT_FILENO);
+    ::close(fds[0]);
+    Console c(runtime::Value(false));
+    bool ok = c.Write("") && c.WriteLine("") && c.WriteLine("will send a to b");
+    c.TextAttribute(12);  // no colour sequence on a stream
+    ok = ok && c.Write("x\n") && c.TextAttribute() == 0 && c.Title().empty();
+    ::_exit(ok ? 0 : 1);
+  }
+  ::close(fds[1]);
+  std::string out;
+  ReadAll(fds[0], out);
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(out, "\r\nwill send a to b\r\nx\n");
+}
+
+TEST(ConsoleRedirected, WritesAfterDestroyReportFalse) {
+  TerminalRun run = StartOnTerminal([](Console& c) {
+    const bool before = c.WriteLine("still here");
+    c.Destroy();
+    return Join({before ? "wrote" : "lost", c.WriteLine("gone") ? "wrote" : "lost"});
+  });
+  std::string screen;
+  EXPECT_EQ(Finish(run, screen), "wrote|lost|");
+  EXPECT_EQ(screen.find("gone"), std::string::npos);
+}
