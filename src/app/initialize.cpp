@@ -1,7 +1,86 @@
+// Preparing a run: the settings beside the executable, then the command
+// line. Every refusal writes its own lines and ends the run.
+#include <cctype>
+
 #include "app/postrine.h"
+#include "app/text.h"
 #include "runtime/activation.h"
+#include "runtime/places.h"
+#include "runtime/process.h"
+#include "settings/ini_file_spec.h"
+
+namespace {
+
+constexpr char kSection[] = "Settings";
+constexpr char kNotSet[] = "??";
+
+// Exit codes for refused calls (sysexits).
+constexpr int kExitUsage = 64;
+constexpr int kExitConfig = 78;
+
+bool IsBlankOnly(const std::string& s) {
+  return s.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
 
 bool Postrine::Initialize() {
   const runtime::Activation activation("POSTRINE:INITIALIZE", __LINE__);
-  return false;
+  const char sep = runtime::PathSeparator()[0];
+  std::string dir = GetPathFromFileName(GetExeFileName());
+  if (dir.empty() || dir.back() != sep) dir += sep;
+
+  IniFileSpec ini(dir + "postrine.ini");
+  ServerName = ini.GetStringCheck(kSection, "ServerName", kNotSet);
+  UserName = ini.GetStringCheck(kSection, "UserName", kNotSet);
+  Password = ini.GetStringCheck(kSection, "Password", kNotSet);
+  Sender = ini.GetStringCheck(kSection, "Sender", kDefaultSender);
+  PortNumber = static_cast<std::int32_t>(ini.GetIntCheck(kSection, "PortNumber", 25));
+
+  // A missing server is the one thing reported, whatever the arguments.
+  if (ServerName == kNotSet) {
+    WriteError("no server given - quit");
+    runtime::SetErrorLevel(kExitConfig);
+    return false;
+  }
+
+  const std::string cmd = runtime::CommandLine();
+  auto refuse = [&](const char* label) {
+    OutputUsage();
+    ConsoleWindow.WriteLine(label + cmd);
+    runtime::SetErrorLevel(kExitUsage);
+    return false;
+  };
+  if (cmd.empty()) return refuse("(1)Call was:");
+  const std::vector<std::string> args = Text2Array(cmd, " ", "\"");
+  const std::size_t n = args.size();
+  if (n < 3) return refuse("(2)Call was:");
+
+  // args[0] is the program's name. "-s" takes the next argument as the
+  // subject unless it is the last one; blank arguments are passed over.
+  int positional = 0;
+  for (std::size_t i = 1; i < n; ++i) {
+    const std::string& a = args[i];
+    if (Lower(a) == "-s" && i + 1 < n) {
+      Subject = args[++i];
+      continue;
+    }
+    if (IsBlankOnly(a)) continue;
+    if (positional == 0) {
+      MailFileName = a;
+    } else if (positional == 1) {
+      Recipients = a;
+    } else {
+      return refuse("(3)Call was:");
+    }
+    ++positional;
+  }
+
+  ConsoleWindow.WriteLine("will send " + MailFileName + " to " + Recipients);
+  return true;
 }

@@ -6,6 +6,9 @@
 
 #include "console/console.h"
 
+/// The sender written into a new settings file.
+inline constexpr char kDefaultSender[] = "postrine@localhost";
+
 /// The one object of a run: the settings, the arguments and the console.
 class Postrine {
  public:

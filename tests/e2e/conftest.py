@@ -3,6 +3,7 @@ executable in a fresh directory (its settings file lives beside it), run
 with arguments, its output captured as bytes."""
 
 import os
+import pty
 import shutil
 import subprocess
 from dataclasses import dataclass
@@ -64,6 +65,27 @@ class Program:
         p = subprocess.run(self.command(args), cwd=cwd or self.directory, stdin=stdin,
                            capture_output=True, timeout=timeout, env=merged)
         return Run(p.returncode, p.stdout, p.stderr, self.directory)
+
+    def run_on_terminal(self, *args, settings=None, timeout=60) -> bytes:
+        """Runs the program on a pseudo-terminal; returns all it wrote there."""
+        if settings:
+            self.write_ini(**settings)
+        master, slave = pty.openpty()
+        p = subprocess.Popen(self.command(args), cwd=self.directory, stdin=slave, stdout=slave,
+                             stderr=slave)
+        os.close(slave)
+        out = b""
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            out += chunk
+        p.wait(timeout=timeout)
+        os.close(master)
+        return out
 
 
 @pytest.fixture

@@ -1,0 +1,23 @@
+// The platform's private profile functions: one key of one section of a
+// settings file, read into a buffer of a given size or written in place.
+// Windows has them built in; on POSIX profile_posix.cpp stands in for them.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace settings {
+
+/// The value of `key` in `section` of `file`, or `fallback` when the key,
+/// its section or the file is missing; cut to `buffer_size` - 1 bytes.
+/// Section and key names match without regard to letter case.
+std::string ReadProfileKey(const std::string& section, const std::string& key,
+                             const std::string& fallback, std::size_t buffer_size,
+                             const std::string& file);
+
+/// Stores `value` under `key` in `section` of `file`, adding the key, the
+/// section and the file as needed. False when the file cannot be written.
+bool WriteProfileKey(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file);
+
+}  // namespace settings

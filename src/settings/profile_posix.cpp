@@ -1,0 +1,88 @@
+// The private profile functions on POSIX, on the text functions of
+// profile_text.cpp. A write goes to a new file beside the old one, which
+// then takes its place, so that an interrupted write never leaves half a
+// settings file. A file created here is readable by its owner only: it
+// holds a password.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "settings/profile.h"
+#include "settings/profile_text.h"
+
+namespace settings {
+
+namespace {
+
+bool ReadFile(const std::string& file, std::string& text) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buf, sizeof buf)) != 0) {
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    text.append(buf, static_cast<std::size_t>(n));
+  }
+  ::close(fd);
+  return n == 0;
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// Writes through a link in place: replacing it would cut the link.
+bool WriteInPlace(const std::string& file, const std::string& text) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool ok = WriteAll(fd, text);
+  return ::close(fd) == 0 && ok;
+}
+
+}  // namespace
+
+std::string ReadProfileKey(const std::string& section, const std::string& key,
+                             const std::string& fallback, std::size_t buffer_size,
+                             const std::string& file) {
+  std::string text;
+  std::string value = fallback;
+  if (ReadFile(file, text)) {
+    if (auto found = FindProfileValue(text, section, key)) value = std::move(*found);
+  }
+  if (buffer_size == 0) return {};
+  if (value.size() > buffer_size - 1) value.resize(buffer_size - 1);
+  return value;
+}
+
+bool WriteProfileKey(const std::string& section, const std::string& key,
+                        const std::string& value, const std::string& file) {
+  std::string text;
+  struct stat st {};
+  const bool exists = ::lstat(file.c_str(), &st) == 0;
+  if (exists && !ReadFile(file, text)) return false;
+  const std::string updated = SetProfileValue(text, section, key, value);
+  if (exists && S_ISLNK(st.st_mode)) return WriteInPlace(file, updated);
+
+  const std::string temp = file + ".new" + std::to_string(::getpid());
+  const mode_t mode = exists ? (st.st_mode & 07777) : 0600;
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, updated) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok && ::rename(temp.c_str(), file.c_str()) == 0) return true;
+  ::unlink(temp.c_str());
+  return false;
+}
+
+}  // namespace settings

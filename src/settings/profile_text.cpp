@@ -1,0 +1,133 @@
+#include "settings/profile_text.h"
+
+#include "runtime/activation.h"
+
+namespace settings {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t\r";
+
+std::string_view Trim(std::string_view s) {
+  const std::size_t first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+/// One line of the text: where it starts, its content without the line
+/// end, and where the next line starts.
+struct Line {
+  std::size_t begin = 0;
+  std::string_view content;
+  std::size_t next = 0;
+};
+
+Line LineAt(std::string_view text, std::size_t begin) {
+  const std::size_t nl = text.find('\n', begin);
+  Line line;
+  line.begin = begin;
+  line.next = nl == std::string_view::npos ? text.size() : nl + 1;
+  std::string_view content = text.substr(begin, (nl == std::string_view::npos ? text.size() : nl) - begin);
+  if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+  line.content = content;
+  return line;
+}
+
+// The name of a section header line, or nothing.
+std::optional<std::string_view> SectionName(std::string_view content) {
+  const std::string_view t = Trim(content);
+  if (t.empty() || t.front() != '[') return std::nullopt;
+  const std::size_t close = t.find(']');
+  return Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+}
+
+// True when the line is "key = value" for `key`; `value` gets the value.
+bool KeyLine(std::string_view content, std::string_view key, std::string_view& value) {
+  const std::size_t eq = content.find('=');
+  if (eq == std::string_view::npos || !SameName(Trim(content.substr(0, eq)), key)) return false;
+  value = Trim(content.substr(eq + 1));
+  return true;
+}
+
+/// Where a key stands: the line that holds it, or the end of its section.
+struct Place {
+  bool section_found = false;
+  bool key_found = false;
+  std::size_t key_begin = 0;     // the key's line
+  std::size_t key_end = 0;       // end of the key's line content
+  std::size_t section_end = 0;   // after the section's last non-blank line
+  std::string_view value;
+};
+
+Place Locate(std::string_view text, std::string_view section, std::string_view key) {
+  Place place;
+  bool inside = false;
+  for (std::size_t at = 0; at < text.size();) {
+    const Line line = LineAt(text, at);
+    at = line.next;
+    if (const auto name = SectionName(line.content)) {
+      if (inside) break;  // the section ended; a later one of the same name is ignored
+      inside = SameName(*name, section);
+      if (inside) {
+        place.section_found = true;
+        place.section_end = line.next;
+      }
+      continue;
+    }
+    if (!inside) continue;
+    if (!Trim(line.content).empty()) place.section_end = line.next;
+    if (KeyLine(line.content, key, place.value)) {
+      place.key_found = true;
+      place.key_begin = line.begin;
+      place.key_end = line.begin + line.content.size();
+      break;
+    }
+  }
+  return place;
+}
+
+}  // namespace
+
+std::optional<std::string> FindProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key) {
+  const runtime::Activation activation("FINDPROFILEVALUE", __LINE__);
+  const Place place = Locate(text, section, key);
+  if (!place.key_found) return std::nullopt;
+  return std::string(place.value);
+}
+
+std::string SetProfileValue(std::string_view text, std::string_view section,
+                            std::string_view key, std::string_view value) {
+  const runtime::Activation activation("SETPROFILEVALUE", __LINE__);
+  const Place place = Locate(text, section, key);
+  std::string line;
+  line.append(key).append("=").append(value);
+  std::string out;
+  out.reserve(text.size() + line.size() + section.size() + 8);
+  if (place.key_found) {
+    out.append(text.substr(0, place.key_begin)).append(line).append(text.substr(place.key_end));
+  } else if (place.section_found) {
+    const std::size_t at = place.section_end;
+    out.append(text.substr(0, at));
+    // A last line without a line end gets one before the new key.
+    if (!out.empty() && out.back() != '\n') out.append("\r\n");
+    out.append(line).append("\r\n").append(text.substr(at));
+  } else {
+    out.append(text);
+    if (!out.empty() && out.back() != '\n') out.append("\r\n");
+    if (!out.empty()) out.append("\r\n");
+    out.append("[").append(section).append("]\r\n").append(line).append("\r\n");
+  }
+  return out;
+}
+
+}  // namespace settings

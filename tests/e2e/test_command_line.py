@@ -1,0 +1,84 @@
+"""The command's front half as a user meets it: the settings file beside the
+executable, the refusals with their exact lines and exit codes, and the
+"will send " line of an accepted call."""
+
+import os
+import stat
+import time
+
+import pytest
+
+from conftest import WINE
+
+USAGE = "Usage: postrine [-s subject] mailfilename recipient[,recipient2]"
+DEFAULT_INI = ["[Settings]", "ServerName=??", "UserName=??", "Password=??",
+               "Sender=postrine@localhost", "PortNumber=25"]
+
+
+def ini_lines(program):
+    return program.ini.read_bytes().decode("latin-1").replace("\r\n", "\n").splitlines()
+
+
+@pytest.mark.parametrize("args", [[], ["mail.txt", "r1"]])
+def test_first_run_writes_the_defaults_and_reports_only_the_missing_server(program, args):
+    run = program.run(*args)
+    assert run.lines == ["no server given - quit"]
+    assert run.returncode == 78
+    assert ini_lines(program) == DEFAULT_INI
+    if not WINE:
+        assert stat.S_IMODE(os.stat(program.ini).st_mode) == 0o600
+
+
+def test_a_settings_file_that_cannot_be_written_still_gives_the_defaults(program):
+    # Root may write into any directory, so the name is made unusable.
+    program.ini.mkdir()
+    run = program.run("mail.txt", "r1")
+    assert run.lines == ["no server given - quit"]
+    assert run.returncode == 78
+
+
+@pytest.mark.parametrize("args, label", [
+    (["mail.txt"], "(2)Call was:"),
+    (["a", "b", "c"], "(3)Call was:"),
+    (["mail.txt", "r1", "-s"], "(3)Call was:"),
+])
+def test_a_bad_call_shows_the_usage_and_the_command_line(program, args, label):
+    program.write_ini(ServerName="localhost")
+    run = program.run(*args)
+    if WINE:
+        assert run.lines[0] == USAGE
+        assert run.lines[1].startswith(label + '"') and run.lines[1].endswith(
+            '.exe" ' + " ".join(args)), run.lines
+        assert len(run.lines) == 2
+    else:
+        assert run.lines == [USAGE, f"{label}{program.exe} " + " ".join(args)]
+    assert run.returncode == 64
+
+
+@pytest.mark.parametrize("args, line", [
+    (["mail.txt", "r1,r2"], "will send mail.txt to r1,r2"),
+    (["mail.txt", "-S", "Monthly report", "r1"], "will send mail.txt to r1"),
+    (["-s", "one", "-s", "two", "mail.txt", "r1"], "will send mail.txt to r1"),
+    (["-s", "mail.txt", "r1"], "will send r1 to "),
+    (["-s", "Hello"], "will send  to "),
+    (["", "mail.txt"], "will send mail.txt to "),
+    (["mail.txt", "r1, r2"], "will send mail.txt to r1, r2"),
+])
+def test_an_accepted_call_announces_what_it_will_send(program, args, line):
+    program.write_ini(ServerName="127.0.0.1", PortNumber="9")
+    run = program.run(*args)
+    assert run.lines[0] == line
+
+
+@pytest.mark.skipif(WINE, reason="pseudo-terminals are a POSIX test")
+def test_refusals_are_red_and_the_colour_is_set_back(program):
+    out = program.run_on_terminal("a", "b", "c", settings={"ServerName": "localhost"})
+    assert out.index(b"\x1b[0;91;40m") < out.index(USAGE.encode()) < out.index(b"(3)Call was:")
+    assert out.endswith(b"\x1b[0;37;40m"), out
+
+
+def test_the_shipped_program_holds_an_error_on_screen_for_five_seconds(real_program):
+    started = time.monotonic()
+    run = real_program.run()
+    assert time.monotonic() - started >= 5.0
+    assert run.lines == ["no server given - quit"]

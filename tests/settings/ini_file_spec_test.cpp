@@ -1,0 +1,122 @@
+// IniFileSpec against real files in a scratch directory, on the platform's
+// own profile functions.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "runtime/places.h"
+#include "settings/ini_file_spec.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class IniFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("postrine_ini_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    name_ = (dir_ / "postrine.ini").string();
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  void Put(const std::string& text) { std::ofstream(name_, std::ios::binary) << text; }
+  std::string Content() const {
+    std::ifstream in(name_, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  fs::path dir_;
+  std::string name_;
+};
+
+}  // namespace
+
+TEST_F(IniFile, CheckingReadersWriteMissingDefaultsBackInTheOrderAsked) {
+  IniFileSpec ini(name_);
+  EXPECT_EQ(ini.GetStringCheck("Settings", "ServerName", "??"), "??");
+  EXPECT_EQ(ini.GetIntCheck("Settings", "PortNumber", 25), 25);
+  EXPECT_TRUE(fs::exists(name_));
+  IniFileSpec again(name_);
+  EXPECT_EQ(again.GetString("Settings", "ServerName"), "??");
+  EXPECT_EQ(again.GetString("Settings", "PortNumber"), "25");
+  const std::string text = Content();
+  EXPECT_LT(text.find("[Settings]"), text.find("ServerName=??"));
+  EXPECT_LT(text.find("ServerName=??"), text.find("PortNumber=25"));
+}
+
+TEST_F(IniFile, PresentValuesAreKeptAndBlankOnesReplaced) {
+  Put("[Settings]\r\nServerName=   \r\nPort=0\r\nWord=abc\r\nHost = mail.example.com  \r\n");
+  IniFileSpec ini(name_);
+  EXPECT_EQ(ini.GetStringCheck("Settings", "ServerName", "??"), "??");
+  EXPECT_EQ(ini.GetString("Settings", "ServerName"), "??");
+  EXPECT_EQ(ini.GetIntCheck("Settings", "Port", 25), 0);
+  const std::string before = Content();
+  EXPECT_EQ(ini.GetIntCheck("Settings", "Word", 25), 0);
+  EXPECT_EQ(Content(), before) << "a value that is no number stays";
+  EXPECT_EQ(ini.GetStringCheck("Settings", "Host", "x"), "mail.example.com");
+}
+
+TEST_F(IniFile, ReadersTakeDefaultsAndTheLeadingNumber) {
+  Put("[Settings]\r\nCount=42 apples\r\nNegative=-7\r\nTrailing=text   \r\n");
+  IniFileSpec ini(name_);
+  EXPECT_EQ(ini.GetString("Settings", "Missing"), "");
+  EXPECT_EQ(ini.GetString("Settings", "Missing", "x"), "x");
+  EXPECT_EQ(ini.GetString("Other", "Count", "x"), "x");
+  EXPECT_EQ(ini.GetInt("Settings", "Count"), 42);
+  EXPECT_EQ(ini.GetInt("Settings", "Negative"), -7);
+  EXPECT_EQ(ini.GetInt("Settings", "Missing", 25), 25);
+  EXPECT_EQ(ini.GetString("Settings", "Trailing"), "text");
+}
+
+TEST_F(IniFile, SectionsAndKeysMatchInAnyLetterCase) {
+  Put("[SETTINGS]\r\nservername=mail\r\n");
+  IniFileSpec ini(name_);
+  EXPECT_EQ(ini.GetString("Settings", "ServerName"), "mail");
+  ini.WriteString("settings", "SERVERNAME", "relay");
+  EXPECT_EQ(ini.GetString("Settings", "ServerName"), "relay");
+  ini.WriteInt("Settings", "PortNumber", 587);
+  EXPECT_EQ(ini.GetInt("SETTINGS", "portnumber"), 587);
+  // One section still: the key was replaced, the new one added to it.
+  const std::string text = Content();
+  EXPECT_EQ(text.find("["), text.rfind("["));
+  EXPECT_EQ(text.find("mail"), std::string::npos);
+}
+
+TEST_F(IniFile, ALongValueIsCutTo8191Bytes) {
+  const std::string value(9000, 'v');
+  IniFileSpec ini(name_);
+  ini.WriteString("Settings", "Long", value);
+  EXPECT_EQ(ini.GetString("Settings", "Long"), value.substr(0, 8191));
+}
+
+TEST_F(IniFile, ABareNameIsCompletedWithTheCurrentDirectory) {
+  const fs::path saved = fs::current_path();
+  fs::current_path(dir_);
+  const std::string sep = runtime::PathSeparator();
+  const std::string here = runtime::DiskName() + runtime::CurDir() + sep;
+  IniFileSpec bare("x.ini");
+  bare.WriteString("Settings", "Key", "v");
+  fs::current_path(saved);
+  EXPECT_EQ(bare.FullPath(), here + "x.ini");
+  EXPECT_EQ(IniFileSpec(bare.FullPath()).GetString("Settings", "Key"), "v");
+  EXPECT_TRUE(fs::exists(dir_ / "x.ini"));
+  // A name with a directory part stays as it is.
+  EXPECT_EQ(IniFileSpec("sub" + sep + "x.ini").FullPath(), "sub" + sep + "x.ini");
+}
+
+TEST_F(IniFile, AFileThatCannotBeWrittenStillGivesTheDefaults) {
+  Put("not a directory");
+  const std::string inside = name_ + runtime::PathSeparator() + "postrine.ini";
+  IniFileSpec ini(inside);
+  EXPECT_EQ(ini.GetStringCheck("Settings", "ServerName", "??"), "??");
+  EXPECT_EQ(ini.GetIntCheck("Settings", "PortNumber", 25), 25);
+  EXPECT_EQ(&ini.WriteString("Settings", "Key", "v"), &ini);
+}
