@@ -29,13 +29,17 @@ std::string Lower(std::string s) {
 
 }  // namespace
 
-bool Postrine::Initialize() {
-  const runtime::Activation activation("POSTRINE:INITIALIZE", __LINE__);
+std::string SettingsFileName() {
+  const runtime::Activation activation("SETTINGSFILENAME", __LINE__);
   const char sep = runtime::PathSeparator()[0];
   std::string dir = GetPathFromFileName(GetExeFileName());
   if (dir.empty() || dir.back() != sep) dir += sep;
+  return dir + "postrine.ini";
+}
 
-  IniFileSpec ini(dir + "postrine.ini");
+bool Postrine::Initialize() {
+  const runtime::Activation activation("POSTRINE:INITIALIZE", __LINE__);
+  IniFileSpec ini(SettingsFileName());
   ServerName = ini.GetStringCheck(kSection, "ServerName", kNotSet);
   UserName = ini.GetStringCheck(kSection, "UserName", kNotSet);
   Password = ini.GetStringCheck(kSection, "Password", kNotSet);

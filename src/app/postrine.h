@@ -32,5 +32,8 @@ class Postrine {
   std::int32_t PortNumber = 0;
 };
 
+/// The settings file: "postrine.ini" in the executable's directory.
+std::string SettingsFileName();
+
 /// Runs the command: Init, Initialize, Process when allowed, Cleanup.
 void Start();

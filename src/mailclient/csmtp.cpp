@@ -1,0 +1,327 @@
+#include "mailclient/csmtp.h"
+
+#include <cctype>
+#include <ctime>
+
+#include "mailclient/encoding.h"
+#include "mailclient/net.h"
+#include "mailclient/smtp_channel.h"
+#include "runtime/activation.h"
+#include "runtime/identity.h"
+
+namespace mailclient {
+
+namespace {
+
+// The reply to the end of the message may take this many times longer: the
+// server checks the whole message first (RFC 5321 section 4.5.3.2.6).
+constexpr int kDataEndFactor = 10;
+constexpr int kQuitTimeoutMs = 5000;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Server text and addresses quoted in a message: control bytes become dots,
+// so nothing can write to the user's terminal.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    out += (u < 0x20 || u == 0x7f) ? '.' : c;
+  }
+  return out;
+}
+
+std::string Quoted(const Reply& reply) { return Printable(reply.Quote()); }
+
+// The name this machine greets with: its host name when that is a plain
+// domain, else "localhost".
+std::string HelloName() {
+  const std::string host = runtime::HostName();
+  if (host.empty() || host.size() > 255) return "localhost";
+  for (char c : host) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') return "localhost";
+  }
+  return host;
+}
+
+}  // namespace
+
+Capabilities ParseCapabilities(const Reply& ehlo) {
+  const runtime::Activation activation("PARSECAPABILITIES", __LINE__);
+  Capabilities caps;
+  caps.esmtp = true;
+  for (std::size_t i = 1; i < ehlo.lines.size(); ++i) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : ehlo.lines[i] + " ") {
+      if (c == ' ' || c == '=') {
+        if (!word.empty()) words.push_back(Upper(word));
+        word.clear();
+      } else {
+        word += c;
+      }
+    }
+    if (words.empty()) continue;
+    const std::string& keyword = words[0];
+    if (keyword == "PIPELINING") caps.pipelining = true;
+    if (keyword == "8BITMIME") caps.eight_bit_mime = true;
+    if (keyword == "STARTTLS") caps.starttls = true;
+    if (keyword == "SIZE") {
+      caps.size = true;
+      if (words.size() > 1) caps.size_limit = std::strtoull(words[1].c_str(), nullptr, 10);
+    }
+    if (keyword == "AUTH") {
+      for (std::size_t k = 1; k < words.size(); ++k) caps.auth.push_back(words[k]);
+    }
+  }
+  return caps;
+}
+
+CSmtp::CSmtp(const CEmail& email, std::string server, int port)
+    : email_(email), server_(std::move(server)), port_(port) {
+  const runtime::Activation activation("CSMTP:INIT", __LINE__);
+}
+
+CSmtp::~CSmtp() = default;
+
+bool CSmtp::Fail(Outcome outcome, const std::string& text) {
+  const runtime::Activation activation("CSMTP:FAIL", __LINE__);
+  outcome_ = outcome;
+  error_ = logon_error_.empty() ? text : logon_error_ + "; " + text;
+  return false;
+}
+
+bool CSmtp::Refused(const std::string& stage, const Reply& reply) {
+  const runtime::Activation activation("CSMTP:REFUSED", __LINE__);
+  return Fail(reply.code >= 500 ? Outcome::kPermanent : Outcome::kTemporary,
+              stage + ": " + Quoted(reply));
+}
+
+bool CSmtp::Lost(const std::string& stage) {
+  const runtime::Activation activation("CSMTP:LOST", __LINE__);
+  broken_ = true;
+  return Fail(Outcome::kTemporary, stage + ": " + channel_->error());
+}
+
+bool CSmtp::Exchange(const std::string& command, Reply& reply, const std::string& stage) {
+  const runtime::Activation activation("CSMTP:EXCHANGE", __LINE__);
+  if (!channel_->Send(command + "\r\n", timeout_ms_)) return Lost(stage);
+  if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(stage);
+  return true;
+}
+
+bool CSmtp::Open() {
+  const runtime::Activation activation("CSMTP:OPEN", __LINE__);
+  opened_ = true;
+  broken_ = true;  // until the server has greeted and heard our name
+  if (tls_ == TlsMode::kSmtps || tls_ == TlsMode::kStartTls) {
+    return Fail(Outcome::kPermanent, "TLS is not available in this build of postrine");
+  }
+  std::string why;
+  std::unique_ptr<Connection> connection = ConnectTcp(server_, port_, timeout_ms_, why);
+  if (!connection) return Fail(Outcome::kTemporary, why);
+  channel_ = std::make_unique<SmtpChannel>(std::move(connection));
+  Reply greeting;
+  if (!channel_->ReadReply(greeting, timeout_ms_)) return Lost("greeting");
+  if (greeting.code != 220) {
+    Quit();
+    return Refused("greeting", greeting);
+  }
+  if (!Hello()) return false;
+  broken_ = false;
+  return true;
+}
+
+bool CSmtp::Hello() {
+  const runtime::Activation activation("CSMTP:HELLO", __LINE__);
+  const std::string name = HelloName();
+  Reply reply;
+  if (!Exchange("EHLO " + name, reply, "EHLO")) return false;
+  if (reply.code == 250) {
+    caps_ = ParseCapabilities(reply);
+    return true;
+  }
+  if (reply.code < 500) {
+    Quit();
+    return Refused("EHLO", reply);
+  }
+  // A server from before ESMTP: greet it the old way, with no extensions.
+  if (!Exchange("HELO " + name, reply, "HELO")) return false;
+  if (reply.code != 250) {
+    Quit();
+    return Refused("HELO", reply);
+  }
+  caps_ = Capabilities{};
+  return true;
+}
+
+bool CSmtp::Authenticate() {
+  const runtime::Activation activation("CSMTP:AUTHENTICATE", __LINE__);
+  if (tls_ != TlsMode::kOff) {
+    // The password never crosses an unencrypted connection unless the
+    // settings say so.
+    broken_ = true;
+    Quit();
+    return Fail(Outcome::kPermanent, "the connection to " + server_ +
+                                         " is not encrypted (the server offers no TLS), so the "
+                                         "password was withheld; set TLS=off in postrine.ini to "
+                                         "log on without encryption");
+  }
+  auto offered = [&](const char* mechanism) {
+    for (const std::string& m : caps_.auth) {
+      if (m == mechanism) return true;
+    }
+    return false;
+  };
+  Reply reply;
+  std::string stage;
+  if (offered("PLAIN")) {
+    stage = "AUTH PLAIN";
+    if (!Exchange("AUTH PLAIN " + Base64(std::string(1, '\0') + user_ + '\0' + password_), reply, stage)) {
+      return false;
+    }
+  } else if (offered("LOGIN")) {
+    stage = "AUTH LOGIN";
+    if (!Exchange("AUTH LOGIN", reply, stage)) return false;
+    if (reply.code == 334 && !Exchange(Base64(user_), reply, stage)) return false;
+    if (reply.code == 334 && !Exchange(Base64(password_), reply, stage)) return false;
+  } else {
+    logon_error_ = "logon to " + server_ + " failed: the server offers no logon that postrine knows";
+    return false;
+  }
+  if (reply.code == 235) return true;
+  if (reply.code == 334) {
+    // A challenge we cannot answer: cancel the exchange (RFC 4954).
+    if (!Exchange("*", reply, stage)) return false;
+  }
+  logon_error_ = stage + ": " + Quoted(reply);
+  return false;
+}
+
+bool CSmtp::Logon() {
+  const runtime::Activation activation("CSMTP:LOGON", __LINE__);
+  if (!opened_ && !Open()) return false;
+  if (broken_) return false;
+  return !secure_ || Authenticate();
+}
+
+bool CSmtp::CheckAddresses(const std::vector<std::string>& recipients) {
+  const runtime::Activation activation("CSMTP:CHECKADDRESSES", __LINE__);
+  if (!UsableAddress(email_.FromAddress())) {
+    return Fail(Outcome::kBadAddress,
+                "the sender address \"" + Printable(email_.FromAddress()) + "\" cannot be used");
+  }
+  if (recipients.empty()) return Fail(Outcome::kBadAddress, "no recipient given");
+  std::string bad;
+  for (const std::string& r : recipients) {
+    if (!UsableAddress(r)) bad += (bad.empty() ? "\"" : ", \"") + Printable(r) + "\"";
+  }
+  if (!bad.empty()) return Fail(Outcome::kBadAddress, "recipient address cannot be used: " + bad);
+  return true;
+}
+
+bool CSmtp::Envelope(const std::string& mail, const std::vector<std::string>& recipients) {
+  const runtime::Activation activation("CSMTP:ENVELOPE", __LINE__);
+  std::vector<std::string> commands{mail};
+  for (const std::string& r : recipients) commands.push_back("RCPT TO:<" + r + ">");
+  // With PIPELINING the whole envelope goes in one write and the replies
+  // are read in order; without it each command waits for its reply.
+  if (caps_.pipelining) {
+    std::string batch;
+    for (const std::string& c : commands) batch += c + "\r\n";
+    if (!channel_->Send(batch, timeout_ms_)) return Lost("MAIL FROM");
+  }
+  std::string refused;
+  bool permanent = false;
+  bool mail_refused = false;
+  Reply reply;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    if (!caps_.pipelining && !channel_->Send(commands[i] + "\r\n", timeout_ms_)) return Lost(commands[i]);
+    if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(commands[i]);
+    if (reply.code == 250 || reply.code == 251) continue;
+    if (i == 0) {
+      mail_refused = true;
+      Refused(Printable(commands[0]), reply);
+      if (!caps_.pipelining) break;
+      continue;
+    }
+    if (mail_refused) continue;  // the replies to the rest say only that
+    refused += (refused.empty() ? "" : "; ") + Printable(commands[i]) + ": " + Quoted(reply);
+    permanent = permanent || reply.code >= 500;
+  }
+  if (!mail_refused && refused.empty()) return true;
+  if (!mail_refused) Fail(permanent ? Outcome::kPermanent : Outcome::kTemporary, refused);
+  // Nothing is sent to anyone when one address is refused.
+  Reset();
+  Quit();
+  return false;
+}
+
+bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
+  const runtime::Activation activation("CSMTP:DATA", __LINE__);
+  Reply reply;
+  if (!Exchange("DATA", reply, "DATA")) return false;
+  if (reply.code != 354) {
+    Reset();
+    Quit();
+    return Refused("DATA", reply);
+  }
+  const bool sent = email_.WriteData(plan, header, [&](std::string_view chunk) {
+    return channel_->Send(chunk, timeout_ms_);
+  });
+  if (!sent) return Lost("DATA");
+  if (!channel_->ReadReply(reply, timeout_ms_ * kDataEndFactor)) return Lost("end of message");
+  if (reply.code != 250) {
+    Quit();
+    return Refused("end of message", reply);
+  }
+  return true;
+}
+
+void CSmtp::Reset() {
+  const runtime::Activation activation("CSMTP:RESET", __LINE__);
+  Reply reply;
+  if (channel_->Send("RSET\r\n", timeout_ms_)) channel_->ReadReply(reply, kQuitTimeoutMs);
+}
+
+void CSmtp::Quit() {
+  const runtime::Activation activation("CSMTP:QUIT", __LINE__);
+  Reply reply;
+  if (channel_ && channel_->Send("QUIT\r\n", kQuitTimeoutMs)) channel_->ReadReply(reply, kQuitTimeoutMs);
+  broken_ = true;
+}
+
+bool CSmtp::Postrine() {
+  const runtime::Activation activation("CSMTP:POSTRINE", __LINE__);
+  const std::vector<std::string> recipients = email_.Recipients();
+  if (!CheckAddresses(recipients)) return false;
+  if (!opened_) {
+    if (!Open()) return false;
+    if (secure_) Authenticate();
+  }
+  if (broken_) return false;
+
+  const BodyPlan plan = email_.Plan(caps_.eight_bit_mime);
+  const std::string header = email_.Header(plan, std::time(nullptr));
+  const std::size_t size = email_.EstimatedSize(plan, header.size());
+  if (caps_.size_limit != 0 && size > caps_.size_limit) {
+    Quit();
+    return Fail(Outcome::kPermanent, "the message (about " + std::to_string(size) +
+                                         " bytes) is larger than the server accepts (" +
+                                         std::to_string(caps_.size_limit) + " bytes)");
+  }
+  std::string mail = "MAIL FROM:<" + email_.FromAddress() + ">";
+  if (caps_.size) mail += " SIZE=" + std::to_string(size);
+  if (plan.eight_bit_mime && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
+  if (!Envelope(mail, recipients)) return false;
+  if (!Data(plan, header)) return false;
+  Quit();
+  outcome_ = Outcome::kSent;
+  error_.clear();
+  return true;
+}
+
+}  // namespace mailclient

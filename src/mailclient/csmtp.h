@@ -1,0 +1,107 @@
+// CSmtp: delivers one CEmail through one SMTP server (RFC 5321): greeting,
+// EHLO (HELO for an old server), logon when asked, MAIL and RCPT (in one
+// write when the server offers PIPELINING), DATA streamed from the body,
+// QUIT. Delivery is all or nothing: one refused recipient and no message
+// is sent to anyone. Every failure leaves a sentence in ErrorMsg that names
+// the stage and quotes the server's reply or the system's reason.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mailclient/cemail.h"
+#include "mailclient/reply.h"
+
+namespace mailclient {
+
+class SmtpChannel;
+
+/// How the connection is secured ("TLS" setting).
+enum class TlsMode { kAuto, kStartTls, kSmtps, kOff };
+
+/// What became of a delivery.
+enum class Outcome {
+  kSent,
+  kBadAddress,  // an address that cannot be used; nothing was sent
+  kPermanent,   // refused for good (5xx), or a security rule stood in the way
+  kTemporary,   // 4xx, connection failure or time-out: worth trying later
+};
+
+/// What the server offers, from its EHLO reply.
+struct Capabilities {
+  bool esmtp = false;
+  bool pipelining = false;
+  bool eight_bit_mime = false;
+  bool starttls = false;
+  bool size = false;
+  std::uint64_t size_limit = 0;  // 0: none announced
+  std::vector<std::string> auth;  // mechanisms, upper case
+};
+
+/// The capabilities an EHLO reply lists after its greeting line.
+Capabilities ParseCapabilities(const Reply& ehlo);
+
+class CSmtp {
+ public:
+  /// CSmtp:Init with the message, the server's host name and its port.
+  CSmtp(const CEmail& email, std::string server, int port);
+  ~CSmtp();
+  CSmtp(const CSmtp&) = delete;
+  CSmtp& operator=(const CSmtp&) = delete;
+
+  void UserName(std::string name) { user_ = std::move(name); }
+  void PassWord(std::string password) { password_ = std::move(password); }
+  /// Log on with UserName and PassWord before sending.
+  void SecureSMTP(bool on) { secure_ = on; }
+  void Tls(TlsMode mode) { tls_ = mode; }
+  /// Seconds to wait for the connection and for each reply; the reply to
+  /// the end of the message may take ten times as long.
+  void TimeoutSeconds(int seconds) { timeout_ms_ = seconds * 1000; }
+
+  /// Connects and logs on now. False when that failed; sending still
+  /// tries, unless a security rule forbids it.
+  bool Logon();
+  /// Sends the message (CSmtp:Postrine). True when the server took it.
+  bool Postrine();
+
+  const std::string& ErrorMsg() const { return error_; }
+  Outcome Result() const { return outcome_; }
+
+ private:
+  bool Open();
+  bool Hello();
+  bool Authenticate();
+  bool CheckAddresses(const std::vector<std::string>& recipients);
+  bool Envelope(const std::string& mail, const std::vector<std::string>& recipients);
+  bool Data(const BodyPlan& plan, const std::string& header);
+  void Reset();
+  void Quit();
+
+  /// Sends `command` and reads its reply; false when no reply came.
+  bool Exchange(const std::string& command, Reply& reply, const std::string& stage);
+  bool Fail(Outcome outcome, const std::string& text);
+  /// Fails with the stage and the server's reply; the outcome by its code.
+  bool Refused(const std::string& stage, const Reply& reply);
+  bool Lost(const std::string& stage);
+
+  const CEmail& email_;
+  std::string server_;
+  int port_;
+  std::string user_;
+  std::string password_;
+  bool secure_ = false;
+  TlsMode tls_ = TlsMode::kAuto;
+  int timeout_ms_ = 60000;
+
+  std::unique_ptr<SmtpChannel> channel_;
+  Capabilities caps_;
+  bool opened_ = false;     // a connection was attempted
+  bool broken_ = false;     // it failed, or a rule forbids going on
+  std::string logon_error_;
+  std::string error_;
+  Outcome outcome_ = Outcome::kTemporary;
+};
+
+}  // namespace mailclient

@@ -1,0 +1,232 @@
+#include "mailclient/encoding.h"
+
+#include "runtime/activation.h"
+
+namespace mailclient {
+
+namespace {
+const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+const char kHex[] = "0123456789ABCDEF";
+constexpr std::size_t kQuotedLine = 76;
+constexpr std::size_t kBase64Line = 76;
+}  // namespace
+
+void DataEncoder::Feed(std::string_view chunk, std::string& out) {
+  const runtime::Activation activation("DATAENCODER:FEED", __LINE__);
+  std::size_t i = 0;
+  const std::size_t n = chunk.size();
+  while (i < n) {
+    if (after_cr_) {
+      after_cr_ = false;
+      if (chunk[i] == '\n') {
+        ++i;
+        continue;
+      }
+    }
+    if (line_start_ && stuff_dots_ && chunk[i] == '.') out += '.';
+    line_start_ = false;
+    std::size_t end = chunk.find_first_of("\r\n", i);
+    if (end == std::string_view::npos) {
+      out.append(chunk.substr(i));
+      break;
+    }
+    out.append(chunk.substr(i, end - i));
+    out += "\r\n";
+    line_start_ = true;
+    after_cr_ = chunk[end] == '\r';
+    i = end + 1;
+  }
+}
+
+void DataEncoder::Finish(std::string& out) {
+  const runtime::Activation activation("DATAENCODER:FINISH", __LINE__);
+  if (!line_start_) out += "\r\n";
+  line_start_ = true;
+  after_cr_ = false;
+  if (stuff_dots_) out += ".\r\n";
+}
+
+void QuotedPrintableEncoder::Put(std::string_view token, std::string& out) {
+  // A soft break leaves room for its own "=" within the 76 characters.
+  if (line_length_ + token.size() > kQuotedLine - 1) {
+    out += "=\r\n";
+    line_length_ = 0;
+  }
+  out.append(token);
+  line_length_ += token.size();
+}
+
+void QuotedPrintableEncoder::PutEncoded(unsigned char c, std::string& out) {
+  const char token[3] = {'=', kHex[c >> 4], kHex[c & 0xf]};
+  Put(std::string_view(token, 3), out);
+}
+
+void QuotedPrintableEncoder::HardBreak(std::string& out) {
+  if (pending_blank_ != 0) {
+    // A blank at the end of a line would be lost in transport.
+    PutEncoded(static_cast<unsigned char>(pending_blank_), out);
+    pending_blank_ = 0;
+  }
+  out += "\r\n";
+  line_length_ = 0;
+}
+
+void QuotedPrintableEncoder::Feed(std::string_view chunk, std::string& out) {
+  const runtime::Activation activation("QUOTEDPRINTABLEENCODER:FEED", __LINE__);
+  for (char ch : chunk) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (after_cr_) {
+      after_cr_ = false;
+      if (c == '\n') continue;
+    }
+    if (c == '\r' || c == '\n') {
+      HardBreak(out);
+      after_cr_ = c == '\r';
+      continue;
+    }
+    if (pending_blank_ != 0) {
+      Put(std::string_view(&pending_blank_, 1), out);
+      pending_blank_ = 0;
+    }
+    if (c == ' ' || c == '\t') {
+      pending_blank_ = static_cast<char>(c);
+    } else if (c >= 33 && c <= 126 && c != '=') {
+      Put(std::string_view(&ch, 1), out);
+    } else {
+      PutEncoded(c, out);
+    }
+  }
+}
+
+void QuotedPrintableEncoder::Finish(std::string& out) {
+  const runtime::Activation activation("QUOTEDPRINTABLEENCODER:FINISH", __LINE__);
+  if (pending_blank_ != 0) {
+    PutEncoded(static_cast<unsigned char>(pending_blank_), out);
+    pending_blank_ = 0;
+  }
+  after_cr_ = false;
+  if (line_length_ > 0) {
+    out += "\r\n";
+    line_length_ = 0;
+  }
+}
+
+void Base64Encoder::Emit(const unsigned char* triple, std::size_t count, std::string& out) {
+  unsigned bits = (static_cast<unsigned>(triple[0]) << 16) |
+                  (count > 1 ? static_cast<unsigned>(triple[1]) << 8 : 0u) | (count > 2 ? triple[2] : 0u);
+  out += kBase64[(bits >> 18) & 63];
+  out += kBase64[(bits >> 12) & 63];
+  out += count > 1 ? kBase64[(bits >> 6) & 63] : '=';
+  out += count > 2 ? kBase64[bits & 63] : '=';
+  line_length_ += 4;
+  if (line_length_ >= kBase64Line) {
+    out += "\r\n";
+    line_length_ = 0;
+  }
+}
+
+void Base64Encoder::Feed(std::string_view chunk, std::string& out) {
+  const runtime::Activation activation("BASE64ENCODER:FEED", __LINE__);
+  for (char ch : chunk) {
+    held_[held_count_++] = static_cast<unsigned char>(ch);
+    if (held_count_ == 3) {
+      Emit(held_, 3, out);
+      held_count_ = 0;
+    }
+  }
+}
+
+void Base64Encoder::Finish(std::string& out) {
+  const runtime::Activation activation("BASE64ENCODER:FINISH", __LINE__);
+  if (held_count_ > 0) Emit(held_, held_count_, out);
+  held_count_ = 0;
+  if (line_length_ > 0) out += "\r\n";
+  line_length_ = 0;
+}
+
+std::string Base64(std::string_view bytes) {
+  const runtime::Activation activation("BASE64", __LINE__);
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    std::size_t count = bytes.size() - i < 3 ? bytes.size() - i : 3;
+    unsigned bits = static_cast<unsigned>(static_cast<unsigned char>(bytes[i])) << 16;
+    if (count > 1) bits |= static_cast<unsigned>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+    if (count > 2) bits |= static_cast<unsigned char>(bytes[i + 2]);
+    out += kBase64[(bits >> 18) & 63];
+    out += kBase64[(bits >> 12) & 63];
+    out += count > 1 ? kBase64[(bits >> 6) & 63] : '=';
+    out += count > 2 ? kBase64[bits & 63] : '=';
+  }
+  return out;
+}
+
+bool IsAscii(std::string_view text) {
+  const runtime::Activation activation("ISASCII", __LINE__);
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+bool IsUtf8(std::string_view text) {
+  const runtime::Activation activation("ISUTF8", __LINE__);
+  std::size_t i = 0;
+  const std::size_t n = text.size();
+  auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  while (i < n) {
+    unsigned char c = at(i);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t length;
+    unsigned char low = 0x80, high = 0xbf;  // bounds of the second byte
+    if (c >= 0xc2 && c <= 0xdf) {
+      length = 2;
+    } else if (c >= 0xe0 && c <= 0xef) {
+      length = 3;
+      if (c == 0xe0) low = 0xa0;   // overlong
+      if (c == 0xed) high = 0x9f;  // surrogates
+    } else if (c >= 0xf0 && c <= 0xf4) {
+      length = 4;
+      if (c == 0xf0) low = 0x90;   // overlong
+      if (c == 0xf4) high = 0x8f;  // above U+10FFFF
+    } else {
+      return false;
+    }
+    if (n - i < length) return false;
+    if (at(i + 1) < low || at(i + 1) > high) return false;
+    for (std::size_t k = 2; k < length; ++k) {
+      if (at(i + k) < 0x80 || at(i + k) > 0xbf) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
+std::string EncodedWords(std::string_view text, const std::string& charset) {
+  const runtime::Activation activation("ENCODEDWORDS", __LINE__);
+  const std::string open = "=?" + charset + "?B?";
+  const std::size_t overhead = open.size() + 2;
+  // Bytes per word: as many whole groups of three as 75 characters hold.
+  std::size_t per_word = overhead < 75 ? (75 - overhead) / 4 * 3 : 3;
+  if (per_word == 0) per_word = 3;
+  const bool utf8 = charset == "utf-8";
+  std::string out;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t take = text.size() - i < per_word ? text.size() - i : per_word;
+    if (utf8 && i + take < text.size()) {
+      std::size_t cut = i + take;
+      while (cut > i && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80) --cut;
+      if (cut > i) take = cut - i;
+    }
+    if (!out.empty()) out += "\r\n ";
+    out += open + Base64(text.substr(i, take)) + "?=";
+    i += take;
+  }
+  return out;
+}
+
+}  // namespace mailclient

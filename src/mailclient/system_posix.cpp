@@ -1,0 +1,37 @@
+#include <cctype>
+#include <langinfo.h>
+#include <locale.h>
+#include <string>
+#include <time.h>
+
+#include "mailclient/system.h"
+#include "runtime/activation.h"
+
+namespace mailclient {
+
+bool BrokenDownTime(std::time_t t, bool local, std::tm& out) {
+  const runtime::Activation activation("BROKENDOWNTIME", __LINE__);
+  return (local ? ::localtime_r(&t, &out) : ::gmtime_r(&t, &out)) != nullptr;
+}
+
+std::string AnsiCharset() {
+  const runtime::Activation activation("ANSICHARSET", __LINE__);
+  // The character set of the user's locale, asked without changing the
+  // program's own locale.
+  std::string name;
+  locale_t user = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+  if (user != static_cast<locale_t>(0)) {
+    const char* codeset = ::nl_langinfo_l(CODESET, user);
+    if (codeset != nullptr) name = codeset;
+    ::freelocale(user);
+  }
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  // Text that is not UTF-8 under a UTF-8 or ASCII locale most likely came
+  // from a Windows machine; its usual code page is the best guess.
+  if (name.empty() || name == "utf-8" || name == "utf8" || name == "ansi_x3.4-1968" || name == "us-ascii") {
+    return "windows-1252";
+  }
+  return name;
+}
+
+}  // namespace mailclient

@@ -1,0 +1,34 @@
+#include <ctime>
+#include <string>
+
+#include <windows.h>
+
+#include "mailclient/system.h"
+#include "runtime/activation.h"
+
+namespace mailclient {
+
+bool BrokenDownTime(std::time_t t, bool local, std::tm& out) {
+  const runtime::Activation activation("BROKENDOWNTIME", __LINE__);
+  return (local ? ::localtime_s(&out, &t) : ::gmtime_s(&out, &t)) == 0;
+}
+
+std::string AnsiCharset() {
+  const runtime::Activation activation("ANSICHARSET", __LINE__);
+  const UINT page = ::GetACP();
+  switch (page) {
+    case 874: return "windows-874";
+    case 932: return "shift_jis";
+    case 936: return "gbk";
+    case 949: return "euc-kr";
+    case 950: return "big5";
+    case 20866: return "koi8-r";
+    case 28591: return "iso-8859-1";
+    case 28605: return "iso-8859-15";
+    default: break;
+  }
+  if (page >= 1250 && page <= 1258) return "windows-" + std::to_string(page);
+  return "windows-1252";
+}
+
+}  // namespace mailclient
