@@ -55,6 +55,10 @@ bool KeyLine(std::string_view content, std::string_view key, std::string_view& v
   const std::size_t eq = content.find('=');
   if (eq == std::string_view::npos || !SameName(Trim(content.substr(0, eq)), key)) return false;
   value = Trim(content.substr(eq + 1));
+  // One pair of quotes around a value goes, as with the Windows functions.
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    value = value.substr(1, value.size() - 2);
+  }
   return true;
 }
 
@@ -109,6 +113,9 @@ std::string SetProfileValue(std::string_view text, std::string_view section,
                             std::string_view key, std::string_view value) {
   const runtime::Activation activation("SETPROFILEVALUE", __LINE__);
   const Place place = Locate(text, section, key);
+  // A line break in the value would start a line of its own: the value
+  // ends there.
+  value = value.substr(0, value.find_first_of("\r\n"));
   std::string line;
   line.append(key).append("=").append(value);
   std::string out;

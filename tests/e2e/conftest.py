@@ -100,3 +100,21 @@ def real_program(tmp_path):
     """A fresh copy of the program exactly as shipped (5-second pauses)."""
     (tmp_path / "real").mkdir()
     return Program(tmp_path / "real", fast=False)
+
+
+@pytest.fixture
+def smtp_server():
+    """Starts a recording SMTP server on loopback: smtp_server(**behaviour)."""
+    from smtp_server import Behaviour, Server
+    started = []
+
+    def start(auth=False, **behaviour):
+        server = Server(Behaviour(**behaviour), auth=auth)
+        server.start()
+        server.baseline = server.recorder.connections  # the start-up check's own
+        started.append(server)
+        return server
+
+    yield start
+    for server in started:
+        server.stop()

@@ -32,6 +32,8 @@ TEST(ProfileText, WritesKeepEveryOtherLineAsItWas) {
   }
   EXPECT_EQ(settings::FindProfileValue("k=outside\n[S]\nk2=x\n", "S", "k"), std::nullopt);
   EXPECT_EQ(settings::FindProfileValue("[ S ]\n  k  =  a = b  \n", "s", "K"), "a = b");
+  EXPECT_EQ(settings::FindProfileValue("[S]\nk=\" padded \"\n", "S", "k"), " padded ");
+  EXPECT_EQ(settings::SetProfileValue("", "S", "k", "v\r\nPassword=x"), "[S]\r\nk=v\r\n");
 }
 
 TEST(ProfileFile, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsMode) {

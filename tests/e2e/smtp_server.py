@@ -1,0 +1,128 @@
+"""A real SMTP server on loopback for the end-to-end tests: aiosmtpd in a
+thread, on a free port of 127.0.0.1, with a handler that records what it
+received and can refuse, stall or drop the connection on demand."""
+
+import asyncio
+import socket
+import threading
+from dataclasses import dataclass, field
+
+from aiosmtpd.controller import Controller
+from aiosmtpd.smtp import SMTP, AuthResult
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+@dataclass
+class Message:
+    mail_from: str
+    rcpt_tos: list
+    data: bytes  # as received, dot-stuffing undone
+
+
+@dataclass
+class Behaviour:
+    """What the server does, per test."""
+    refuse_rcpt: dict = field(default_factory=dict)  # address -> reply
+    mail_reply: str = ""        # a reply to MAIL instead of 250
+    data_reply: str = ""        # a reply to the end of data instead of 250
+    stall_ehlo: float = 0.0     # seconds to wait before answering EHLO
+    drop_in_data: bool = False  # close the connection after the first data line
+    pipelining: bool = True     # announce PIPELINING
+    extra_ehlo: list = field(default_factory=list)
+
+
+class Recorder:
+    def __init__(self, behaviour):
+        self.behaviour = behaviour
+        self.messages = []
+        self.commands = []      # every command verb seen, in order
+        self.logons = []        # (mechanism, login, password) of each AUTH
+        self.connections = 0
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        self.commands.append("EHLO")
+        if self.behaviour.stall_ehlo:
+            await asyncio.sleep(self.behaviour.stall_ehlo)
+        session.host_name = hostname
+        extra = (["250-PIPELINING"] if self.behaviour.pipelining else []) + self.behaviour.extra_ehlo
+        return responses[:-1] + extra + responses[-1:]
+
+    async def handle_MAIL(self, server, session, envelope, address, options):
+        self.commands.append("MAIL")
+        if self.behaviour.mail_reply:
+            return self.behaviour.mail_reply
+        envelope.mail_from = address
+        envelope.mail_options.extend(options)
+        return "250 OK"
+
+    async def handle_RCPT(self, server, session, envelope, address, options):
+        self.commands.append("RCPT")
+        if address in self.behaviour.refuse_rcpt:
+            return self.behaviour.refuse_rcpt[address]
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        self.commands.append("DATA-END")
+        if self.behaviour.data_reply:
+            return self.behaviour.data_reply
+        self.messages.append(Message(envelope.mail_from, list(envelope.rcpt_tos),
+                                     envelope.original_content))
+        return "250 Message accepted"
+
+    async def handle_RSET(self, server, session, envelope):
+        self.commands.append("RSET")
+        return "250 OK"
+
+    async def handle_QUIT(self, server, session, envelope):
+        self.commands.append("QUIT")
+        return "221 Bye"
+
+    def authenticate(self, server, session, envelope, mechanism, auth_data):
+        self.logons.append((mechanism, auth_data.login, auth_data.password))
+        ok = auth_data.login == b"mailuser" and auth_data.password == b"s3cret pass"
+        return AuthResult(success=ok, handled=False)
+
+
+class FaultySMTP(SMTP):
+    """Drops the connection in the middle of DATA when asked to."""
+
+    async def smtp_DATA(self, arg):
+        if not self.event_handler.behaviour.drop_in_data:
+            return await super().smtp_DATA(arg)
+        self.event_handler.commands.append("DATA")
+        await self.push("354 End data with <CR><LF>.<CR><LF>")
+        await self._reader.readline()
+        self.transport.close()
+
+
+class Server(Controller):
+    def __init__(self, behaviour, auth=False):
+        self.recorder = Recorder(behaviour)
+        kwargs = {}
+        if auth:
+            kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=False)
+        super().__init__(self.recorder, hostname="127.0.0.1", port=free_port(), **kwargs)
+        self.ready = threading.Event()
+
+    def factory(self):
+        self.recorder.connections += 1
+        return FaultySMTP(self.handler, **self.SMTP_kwargs)
+
+    @property
+    def connections(self):
+        """Connections made by the program under test."""
+        return self.recorder.connections - self.baseline
+
+    @property
+    def messages(self):
+        return self.recorder.messages
+
+    @property
+    def commands(self):
+        return self.recorder.commands

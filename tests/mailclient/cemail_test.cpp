@@ -1,0 +1,71 @@
+// Composing a message: the transfer encoding a body needs, the header, and
+// the addresses that may stand in a command.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "mailclient/cemail.h"
+
+using namespace mailclient;
+
+TEST(CEmailPlan, ChoosesTheLightestEncodingThatCarriesTheBody) {
+  struct Case {
+    const char* name;
+    std::string body;
+    bool eight_bit_ok;
+    TransferEncoding encoding;
+    const char* charset;
+  };
+  const Case cases[] = {
+      {"ascii", "report\n", false, TransferEncoding::k7Bit, "us-ascii"},
+      {"utf-8 to an 8BITMIME server", "K\xc3\xb6ln\n", true, TransferEncoding::k8Bit, "utf-8"},
+      {"utf-8 without 8BITMIME", "K\xc3\xb6ln\n", false, TransferEncoding::kQuotedPrintable, "utf-8"},
+      {"a line over 998 bytes", std::string(999, 'x'), true, TransferEncoding::kQuotedPrintable, "us-ascii"},
+      {"a line of 998 bytes", std::string(998, 'x') + "\r\n", true, TransferEncoding::k7Bit, "us-ascii"},
+      {"a NUL byte", std::string("a\0b", 3), true, TransferEncoding::kBase64, "us-ascii"},
+  };
+  for (const Case& c : cases) {
+    CEmail mail;
+    mail.MailBody(c.body);
+    const BodyPlan plan = mail.Plan(c.eight_bit_ok);
+    EXPECT_EQ(plan.encoding, c.encoding) << c.name;
+    EXPECT_EQ(plan.charset, c.charset) << c.name;
+    EXPECT_EQ(plan.eight_bit_mime, c.encoding == TransferEncoding::k8Bit) << c.name;
+  }
+}
+
+TEST(CEmailHeader, KeepsEveryLineAHeaderLine) {
+  CEmail mail;
+  mail.FromAddress("alerts@example.com");
+  mail.Subject("Report\r\nBcc: x@example.com");
+  mail.Cargo("Message-Id: <1@example.com>\r\n\r\nX-Mailer: postrine\n");
+  std::vector<std::string> many;
+  for (int i = 0; i < 30; ++i) many.push_back("recipient" + std::to_string(i) + "@example.com");
+  mail.DestList(many);
+  const std::string header = mail.Header(mail.Plan(false), 0);
+  ASSERT_GE(header.size(), 4u);
+  EXPECT_EQ(header.substr(header.size() - 4), "\r\n\r\n");
+  EXPECT_EQ(header.find("\r\n\r\n"), header.size() - 4) << "only the last line is empty";
+  EXPECT_NE(header.find("Subject: Report  Bcc: x@example.com\r\n"), std::string::npos);
+  EXPECT_NE(header.find("Message-Id: <1@example.com>\r\nX-Mailer: postrine\r\nMIME-Version: 1.0\r\n"),
+            std::string::npos);
+  std::istringstream lines(header);
+  std::string line;
+  while (std::getline(lines, line)) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_EQ(header.find("\r\n", header.find("To:")) < header.find("recipient29"), true);
+}
+
+TEST(CEmail, RecipientsLeaveOutEmptyPiecesAndTrimBlanks) {
+  CEmail mail;
+  mail.DestList({"r1@example.com", "", " r2@example.com\t", "  "});
+  EXPECT_EQ(mail.Recipients(), (std::vector<std::string>{"r1@example.com", "r2@example.com"}));
+}
+
+TEST(UsableAddress, RefusesWhatCouldEndACommandOrAHeader) {
+  const std::pair<std::string, bool> cases[] = {
+      {"ops@example.com", true}, {"r1", true},         {"", false},
+      {"a b@example.com", false}, {"a@x>", false},      {"<a@x", false},
+      {"a@x\r\nRSET", false},    {std::string("a\0b", 3), false}, {"a\t@x", false},
+  };
+  for (const auto& [address, usable] : cases) EXPECT_EQ(UsableAddress(address), usable) << address;
+}

@@ -1,0 +1,98 @@
+// The encoders a body passes through on its way to the server.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mailclient/encoding.h"
+
+using namespace mailclient;
+
+namespace {
+template <typename Encoder>
+std::string Encode(Encoder encoder, const std::vector<std::string>& chunks) {
+  std::string out;
+  for (const std::string& c : chunks) encoder.Feed(c, out);
+  encoder.Finish(out);
+  return out;
+}
+}  // namespace
+
+TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
+  struct Case {
+    std::vector<std::string> chunks;
+    std::string wire;
+  };
+  const Case cases[] = {
+      {{""}, ".\r\n"},
+      {{"a\nb"}, "a\r\nb\r\n.\r\n"},
+      {{"a\rb\r\n"}, "a\r\nb\r\n.\r\n"},
+      {{"a\r", "\nb\n"}, "a\r\nb\r\n.\r\n"},  // CR LF split between chunks
+      {{"a\r", "\r\n"}, "a\r\n\r\n.\r\n"},
+      {{".\n"}, "..\r\n.\r\n"},                // a lone dot cannot end the data
+      {{"x\n.", ".y\n"}, "x\r\n...y\r\n.\r\n"},
+      {{"\r\n.\r\n"}, "\r\n..\r\n.\r\n"},      // no smuggled end of data
+      {{"a.b\n"}, "a.b\r\n.\r\n"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Encode(DataEncoder(), c.chunks), c.wire) << c.chunks[0];
+  }
+}
+
+TEST(QuotedPrintableEncoder, KeepsLinesShortAndEncodesWhatCannotTravel) {
+  EXPECT_EQ(Encode(QuotedPrintableEncoder(), {"a=b \nc\t\n\xe4"}), "a=3Db=20\r\nc=09\r\n=E4\r\n");
+  const std::string wire = Encode(QuotedPrintableEncoder(), {std::string(200, 'x') + "\n"});
+  std::size_t start = 0;
+  std::string joined;
+  while (start < wire.size()) {
+    const std::size_t end = wire.find("\r\n", start);
+    const std::string line = wire.substr(start, end - start);
+    EXPECT_LE(line.size(), 76u);
+    joined += line.back() == '=' ? line.substr(0, line.size() - 1) : line + "\n";
+    start = end + 2;
+  }
+  EXPECT_EQ(joined, std::string(200, 'x') + "\n");
+}
+
+TEST(Base64, EncodesTheStandardVectorsInLinesOf76) {
+  const std::pair<const char*, const char*> vectors[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+  for (const auto& [plain, encoded] : vectors) {
+    EXPECT_EQ(Base64(plain), encoded);
+    // The chunked encoder gives the same, fed one byte at a time.
+    std::vector<std::string> bytes;
+    for (const char* p = plain; *p; ++p) bytes.emplace_back(1, *p);
+    EXPECT_EQ(Encode(Base64Encoder(), bytes), *encoded ? std::string(encoded) + "\r\n" : "");
+  }
+  const std::string wire = Encode(Base64Encoder(), {std::string(100, '\0')});
+  EXPECT_EQ(wire.find("\r\n"), 76u);
+}
+
+TEST(IsUtf8, AcceptsWellFormedTextOnly) {
+  const std::pair<const char*, bool> cases[] = {
+      {"plain", true},           {"Gr\xc3\xbc\xc3\x9f" "e", true}, {"\xe2\x82\xac", true},
+      {"\xf0\x9f\x93\xa7", true}, {"\xc0\x80", false},               {"\xe0\x80\x80", false},
+      {"\xed\xa0\x80", false},   {"\xf4\x90\x80\x80", false},       {"\xe2\x82", false},
+      {"\xe4", false},           {"\x80", false},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(IsUtf8(text), valid) << text;
+}
+
+TEST(EncodedWords, KeepWordsShortAndCharactersWhole) {
+  std::string subject;
+  for (int i = 0; i < 40; ++i) subject += "\xc3\xa4\xe2\x82\xac";  // 5 bytes each
+  const std::string words = EncodedWords(subject, "utf-8");
+  std::size_t start = 0;
+  int count = 0;
+  while (start < words.size()) {
+    std::size_t end = words.find("\r\n ", start);
+    if (end == std::string::npos) end = words.size();
+    const std::string word = words.substr(start, end - start);
+    EXPECT_LE(word.size(), 75u);
+    EXPECT_EQ(word.rfind("=?utf-8?B?", 0), 0u);
+    ++count;
+    start = end + 3;
+  }
+  EXPECT_GT(count, 3);
+}
