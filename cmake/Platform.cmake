@@ -2,9 +2,12 @@
 if(WIN32)
   target_link_libraries(postrine_runtime PUBLIC kernel32 user32)
   if(TARGET postrine_mailclient AND NOT POSTRINE_MAILCLIENT_INTERFACE)
-    target_link_libraries(postrine_mailclient PUBLIC ws2_32 secur32 crypt32 advapi32)
+    target_link_libraries(postrine_mailclient PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
   endif()
 else()
   find_package(Threads REQUIRED)
   target_link_libraries(postrine_runtime PUBLIC ${CMAKE_DL_LIBS} Threads::Threads)
+  # TLS and the SASL digests come from OpenSSL.
+  find_package(OpenSSL 3 REQUIRED)
+  target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto)
 endif()

@@ -112,8 +112,17 @@ bool Postrine::Process() {
     return true;
   }
 
+  const std::string verify = Lower(ini.GetString("Settings", "TLSVerify", "on"));
+  if (verify != "on" && verify != "off") {
+    WriteError("unknown TLSVerify setting \"" + verify + "\" in postrine.ini (use on or off)");
+    runtime::SetErrorLevel(kExitConfig);
+    return true;
+  }
+
   mailclient::CSmtp smtp(email, ServerName, PortNumber);
   smtp.Tls(mode);
+  smtp.Verify(verify == "on");
+  smtp.CaFile(ini.GetString("Settings", "CAFile", ""));
   smtp.TimeoutSeconds(timeout > 0 && timeout < 86400 ? static_cast<int>(timeout) : 60);
   // A user name of one character counts as none, like "??".
   if (UserName.size() > 1 && UserName != "??") {

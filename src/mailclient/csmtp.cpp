@@ -3,9 +3,11 @@
 #include <cctype>
 #include <ctime>
 
+#include "mailclient/digest.h"
 #include "mailclient/encoding.h"
 #include "mailclient/net.h"
 #include "mailclient/smtp_channel.h"
+#include "mailclient/tls.h"
 #include "runtime/activation.h"
 #include "runtime/identity.h"
 
@@ -17,6 +19,7 @@ namespace {
 // server checks the whole message first (RFC 5321 section 4.5.3.2.6).
 constexpr int kDataEndFactor = 10;
 constexpr int kQuitTimeoutMs = 5000;
+constexpr int kSmtpsPort = 465;
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -117,12 +120,15 @@ bool CSmtp::Open() {
   const runtime::Activation activation("CSMTP:OPEN", __LINE__);
   opened_ = true;
   broken_ = true;  // until the server has greeted and heard our name
-  if (tls_ == TlsMode::kSmtps || tls_ == TlsMode::kStartTls) {
-    return Fail(Outcome::kPermanent, "TLS is not available in this build of postrine");
-  }
   std::string why;
   std::unique_ptr<Connection> connection = ConnectTcp(server_, port_, timeout_ms_, why);
   if (!connection) return Fail(Outcome::kTemporary, why);
+  // SMTPS: TLS from the first byte.
+  if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {
+    connection = StartTls(std::move(connection), {server_, verify_, ca_file_, timeout_ms_}, why);
+    if (!connection) return Fail(Outcome::kPermanent, why);
+    tls_active_ = true;
+  }
   channel_ = std::make_unique<SmtpChannel>(std::move(connection));
   Reply greeting;
   if (!channel_->ReadReply(greeting, timeout_ms_)) return Lost("greeting");
@@ -130,8 +136,46 @@ bool CSmtp::Open() {
     Quit();
     return Refused("greeting", greeting);
   }
-  if (!Hello()) return false;
+  if (!Hello() || !Secure()) return false;
   broken_ = false;
+  return true;
+}
+
+bool CSmtp::Secure() {
+  const runtime::Activation activation("CSMTP:SECURE", __LINE__);
+  if (tls_active_ || tls_ == TlsMode::kOff) return true;
+  if (!caps_.starttls) {
+    if (tls_ == TlsMode::kAuto) return true;
+    Quit();
+    return Fail(Outcome::kPermanent, "the server " + server_ +
+                                         " offers no STARTTLS, and TLS=" +
+                                         (tls_ == TlsMode::kStartTls ? "starttls" : "smtps") +
+                                         " in postrine.ini asks for it");
+  }
+  return StartTlsCommand() && Hello();  // EHLO again: the offer may change under TLS
+}
+
+bool CSmtp::StartTlsCommand() {
+  const runtime::Activation activation("CSMTP:STARTTLSCOMMAND", __LINE__);
+  Reply reply;
+  if (!Exchange("STARTTLS", reply, "STARTTLS")) return false;
+  if (reply.code != 220) {
+    Quit();
+    return Refused("STARTTLS", reply);
+  }
+  // Anything the server sent after its 220 came in the clear and could
+  // have been injected: refuse to go on.
+  if (channel_->HasBuffered()) {
+    channel_.reset();
+    return Fail(Outcome::kPermanent, "STARTTLS: the server sent data before the TLS handshake");
+  }
+  std::string why;
+  std::unique_ptr<Connection> tls =
+      StartTls(std::move(channel_->connection()), {server_, verify_, ca_file_, timeout_ms_}, why);
+  channel_.reset();
+  if (!tls) return Fail(Outcome::kPermanent, "STARTTLS: " + why);
+  channel_ = std::make_unique<SmtpChannel>(std::move(tls));
+  tls_active_ = true;
   return true;
 }
 
@@ -160,15 +204,14 @@ bool CSmtp::Hello() {
 
 bool CSmtp::Authenticate() {
   const runtime::Activation activation("CSMTP:AUTHENTICATE", __LINE__);
-  if (tls_ != TlsMode::kOff) {
+  if (!tls_active_ && tls_ != TlsMode::kOff) {
     // The password never crosses an unencrypted connection unless the
     // settings say so.
     broken_ = true;
     Quit();
-    return Fail(Outcome::kPermanent, "the connection to " + server_ +
-                                         " is not encrypted (the server offers no TLS), so the "
-                                         "password was withheld; set TLS=off in postrine.ini to "
-                                         "log on without encryption");
+    return Fail(Outcome::kPermanent, "the server " + server_ +
+                                         " offered no TLS, so the password was withheld; set "
+                                         "TLS=off in postrine.ini to log on without encryption");
   }
   auto offered = [&](const char* mechanism) {
     for (const std::string& m : caps_.auth) {
@@ -178,7 +221,15 @@ bool CSmtp::Authenticate() {
   };
   Reply reply;
   std::string stage;
-  if (offered("PLAIN")) {
+  if (offered("CRAM-MD5")) {
+    stage = "AUTH CRAM-MD5";
+    if (!Exchange("AUTH CRAM-MD5", reply, stage)) return false;
+    std::string challenge;
+    if (reply.code == 334 && !reply.lines.empty() && Base64Decode(reply.lines[0], challenge)) {
+      const std::string answer = user_ + " " + HmacMd5Hex(password_, challenge);
+      if (!Exchange(Base64(answer), reply, stage)) return false;
+    }
+  } else if (offered("PLAIN")) {
     stage = "AUTH PLAIN";
     if (!Exchange("AUTH PLAIN " + Base64(std::string(1, '\0') + user_ + '\0' + password_), reply, stage)) {
       return false;

@@ -56,6 +56,10 @@ class CSmtp {
   /// Log on with UserName and PassWord before sending.
   void SecureSMTP(bool on) { secure_ = on; }
   void Tls(TlsMode mode) { tls_ = mode; }
+  /// Check the server's certificate and name ("TLSVerify").
+  void Verify(bool on) { verify_ = on; }
+  /// Further CAs to trust, a PEM file ("CAFile").
+  void CaFile(std::string file) { ca_file_ = std::move(file); }
   /// Seconds to wait for the connection and for each reply; the reply to
   /// the end of the message may take ten times as long.
   void TimeoutSeconds(int seconds) { timeout_ms_ = seconds * 1000; }
@@ -72,6 +76,8 @@ class CSmtp {
  private:
   bool Open();
   bool Hello();
+  bool Secure();
+  bool StartTlsCommand();
   bool Authenticate();
   bool CheckAddresses(const std::vector<std::string>& recipients);
   bool Envelope(const std::string& mail, const std::vector<std::string>& recipients);
@@ -93,6 +99,9 @@ class CSmtp {
   std::string password_;
   bool secure_ = false;
   TlsMode tls_ = TlsMode::kAuto;
+  bool verify_ = true;
+  std::string ca_file_;
+  bool tls_active_ = false;
   int timeout_ms_ = 60000;
 
   std::unique_ptr<SmtpChannel> channel_;

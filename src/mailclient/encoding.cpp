@@ -1,5 +1,7 @@
 #include "mailclient/encoding.h"
 
+#include <cstring>
+
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -159,6 +161,37 @@ std::string Base64(std::string_view bytes) {
     out += count > 2 ? kBase64[bits & 63] : '=';
   }
   return out;
+}
+
+bool Base64Decode(std::string_view text, std::string& out) {
+  const runtime::Activation activation("BASE64DECODE", __LINE__);
+  out.clear();
+  unsigned bits = 0;
+  int count = 0;
+  std::size_t pad = 0;
+  for (char c : text) {
+    if (c == '=') {
+      ++pad;
+      continue;
+    }
+    const char* at = std::strchr(kBase64, c);
+    if (c == '\0' || at == nullptr || pad > 0) return false;
+    bits = (bits << 6) | static_cast<unsigned>(at - kBase64);
+    if (++count == 4) {
+      out += static_cast<char>((bits >> 16) & 0xff);
+      out += static_cast<char>((bits >> 8) & 0xff);
+      out += static_cast<char>(bits & 0xff);
+      bits = 0;
+      count = 0;
+    }
+  }
+  if (count == 1 || pad > 2) return false;
+  if (count == 2) out += static_cast<char>((bits >> 4) & 0xff);
+  if (count == 3) {
+    out += static_cast<char>((bits >> 10) & 0xff);
+    out += static_cast<char>((bits >> 2) & 0xff);
+  }
+  return true;
 }
 
 bool IsAscii(std::string_view text) {

@@ -62,6 +62,9 @@ class Base64Encoder {
 /// Base64 of `bytes` in one line, for SASL.
 std::string Base64(std::string_view bytes);
 
+/// Decodes base64 text (no line breaks); false when it is not base64.
+bool Base64Decode(std::string_view text, std::string& out);
+
 /// True when every byte is below 128.
 bool IsAscii(std::string_view text);
 /// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,

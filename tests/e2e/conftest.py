@@ -108,8 +108,10 @@ def smtp_server():
     from smtp_server import Behaviour, Server
     started = []
 
-    def start(auth=False, **behaviour):
-        server = Server(Behaviour(**behaviour), auth=auth)
+    def start(auth=False, tls=None, cert=None, key=None, require_starttls=False,
+              auth_require_tls=False, **behaviour):
+        server = Server(Behaviour(**behaviour), auth=auth, tls=tls, cert=cert, key=key,
+                        require_starttls=require_starttls, auth_require_tls=auth_require_tls)
         server.start()
         server.baseline = server.recorder.connections  # the start-up check's own
         started.append(server)
@@ -118,3 +120,28 @@ def smtp_server():
     yield start
     for server in started:
         server.stop()
+
+
+@pytest.fixture(scope="session")
+def certificates(tmp_path_factory):
+    """A test CA with server certificates made at test time by the openssl
+    command: "good" for localhost and 127.0.0.1, "wrong_name" for another
+    name, "self_signed" signed by itself."""
+    d = tmp_path_factory.mktemp("certs")
+
+    def openssl(*args):
+        subprocess.run(["openssl", *args], cwd=d, check=True, capture_output=True)
+
+    key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    openssl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
+            "-subj", "/CN=postrine test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    names = {"good": "DNS:localhost,IP:127.0.0.1", "wrong_name": "DNS:mail.example.org"}
+    for name, san in names.items():
+        (d / f"{name}.ext").write_text(f"subjectAltName={san}\nextendedKeyUsage=serverAuth\n")
+        openssl("req", *key, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", "/CN=server")
+        openssl("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-out", f"{name}.pem", "-days", "2", "-extfile", f"{name}.ext")
+    openssl("req", "-x509", *key, "-keyout", "self_signed.key", "-out", "self_signed.pem",
+            "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
+    return d

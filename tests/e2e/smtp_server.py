@@ -3,7 +3,11 @@ thread, on a free port of 127.0.0.1, with a handler that records what it
 received and can refuse, stall or drop the connection on demand."""
 
 import asyncio
+import base64
+import hashlib
+import hmac
 import socket
+import ssl
 import threading
 from dataclasses import dataclass, field
 
@@ -22,6 +26,7 @@ class Message:
     mail_from: str
     rcpt_tos: list
     data: bytes  # as received, dot-stuffing undone
+    encrypted: bool = False
 
 
 @dataclass
@@ -71,8 +76,9 @@ class Recorder:
         self.commands.append("DATA-END")
         if self.behaviour.data_reply:
             return self.behaviour.data_reply
+        encrypted = bool(session.ssl) or server.transport.get_extra_info("ssl_object") is not None
         self.messages.append(Message(envelope.mail_from, list(envelope.rcpt_tos),
-                                     envelope.original_content))
+                                     envelope.original_content, encrypted))
         return "250 Message accepted"
 
     async def handle_RSET(self, server, session, envelope):
@@ -90,7 +96,19 @@ class Recorder:
 
 
 class FaultySMTP(SMTP):
-    """Drops the connection in the middle of DATA when asked to."""
+    """Drops the connection in the middle of DATA when asked to, and logs on
+    with CRAM-MD5 too."""
+
+    async def auth_CRAM__MD5(self, _, args):
+        challenge = b"<1896.697170952@postrine.test>"
+        answer = await self.challenge_auth(challenge)
+        if not isinstance(answer, bytes):
+            return AuthResult(success=False, handled=False)
+        login, _, digest = answer.partition(b" ")
+        good = hmac.new(b"s3cret pass", challenge, hashlib.md5).hexdigest().encode()
+        recorder = self.event_handler
+        recorder.logons.append(("CRAM-MD5", login, digest == good))
+        return AuthResult(success=login == b"mailuser" and digest == good, handled=False)
 
     async def smtp_DATA(self, arg):
         if not self.event_handler.behaviour.drop_in_data:
@@ -101,12 +119,25 @@ class FaultySMTP(SMTP):
         self.transport.close()
 
 
+def server_context(cert, key):
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+    return context
+
+
 class Server(Controller):
-    def __init__(self, behaviour, auth=False):
+    """tls: None, "starttls" or "smtps", with `cert` and `key` files."""
+
+    def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
+                 require_starttls=False, auth_require_tls=False):
         self.recorder = Recorder(behaviour)
         kwargs = {}
         if auth:
-            kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=False)
+            kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls)
+        if tls == "starttls":
+            kwargs.update(tls_context=server_context(cert, key), require_starttls=require_starttls)
+        if tls == "smtps":
+            kwargs.update(ssl_context=server_context(cert, key))
         super().__init__(self.recorder, hostname="127.0.0.1", port=free_port(), **kwargs)
         self.ready = threading.Event()
 

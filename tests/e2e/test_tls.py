@@ -1,0 +1,98 @@
+"""Secure delivery against real TLS servers on loopback: STARTTLS and SMTPS
+with certificates made at test time, logon over TLS only, and the refusals
+a user can act on."""
+
+import pytest
+
+from conftest import WINE
+
+
+def configure(program, server, certificates=None, host="127.0.0.1", ca=True, **more):
+    settings = dict(ServerName=host, PortNumber=server.port, Sender="alerts@example.com")
+    if ca and certificates is not None:
+        settings["CAFile"] = str(certificates / "ca.pem") if not WINE else "Z:" + str(
+            certificates / "ca.pem").replace("/", "\\")
+    settings.update(more)
+    program.write_ini(**settings)
+
+
+def send(program):
+    (program.directory / "mail.txt").write_bytes(b"over TLS\n")
+    return program.run("mail.txt", "ops@example.com")
+
+
+def cert(certificates, name):
+    return dict(cert=str(certificates / f"{name}.pem"), key=str(certificates / f"{name}.key"))
+
+
+@pytest.mark.parametrize("tls, setting", [("starttls", "auto"), ("starttls", "starttls"),
+                                          ("smtps", "smtps")])
+@pytest.mark.parametrize("host", ["127.0.0.1", "localhost"])
+def test_a_trusted_server_gets_the_message_over_tls(program, smtp_server, certificates, tls, setting, host):
+    server = smtp_server(tls=tls, require_starttls=True, **cert(certificates, "good"))
+    configure(program, server, certificates, host=host, TLS=setting)
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert [m.encrypted for m in server.messages] == [True]
+
+
+@pytest.mark.parametrize("mechanism", ["CRAM-MD5", "PLAIN", "LOGIN"])
+def test_logon_happens_over_tls_with_the_mechanism_offered(program, smtp_server, certificates, mechanism):
+    server = smtp_server(tls="starttls", auth=True, auth_require_tls=True, **cert(certificates, "good"))
+    others = {"CRAM-MD5", "PLAIN", "LOGIN"} - {mechanism}
+    server.SMTP_kwargs["auth_exclude_mechanism"] = sorted(others)
+    configure(program, server, certificates, UserName="mailuser", Password="s3cret pass")
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert [logon[0] for logon in server.recorder.logons] == [mechanism]
+    assert server.messages[0].encrypted
+    assert b"s3cret" not in run.stdout + run.stderr
+
+
+def test_cram_md5_is_preferred_when_offered(program, smtp_server, certificates):
+    server = smtp_server(tls="starttls", auth=True, auth_require_tls=True, **cert(certificates, "good"))
+    configure(program, server, certificates, UserName="mailuser", Password="s3cret pass")
+    assert send(program).returncode == 0
+    assert [logon[0] for logon in server.recorder.logons] == ["CRAM-MD5"]
+
+
+@pytest.mark.parametrize("name, ca, expected", [
+    ("good", False, "is not trusted"),
+    ("self_signed", False, "is not trusted (self-signed); add its CA with CAFile="),
+    ("wrong_name", True, "host name mismatch"),
+])
+def test_an_untrusted_server_gets_nothing(program, smtp_server, certificates, name, ca, expected):
+    server = smtp_server(tls="starttls", **cert(certificates, name))
+    configure(program, server, certificates, ca=ca)
+    run = send(program)
+    assert run.returncode == 69
+    assert expected in run.lines[1], run.lines
+    assert "127.0.0.1" in run.lines[1]
+    assert server.messages == []
+
+
+@pytest.mark.parametrize("name", ["good", "self_signed", "wrong_name"])
+def test_tls_verify_off_trusts_any_certificate(program, smtp_server, certificates, name):
+    server = smtp_server(tls="starttls", **cert(certificates, name))
+    configure(program, server, certificates, ca=False, TLSVerify="off")
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert server.messages[0].encrypted
+
+
+def test_tls_starttls_with_a_server_that_offers_none_is_refused(program, smtp_server):
+    server = smtp_server()
+    configure(program, server, TLS="starttls")
+    run = send(program)
+    assert run.returncode == 69
+    assert "offers no STARTTLS" in run.lines[1]
+    assert server.messages == []
+
+
+def test_no_password_crosses_a_connection_without_tls(program, smtp_server):
+    server = smtp_server(auth=True)
+    configure(program, server, UserName="mailuser", Password="s3cret pass")
+    run = send(program)
+    assert run.returncode == 69
+    assert "offered no TLS" in run.lines[1] and "password was withheld" in run.lines[1]
+    assert server.recorder.logons == [] and "AUTH" not in server.commands
