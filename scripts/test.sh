@@ -35,6 +35,23 @@ ninja -C build-asan
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -j "$JOBS" --output-on-failure -LE e2e
 
+step "Fuzz targets (clang, libFuzzer): a short run of each on its seeds"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DPOSTRINE_FUZZ=ON -DPOSTRINE_TESTS=OFF >/dev/null
+ninja -C build-fuzz fuzz_text2array fuzz_profile fuzz_reply fuzz_compose
+for target in fuzz_text2array fuzz_profile fuzz_reply fuzz_compose; do
+  found=$(mktemp -d)
+  if build-fuzz/fuzz/$target -max_total_time="${FUZZ_SECONDS:-10}" -max_len=4096 "$found" \
+      "fuzz/corpus/$target" >"$found.log" 2>&1; then
+    echo "$target: $(grep DONE "$found.log")"
+  else
+    tail -40 "$found.log"
+    echo "$target found a fault; the input is in $(pwd)"
+    exit 1
+  fi
+  rm -rf "$found" "$found.log"
+done
+
 step "POSIX build: unit and end-to-end tests"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build

@@ -6,6 +6,10 @@
 #include <openssl/x509v3.h>
 
 #include <arpa/inet.h>
+#include <dirent.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "mailclient/tls.h"
 #include "runtime/activation.h"
@@ -51,6 +55,36 @@ std::string VerifyFailure(long result, const std::string& host) {
       return "certificate for " + host + " is not trusted (" +
              X509_verify_cert_error_string(result) + "); add its CA with CAFile=... in postrine.ini";
   }
+}
+
+// True when `dir` holds hashed certificate names ("1a2b3c4d.0"): then
+// OpenSSL looks up only the roots a chain needs, instead of parsing the
+// whole bundle on every run.
+bool HasHashedCertificates(const char* dir) {
+  DIR* d = dir != nullptr ? ::opendir(dir) : nullptr;
+  if (d == nullptr) return false;
+  bool found = false;
+  while (const dirent* e = ::readdir(d)) {
+    const std::size_t n = std::strlen(e->d_name);
+    if (n == 10 && e->d_name[8] == '.' && e->d_name[9] >= '0' && e->d_name[9] <= '9') {
+      found = true;
+      break;
+    }
+  }
+  ::closedir(d);
+  return found;
+}
+
+// The system's trusted roots: the hashed directory when there is one and
+// nobody pointed OpenSSL elsewhere, else OpenSSL's default places.
+void TrustSystemRoots(SSL_CTX* ctx) {
+  const char* dir = std::getenv(X509_get_default_cert_dir_env());
+  if (dir == nullptr) dir = X509_get_default_cert_dir();
+  if (std::getenv(X509_get_default_cert_file_env()) == nullptr && HasHashedCertificates(dir) &&
+      SSL_CTX_load_verify_dir(ctx, dir) == 1) {
+    return;
+  }
+  SSL_CTX_set_default_verify_paths(ctx);
 }
 
 class OpenSslConnection final : public Connection {
@@ -149,7 +183,7 @@ std::unique_ptr<Connection> StartTls(std::unique_ptr<Connection> plain, const Tl
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
   if (options.verify) {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_default_verify_paths(ctx);
+    TrustSystemRoots(ctx);
     if (!options.ca_file.empty() &&
         SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr) != 1) {
       error = "cannot read the CA file " + options.ca_file + " (CAFile in postrine.ini): " + OpenSslReason();

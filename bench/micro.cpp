@@ -1,0 +1,68 @@
+// Each parser and encoder over three input sizes, a factor of 8 apart:
+// Google Benchmark fits the times to a complexity and reports it, which
+// shows them linear in their input.
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+#include "app/text.h"
+#include "mailclient/encoding.h"
+#include "settings/profile_text.h"
+
+namespace {
+
+std::string Repeat(const std::string& unit, std::size_t size) {
+  std::string s;
+  while (s.size() < size) s += unit;
+  s.resize(size);
+  return s;
+}
+
+void BM_Text2Array(benchmark::State& state) {
+  const std::string text = Repeat("a@example.com,\"Ops, Team\" <b@example.com>,c\\,d,", state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(Text2Array(text, ",", "\""));
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_Text2ArrayOneLongQuotedToken(benchmark::State& state) {
+  const std::string text = "\"" + Repeat("say \"\"hi\"\" \\\" ", state.range(0)) + "\"";
+  for (auto _ : state) benchmark::DoNotOptimize(Text2Array(text, " ", "\""));
+  state.SetComplexityN(state.range(0));
+}
+
+template <typename Encoder>
+void Encode(benchmark::State& state, const std::string& body) {
+  for (auto _ : state) {
+    Encoder encoder;
+    std::string out;
+    encoder.Feed(body, out);
+    encoder.Finish(out);
+    benchmark::DoNotOptimize(out);
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_DataEncoder(benchmark::State& state) {
+  Encode<mailclient::DataEncoder>(state, Repeat(".line one\nline two\r\n\rx", state.range(0)));
+}
+void BM_QuotedPrintable(benchmark::State& state) {
+  Encode<mailclient::QuotedPrintableEncoder>(state, Repeat("Gr\xc3\xbc\xc3\x9f" "e = 10 \xe2\x82\xac \n", state.range(0)));
+}
+void BM_Base64(benchmark::State& state) {
+  Encode<mailclient::Base64Encoder>(state, Repeat(std::string("bin\0ary", 7), state.range(0)));
+}
+
+void BM_ProfileReader(benchmark::State& state) {
+  const std::string text = Repeat("[Section]\r\nKey = value\r\n; note\r\n", state.range(0)) + "[Settings]\r\nServerName=x\r\n";
+  for (auto _ : state) benchmark::DoNotOptimize(settings::FindProfileValue(text, "Settings", "ServerName"));
+  state.SetComplexityN(state.range(0));
+}
+
+}  // namespace
+
+BENCHMARK(BM_Text2Array)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_Text2ArrayOneLongQuotedToken)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_DataEncoder)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_QuotedPrintable)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_Base64)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_ProfileReader)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);

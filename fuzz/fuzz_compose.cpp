@@ -1,0 +1,41 @@
+// The message composer on any subject and body: what goes on the wire has
+// only CR LF line ends, no line of SMTP's forbidden length, and no line "."
+// before the one that ends the data.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "mailclient/cemail.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::size_t cut = data[0] % 64 < size ? data[0] % 64 : size - 1;
+  mailclient::CEmail mail;
+  mail.FromAddress("alerts@example.com");
+  mail.Subject(std::string(reinterpret_cast<const char*>(data + 1), cut));
+  mail.DestList({"ops@example.com"});
+  mail.Cargo("Message-Id: <1@example.com>\r\n");
+  mail.MailBody(std::string(reinterpret_cast<const char*>(data + 1 + cut), size - 1 - cut));
+  for (bool eight_bit : {false, true}) {
+    const mailclient::BodyPlan plan = mail.Plan(eight_bit);
+    std::string wire;
+    mail.WriteData(plan, mail.Header(plan, 0), [&](std::string_view chunk) {
+      wire.append(chunk);
+      return true;
+    });
+    if (wire.size() < 5 || wire.compare(wire.size() - 5, 5, "\r\n.\r\n") != 0) std::abort();
+    std::size_t start = 0;
+    while (start < wire.size()) {
+      const std::size_t end = wire.find("\r\n", start);
+      if (end == std::string::npos) std::abort();
+      const std::string_view line(wire.data() + start, end - start);
+      if (line.find_first_of("\r\n") != std::string_view::npos) std::abort();
+      if (line.size() > 998) std::abort();
+      if (line == "." && end + 2 != wire.size()) std::abort();
+      if (!eight_bit && plan.eight_bit_mime) std::abort();
+      start = end + 2;
+    }
+  }
+  return 0;
+}
