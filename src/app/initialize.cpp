@@ -1,10 +1,9 @@
 // Preparing a run: the settings beside the executable, then the command
 // line. Every refusal writes its own lines and ends the run.
-#include <cctype>
-
 #include "app/postrine.h"
 #include "app/text.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
 #include "settings/ini_file_spec.h"
@@ -20,11 +19,6 @@ constexpr int kExitConfig = 78;
 
 bool IsBlankOnly(const std::string& s) {
   return s.find_first_not_of(" \t\r\n") == std::string::npos;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 }  // namespace
@@ -70,7 +64,7 @@ bool Postrine::Initialize() {
   int positional = 0;
   for (std::size_t i = 1; i < n; ++i) {
     const std::string& a = args[i];
-    if (Lower(a) == "-s" && i + 1 < n) {
+    if (runtime::AsciiLower(a) == "-s" && i + 1 < n) {
       Subject = args[++i];
       continue;
     }

@@ -1,13 +1,13 @@
 // The command's one job: compose the message from the settings and the
 // arguments, hand it to the SMTP client, and report a failed delivery. The
 // exit status tells a calling script what happened (sysexits codes).
-#include <cctype>
 
 #include "app/postrine.h"
 #include "app/text.h"
 #include "mailclient/cemail.h"
 #include "mailclient/csmtp.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/identity.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
@@ -24,7 +24,7 @@ constexpr int kExitTempFail = 75;
 constexpr int kExitConfig = 78;
 
 bool IsAtext(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
+  return runtime::IsAsciiAlnum(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
 
 // A dot-atom: atext runs joined by single dots.
@@ -56,11 +56,6 @@ std::string MessageId(const std::string& stamp, const std::string& sender) {
   }
   while (!cleaned.empty() && cleaned.back() == '.') cleaned.pop_back();
   return "<" + cleaned + "@" + domain + ">";
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 int ExitCode(mailclient::Outcome outcome) {
@@ -97,7 +92,7 @@ bool Postrine::Process() {
   // Optional settings, read but never written: the file lists only what a
   // user must set.
   IniFileSpec ini(SettingsFileName());
-  const std::string tls = Lower(ini.GetString("Settings", "TLS", "auto"));
+  const std::string tls = runtime::AsciiLower(ini.GetString("Settings", "TLS", "auto"));
   const std::int64_t timeout = ini.GetInt("Settings", "Timeout", 60);
   mailclient::TlsMode mode = mailclient::TlsMode::kAuto;
   if (tls == "off") {
@@ -112,7 +107,7 @@ bool Postrine::Process() {
     return true;
   }
 
-  const std::string verify = Lower(ini.GetString("Settings", "TLSVerify", "on"));
+  const std::string verify = runtime::AsciiLower(ini.GetString("Settings", "TLSVerify", "on"));
   if (verify != "on" && verify != "off") {
     WriteError("unknown TLSVerify setting \"" + verify + "\" in postrine.ini (use on or off)");
     runtime::SetErrorLevel(kExitConfig);

@@ -14,6 +14,8 @@ namespace {
 // SMTP's limit for a line, without its CR LF (RFC 5321 section 4.5.3.1.6).
 constexpr std::size_t kMaxLine = 998;
 constexpr std::size_t kChunk = 64 * 1024;
+// Base64 lines hold 76 characters (RFC 2045 section 6.8).
+constexpr std::size_t kBase64Line = 76;
 
 std::string_view TrimBlanks(std::string_view s) {
   const std::size_t first = s.find_first_not_of(" \t");
@@ -110,13 +112,18 @@ void CEmail::MailBody(std::string value) {
   ascii_ = IsAscii(body_);
   longest_line_ = 0;
   line_ends_ = 0;
+  line_end_bytes_ = 0;
   std::size_t start = 0;
   for (std::size_t i = 0; i < body_.size(); ++i) {
     const char c = body_[i];
     if (c != '\r' && c != '\n') continue;
     longest_line_ = std::max(longest_line_, i - start);
     ++line_ends_;
-    if (c == '\r' && i + 1 < body_.size() && body_[i + 1] == '\n') ++i;
+    ++line_end_bytes_;
+    if (c == '\r' && i + 1 < body_.size() && body_[i + 1] == '\n') {
+      ++line_end_bytes_;
+      ++i;
+    }
     start = i + 1;
   }
   longest_line_ = std::max(longest_line_, body_.size() - start);
@@ -169,20 +176,41 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now) const {
   return h;
 }
 
-std::size_t CEmail::EstimatedSize(const BodyPlan& plan, std::size_t header_size) const {
-  const runtime::Activation activation("CEMAIL:ESTIMATEDSIZE", __LINE__);
+std::size_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) const {
+  const runtime::Activation activation("CEMAIL:DATASIZE", __LINE__);
   const std::size_t n = body_.size();
   switch (plan.encoding) {
-    case TransferEncoding::kBase64: return header_size + (n + 2) / 3 * 4 * 78 / 76 + 2;
-    case TransferEncoding::kQuotedPrintable: return header_size + n + n / 8 + line_ends_ + 2;
-    default: return header_size + n + line_ends_ + 2;
+    case TransferEncoding::kBase64: {
+      const std::size_t encoded = (n + 2) / 3 * 4;
+      return header.size() + encoded + 2 * ((encoded + kBase64Line - 1) / kBase64Line);
+    }
+    case TransferEncoding::kQuotedPrintable: {
+      // Soft breaks depend on every byte: count what the encoder makes.
+      std::size_t size = 0;
+      Encode(plan, header, false, [&](std::string_view chunk) {
+        size += chunk.size();
+        return true;
+      });
+      return size;
+    }
+    default: {
+      // Every line end becomes CR LF, and an open last line is closed.
+      const bool open_end = n > 0 && body_.back() != '\r' && body_.back() != '\n';
+      return header.size() + n - line_end_bytes_ + 2 * line_ends_ + (open_end ? 2 : 0);
+    }
   }
 }
 
 bool CEmail::WriteData(const BodyPlan& plan, const std::string& header,
                        const std::function<bool(std::string_view)>& sink) const {
   const runtime::Activation activation("CEMAIL:WRITEDATA", __LINE__);
-  DataEncoder data;
+  return Encode(plan, header, true, sink);
+}
+
+bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_dots,
+                    const std::function<bool(std::string_view)>& sink) const {
+  const runtime::Activation activation("CEMAIL:ENCODE", __LINE__);
+  DataEncoder data(stuff_dots);
   std::string out;
   out.reserve(2 * kChunk);
   auto flush = [&](bool force) {

@@ -54,8 +54,10 @@ class CEmail {
   /// The header block, ended by the empty line, dated `now`.
   std::string Header(const BodyPlan& plan, std::time_t now) const;
 
-  /// An estimate of the message's size on the wire, for the SIZE parameter.
-  std::size_t EstimatedSize(const BodyPlan& plan, std::size_t header_size) const;
+  /// The message's exact size as the SIZE parameter counts it (RFC 1870):
+  /// header and encoded body with CR LF line ends, without the doubled dots
+  /// and the line "." of the DATA phase.
+  std::size_t DataSize(const BodyPlan& plan, const std::string& header) const;
 
   /// The DATA phase: header and encoded body with CR LF line ends and dots
   /// doubled, ended by the line ".", handed to `sink` in chunks of about
@@ -64,6 +66,9 @@ class CEmail {
                  const std::function<bool(std::string_view)>& sink) const;
 
  private:
+  bool Encode(const BodyPlan& plan, const std::string& header, bool stuff_dots,
+              const std::function<bool(std::string_view)>& sink) const;
+
   std::string from_;
   std::string subject_;
   std::string cargo_;
@@ -74,6 +79,7 @@ class CEmail {
   bool ascii_ = true;
   std::size_t longest_line_ = 0;
   std::size_t line_ends_ = 0;
+  std::size_t line_end_bytes_ = 0;  // the CR and LF bytes of those line ends
 };
 
 }  // namespace mailclient

@@ -1,6 +1,5 @@
 #include "mailclient/csmtp.h"
 
-#include <cctype>
 #include <ctime>
 
 #include "mailclient/digest.h"
@@ -9,6 +8,7 @@
 #include "mailclient/smtp_channel.h"
 #include "mailclient/tls.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/identity.h"
 
 namespace mailclient {
@@ -20,11 +20,6 @@ namespace {
 constexpr int kDataEndFactor = 10;
 constexpr int kQuitTimeoutMs = 5000;
 constexpr int kSmtpsPort = 465;
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Server text and addresses quoted in a message: control bytes become dots,
 // so nothing can write to the user's terminal.
@@ -45,7 +40,7 @@ std::string HelloName() {
   const std::string host = runtime::HostName();
   if (host.empty() || host.size() > 255) return "localhost";
   for (char c : host) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '-' && c != '.') return "localhost";
+    if (!runtime::IsAsciiAlnum(c) && c != '-' && c != '.') return "localhost";
   }
   return host;
 }
@@ -61,7 +56,7 @@ Capabilities ParseCapabilities(const Reply& ehlo) {
     std::string word;
     for (char c : ehlo.lines[i] + " ") {
       if (c == ' ' || c == '=') {
-        if (!word.empty()) words.push_back(Upper(word));
+        if (!word.empty()) words.push_back(runtime::AsciiUpper(word));
         word.clear();
       } else {
         word += c;
@@ -254,6 +249,9 @@ bool CSmtp::Authenticate() {
 
 bool CSmtp::Logon() {
   const runtime::Activation activation("CSMTP:LOGON", __LINE__);
+  // No server is troubled, and no password sent, for a message that
+  // cannot go anywhere.
+  if (!CheckAddresses(email_.Recipients())) return false;
   if (!opened_ && !Open()) return false;
   if (broken_) return false;
   return !secure_ || Authenticate();
@@ -357,10 +355,10 @@ bool CSmtp::Postrine() {
 
   const BodyPlan plan = email_.Plan(caps_.eight_bit_mime);
   const std::string header = email_.Header(plan, std::time(nullptr));
-  const std::size_t size = email_.EstimatedSize(plan, header.size());
+  const std::size_t size = email_.DataSize(plan, header);
   if (caps_.size_limit != 0 && size > caps_.size_limit) {
     Quit();
-    return Fail(Outcome::kPermanent, "the message (about " + std::to_string(size) +
+    return Fail(Outcome::kPermanent, "the message (" + std::to_string(size) +
                                          " bytes) is larger than the server accepts (" +
                                          std::to_string(caps_.size_limit) + " bytes)");
   }

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mailclient/net.h"
+#include "mailclient/net_platform.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -82,23 +82,42 @@ class TcpConnection final : public Connection {
   const std::string& error() const override { return error_; }
 
  private:
-  static std::string TimedOut(int timeout_ms) {
-    return "no answer within " + std::to_string(timeout_ms / 1000) + " seconds";
-  }
-
   int fd_;
   std::string error_;
 };
 
-// One address: a non-blocking connect that waits at most `timeout_ms`.
-int ConnectOne(const addrinfo& ai, int timeout_ms, std::string& reason) {
-  int fd = ::socket(ai.ai_family, ai.ai_socktype | SOCK_CLOEXEC, ai.ai_protocol);
+}  // namespace
+
+std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& error) {
+  const runtime::Activation activation("RESOLVE", __LINE__);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  std::vector<Endpoint> out;
+  if (rc != 0) {
+    error = ::gai_strerror(rc);
+    return out;
+  }
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(ai->ai_addr);
+    out.push_back({ai->ai_family, ai->ai_socktype, ai->ai_protocol, {bytes, bytes + ai->ai_addrlen}});
+  }
+  ::freeaddrinfo(list);
+  return out;
+}
+
+std::unique_ptr<Connection> ConnectEndpoint(const Endpoint& endpoint, int timeout_ms, std::string& reason) {
+  const runtime::Activation activation("CONNECTENDPOINT", __LINE__);
+  int fd = ::socket(endpoint.family, endpoint.socktype | SOCK_CLOEXEC, endpoint.protocol);
   if (fd < 0) {
     reason = std::strerror(errno);
-    return -1;
+    return nullptr;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-  int rc = ::connect(fd, ai.ai_addr, ai.ai_addrlen);
+  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(endpoint.address.data()),
+                     static_cast<socklen_t>(endpoint.address.size()));
   if (rc != 0 && errno == EINPROGRESS) {
     const int ready = WaitFor(fd, POLLOUT, timeout_ms);
     int err = 0;
@@ -114,44 +133,11 @@ int ConnectOne(const addrinfo& ai, int timeout_ms, std::string& reason) {
   if (rc != 0) {
     reason = std::strerror(errno);
     ::close(fd);
-    return -1;
+    return nullptr;
   }
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  return fd;
-}
-
-}  // namespace
-
-std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
-                                       std::string& error) {
-  const runtime::Activation activation("CONNECTTCP", __LINE__);
-  const std::string where = host + " port " + std::to_string(port);
-  if (port <= 0 || port > 65535) {
-    error = "cannot connect to " + where + ": the port number is out of range";
-    return nullptr;
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_ADDRCONFIG;
-  addrinfo* list = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-  if (rc != 0) {
-    error = "cannot find the server " + host + ": " + ::gai_strerror(rc);
-    return nullptr;
-  }
-  std::string reason = "no address";
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    const int fd = ConnectOne(*ai, timeout_ms, reason);
-    if (fd >= 0) {
-      ::freeaddrinfo(list);
-      return std::make_unique<TcpConnection>(fd);
-    }
-  }
-  ::freeaddrinfo(list);
-  error = "cannot connect to " + where + ": " + reason;
-  return nullptr;
+  return std::make_unique<TcpConnection>(fd);
 }
 
 }  // namespace mailclient

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "mailclient/net.h"
+#include "mailclient/net_platform.h"
 #include "runtime/activation.h"
 #include "runtime/system_text.h"
 
@@ -29,10 +29,6 @@ int WaitFor(SOCKET s, bool write, int timeout_ms) {
 }
 
 std::string LastReason() { return runtime::SystemErrorText(static_cast<unsigned long>(::WSAGetLastError())); }
-
-std::string TimedOut(int timeout_ms) {
-  return "no answer within " + std::to_string(timeout_ms / 1000) + " seconds";
-}
 
 class TcpConnection final : public Connection {
  public:
@@ -84,15 +80,39 @@ class TcpConnection final : public Connection {
   std::string error_;
 };
 
-SOCKET ConnectOne(const addrinfo& ai, int timeout_ms, std::string& reason) {
-  SOCKET s = ::socket(ai.ai_family, ai.ai_socktype, ai.ai_protocol);
+}  // namespace
+
+std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& error) {
+  const runtime::Activation activation("RESOLVE", __LINE__);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* list = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  std::vector<Endpoint> out;
+  if (rc != 0) {
+    error = runtime::SystemErrorText(static_cast<unsigned long>(rc));
+    return out;
+  }
+  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(ai->ai_addr);
+    out.push_back({ai->ai_family, ai->ai_socktype, ai->ai_protocol, {bytes, bytes + ai->ai_addrlen}});
+  }
+  ::freeaddrinfo(list);
+  return out;
+}
+
+std::unique_ptr<Connection> ConnectEndpoint(const Endpoint& endpoint, int timeout_ms, std::string& reason) {
+  const runtime::Activation activation("CONNECTENDPOINT", __LINE__);
+  SOCKET s = ::socket(endpoint.family, endpoint.socktype, endpoint.protocol);
   if (s == INVALID_SOCKET) {
     reason = LastReason();
-    return INVALID_SOCKET;
+    return nullptr;
   }
   u_long non_blocking = 1;
   ::ioctlsocket(s, FIONBIO, &non_blocking);
-  int rc = ::connect(s, ai.ai_addr, static_cast<int>(ai.ai_addrlen));
+  int rc = ::connect(s, reinterpret_cast<const sockaddr*>(endpoint.address.data()),
+                     static_cast<int>(endpoint.address.size()));
   if (rc == SOCKET_ERROR && ::WSAGetLastError() == WSAEWOULDBLOCK) {
     const int ready = WaitFor(s, true, timeout_ms);
     if (ready == 1) {
@@ -107,43 +127,11 @@ SOCKET ConnectOne(const addrinfo& ai, int timeout_ms, std::string& reason) {
   if (rc != 0) {
     reason = LastReason();
     ::closesocket(s);
-    return INVALID_SOCKET;
+    return nullptr;
   }
   BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-  return s;
-}
-
-}  // namespace
-
-std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
-                                       std::string& error) {
-  const runtime::Activation activation("CONNECTTCP", __LINE__);
-  const std::string where = host + " port " + std::to_string(port);
-  if (port <= 0 || port > 65535) {
-    error = "cannot connect to " + where + ": the port number is out of range";
-    return nullptr;
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
-  if (rc != 0) {
-    error = "cannot find the server " + host + ": " + runtime::SystemErrorText(static_cast<unsigned long>(rc));
-    return nullptr;
-  }
-  std::string reason = "no address";
-  for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
-    const SOCKET s = ConnectOne(*ai, timeout_ms, reason);
-    if (s != INVALID_SOCKET) {
-      ::freeaddrinfo(list);
-      return std::make_unique<TcpConnection>(s);
-    }
-  }
-  ::freeaddrinfo(list);
-  error = "cannot connect to " + where + ": " + reason;
-  return nullptr;
+  return std::make_unique<TcpConnection>(s);
 }
 
 }  // namespace mailclient

@@ -1,4 +1,3 @@
-#include <cctype>
 #include <langinfo.h>
 #include <locale.h>
 #include <string>
@@ -6,6 +5,7 @@
 
 #include "mailclient/system.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 
 namespace mailclient {
 
@@ -25,7 +25,7 @@ std::string AnsiCharset() {
     if (codeset != nullptr) name = codeset;
     ::freelocale(user);
   }
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  name = runtime::AsciiLower(name);
   // Text that is not UTF-8 under a UTF-8 or ASCII locale most likely came
   // from a Windows machine; its usual code page is the best guess.
   if (name.empty() || name == "utf-8" || name == "utf8" || name == "ansi_x3.4-1968" || name == "us-ascii") {

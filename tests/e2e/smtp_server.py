@@ -15,9 +15,9 @@ from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
+def free_port(host="127.0.0.1"):
+    with socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET) as s:
+        s.bind((host, 0))
         return s.getsockname()[1]
 
 
@@ -27,6 +27,7 @@ class Message:
     rcpt_tos: list
     data: bytes  # as received, dot-stuffing undone
     encrypted: bool = False
+    options: list = field(default_factory=list)  # the MAIL parameters
 
 
 @dataclass
@@ -78,7 +79,8 @@ class Recorder:
             return self.behaviour.data_reply
         encrypted = bool(session.ssl) or server.transport.get_extra_info("ssl_object") is not None
         self.messages.append(Message(envelope.mail_from, list(envelope.rcpt_tos),
-                                     envelope.original_content, encrypted))
+                                     envelope.original_content, encrypted,
+                                     list(envelope.mail_options)))
         return "250 Message accepted"
 
     async def handle_RSET(self, server, session, envelope):
@@ -126,19 +128,23 @@ def server_context(cert, key):
 
 
 class Server(Controller):
-    """tls: None, "starttls" or "smtps", with `cert` and `key` files."""
+    """tls: None, "starttls" or "smtps", with `cert` and `key` files; host:
+    "127.0.0.1" or "::1"; size_limit: the SIZE the server announces."""
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
-                 require_starttls=False, auth_require_tls=False):
+                 require_starttls=False, auth_require_tls=False, host="127.0.0.1",
+                 size_limit=None):
         self.recorder = Recorder(behaviour)
         kwargs = {}
+        if size_limit is not None:
+            kwargs.update(data_size_limit=size_limit)
         if auth:
             kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls)
         if tls == "starttls":
             kwargs.update(tls_context=server_context(cert, key), require_starttls=require_starttls)
         if tls == "smtps":
             kwargs.update(ssl_context=server_context(cert, key))
-        super().__init__(self.recorder, hostname="127.0.0.1", port=free_port(), **kwargs)
+        super().__init__(self.recorder, hostname=host, port=free_port(host), **kwargs)
         self.ready = threading.Event()
 
     def factory(self):

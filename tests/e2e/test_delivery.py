@@ -230,3 +230,40 @@ def test_a_refused_logon_is_quoted_when_the_send_then_fails(program, smtp_server
     assert run.returncode == 69, run.lines
     assert "AUTH CRAM-MD5: 535" in run.lines[1] and "530 5.7.0" in run.lines[1]
     assert b"wrong" not in run.stdout
+
+
+@pytest.mark.parametrize("body", [BODY, "Grüße aus Köln\n".encode() * 50, b"\x00binary\x01" * 100],
+                         ids=["7bit", "8bit", "base64"])
+def test_the_size_declared_is_the_size_that_arrives(program, smtp_server, body):
+    server = smtp_server()
+    configure(program, server)
+    assert send(program, "mail.txt", "ops@example.com", body=body).returncode == 0
+    (message,) = server.messages
+    assert f"SIZE={len(message.data)}" in message.options
+
+
+def test_a_message_larger_than_the_server_takes_is_not_sent(program, smtp_server):
+    server = smtp_server(size_limit=2000)
+    configure(program, server)
+    run = send(program, "mail.txt", "ops@example.com", body=b"x" * 3000)
+    assert run.returncode == 69
+    assert "larger than the server accepts (2000 bytes)" in run.lines[-1]
+    assert "MAIL" not in server.commands and server.messages == []
+
+
+def test_a_server_on_ipv6_loopback_is_reached(program, smtp_server):
+    try:
+        server = smtp_server(host="::1")
+    except OSError as e:  # a host with IPv6 switched off
+        pytest.skip(f"no IPv6 loopback here: {e}")
+    configure(program, server, ServerName="::1")
+    assert send(program, "mail.txt", "ops@example.com").returncode == 0
+    assert len(server.messages) == 1
+
+
+def test_a_logon_is_not_tried_for_a_message_that_cannot_be_sent(program, smtp_server):
+    server = smtp_server(auth=True)
+    configure(program, server, UserName="mailuser", Password="s3cret pass", TLS="off")
+    run = send(program, "mail.txt", "not an address")
+    assert run.returncode == 65
+    assert server.connections == 0 and server.recorder.logons == []

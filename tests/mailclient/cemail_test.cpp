@@ -34,6 +34,44 @@ TEST(CEmailPlan, ChoosesTheLightestEncodingThatCarriesTheBody) {
   }
 }
 
+// The SIZE parameter counts the message as it travels, without the doubled
+// dots and the final "." line (RFC 1870): a server that compares it with
+// its limit must not refuse a message that fits, nor take one that does not.
+TEST(CEmailDataSize, IsExactlyTheBytesOfTheDataPhaseWithoutDotStuffing) {
+  const std::string header = "Subject: x\r\n\r\n";
+  const std::string bodies[] = {
+      "",
+      "one line without an end",
+      "lf\nends\n",
+      "cr\rends\r",
+      "mixed\r\nends\n\rand\r\r\n",
+      ".leading dot\n..two\n.",
+      std::string(5000, 'x'),                      // soft breaks
+      std::string(999, '\xe4') + "\n \t\n",        // every byte encoded, blanks before line ends
+      std::string("\0\1\2", 3),                   // base64, one short group
+      std::string(57 * 3 + 1, '\0'),               // base64, several lines
+  };
+  for (const std::string& body : bodies) {
+    CEmail mail;
+    mail.MailBody(body);
+    for (bool eight_bit_ok : {false, true}) {
+      const BodyPlan plan = mail.Plan(eight_bit_ok);
+      std::string data;
+      ASSERT_TRUE(mail.WriteData(plan, header, [&](std::string_view chunk) {
+        data += chunk;
+        return true;
+      }));
+      ASSERT_GE(data.size(), 3u);
+      ASSERT_EQ(data.substr(data.size() - 3), ".\r\n");
+      data.resize(data.size() - 3);
+      std::size_t stuffed = 0;
+      for (std::size_t at = data.find("\n.."); at != std::string::npos; at = data.find("\n..", at + 1)) ++stuffed;
+      EXPECT_EQ(mail.DataSize(plan, header), data.size() - stuffed)
+          << "body of " << body.size() << " bytes, 8BITMIME " << eight_bit_ok;
+    }
+  }
+}
+
 TEST(CEmailHeader, KeepsEveryLineAHeaderLine) {
   CEmail mail;
   mail.FromAddress("alerts@example.com");
