@@ -45,6 +45,32 @@ std::string HelloName() {
   return host;
 }
 
+// Passes a stream through to the TLS layer and notes when the stream itself
+// failed: a handshake that died with the line is worth trying again later,
+// one that the peer's certificate or protocol broke is not.
+class LineWatch final : public Connection {
+ public:
+  LineWatch(std::unique_ptr<Connection> inner, bool& failed) : inner_(std::move(inner)), failed_(failed) {}
+
+  bool Send(std::string_view bytes, int timeout_ms) override {
+    const bool sent = inner_->Send(bytes, timeout_ms);
+    failed_ = failed_ || !sent;
+    return sent;
+  }
+
+  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
+    const long n = inner_->Receive(buffer, size, timeout_ms);
+    failed_ = failed_ || n <= 0;
+    return n;
+  }
+
+  const std::string& error() const override { return inner_->error(); }
+
+ private:
+  std::unique_ptr<Connection> inner_;
+  bool& failed_;
+};
+
 }  // namespace
 
 Capabilities ParseCapabilities(const Reply& ehlo) {
@@ -87,6 +113,8 @@ CSmtp::~CSmtp() = default;
 
 bool CSmtp::Fail(Outcome outcome, const std::string& text) {
   const runtime::Activation activation("CSMTP:FAIL", __LINE__);
+  // Refused for want of a logon that failed only for now: worth another try.
+  if (outcome == Outcome::kPermanent && logon_temporary_) outcome = Outcome::kTemporary;
   outcome_ = outcome;
   error_ = logon_error_.empty() ? text : logon_error_ + "; " + text;
   return false;
@@ -120,8 +148,8 @@ bool CSmtp::Open() {
   if (!connection) return Fail(Outcome::kTemporary, why);
   // SMTPS: TLS from the first byte.
   if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {
-    connection = StartTls(std::move(connection), {server_, verify_, ca_file_, timeout_ms_}, why);
-    if (!connection) return Fail(Outcome::kPermanent, why);
+    connection = Handshake(std::move(connection), why);
+    if (!connection) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, why);
     tls_active_ = true;
   }
   channel_ = std::make_unique<SmtpChannel>(std::move(connection));
@@ -165,13 +193,19 @@ bool CSmtp::StartTlsCommand() {
     return Fail(Outcome::kPermanent, "STARTTLS: the server sent data before the TLS handshake");
   }
   std::string why;
-  std::unique_ptr<Connection> tls =
-      StartTls(std::move(channel_->connection()), {server_, verify_, ca_file_, timeout_ms_}, why);
+  std::unique_ptr<Connection> tls = Handshake(std::move(channel_->connection()), why);
   channel_.reset();
-  if (!tls) return Fail(Outcome::kPermanent, "STARTTLS: " + why);
+  if (!tls) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, "STARTTLS: " + why);
   channel_ = std::make_unique<SmtpChannel>(std::move(tls));
   tls_active_ = true;
   return true;
+}
+
+std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, std::string& why) {
+  const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
+  line_failed_ = false;
+  return StartTls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
+                  {server_, verify_, ca_file_, timeout_ms_}, why);
 }
 
 bool CSmtp::Hello() {
@@ -244,6 +278,7 @@ bool CSmtp::Authenticate() {
     if (!Exchange("*", reply, stage)) return false;
   }
   logon_error_ = stage + ": " + Quoted(reply);
+  logon_temporary_ = reply.Temporary();
   return false;
 }
 

@@ -16,6 +16,7 @@
 
 namespace mailclient {
 
+class Connection;
 class SmtpChannel;
 
 /// How the connection is secured ("TLS" setting).
@@ -78,6 +79,9 @@ class CSmtp {
   bool Hello();
   bool Secure();
   bool StartTlsCommand();
+  /// The TLS handshake over `plain`; line_failed_ tells afterwards whether
+  /// the line itself failed under it.
+  std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
   bool CheckAddresses(const std::vector<std::string>& recipients);
   bool Envelope(const std::string& mail, const std::vector<std::string>& recipients);
@@ -104,11 +108,13 @@ class CSmtp {
   bool tls_active_ = false;
   int timeout_ms_ = 60000;
 
+  bool line_failed_ = false;  // before channel_: its streams report here to the end
   std::unique_ptr<SmtpChannel> channel_;
   Capabilities caps_;
   bool opened_ = false;     // a connection was attempted
   bool broken_ = false;     // it failed, or a rule forbids going on
   std::string logon_error_;
+  bool logon_temporary_ = false;  // the server refused the logon for now (4xx)
   std::string error_;
   Outcome outcome_ = Outcome::kTemporary;
 };

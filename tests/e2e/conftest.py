@@ -108,11 +108,9 @@ def smtp_server():
     from smtp_server import Behaviour, Server
     started = []
 
-    def start(auth=False, tls=None, cert=None, key=None, require_starttls=False,
-              auth_require_tls=False, host="127.0.0.1", size_limit=None, **behaviour):
-        server = Server(Behaviour(**behaviour), auth=auth, tls=tls, cert=cert, key=key,
-                        require_starttls=require_starttls, auth_require_tls=auth_require_tls,
-                        host=host, size_limit=size_limit)
+    def start(**options):
+        behaviour = {k: options.pop(k) for k in list(options) if k in Behaviour.__dataclass_fields__}
+        server = Server(Behaviour(**behaviour), **options)
         server.start()
         server.baseline = server.recorder.connections  # the start-up check's own
         started.append(server)

@@ -40,6 +40,18 @@ class Behaviour:
     drop_in_data: bool = False  # close the connection after the first data line
     pipelining: bool = True     # announce PIPELINING
     extra_ehlo: list = field(default_factory=list)
+    fault: tuple = ()           # (stage, action): see FaultySMTP
+
+
+# What a fault does in place of the server's answer.
+FAULT_REPLIES = {
+    "4xx": "451 4.3.0 fault injected",
+    "4xx-auth": "454 4.7.0 temporary authentication failure",
+    "5xx": "554 5.3.0 fault injected",
+    "overlong": "250 " + "x" * 10000,
+    "malformed": "hello, this is no reply",
+    "endless": "\r\n".join(["250-more"] * 1000),
+}
 
 
 class Recorder:
@@ -77,6 +89,16 @@ class Recorder:
         self.commands.append("DATA-END")
         if self.behaviour.data_reply:
             return self.behaviour.data_reply
+        action = self.behaviour.fault[1] if server._fault_here("end") else None
+        if action in FAULT_REPLIES:
+            return FAULT_REPLIES[action]
+        if action == "stall":
+            await asyncio.sleep(3600)
+        if action == "drop":  # the message is not taken
+            server.transport.close()
+            return "421 closed"
+        if action == "drop-after":  # taken, then the line goes dead
+            asyncio.get_running_loop().call_later(0.05, server.transport.close)
         encrypted = bool(session.ssl) or server.transport.get_extra_info("ssl_object") is not None
         self.messages.append(Message(envelope.mail_from, list(envelope.rcpt_tos),
                                      envelope.original_content, encrypted,
@@ -98,8 +120,62 @@ class Recorder:
 
 
 class FaultySMTP(SMTP):
-    """Drops the connection in the middle of DATA when asked to, and logs on
-    with CRAM-MD5 too."""
+    """Logs on with CRAM-MD5 too, drops the connection in the middle of DATA
+    when asked to, and injects one fault at one stage of the dialogue.
+
+    Stages: "greeting", each command verb ("EHLO", "MAIL", "RCPT",
+    "STARTTLS", "AUTH", "DATA", "QUIT"), and "end" for the reply to the end
+    of the message. Actions: a reply of FAULT_REPLIES instead of the real
+    one, "drop" (close the connection instead of answering), "drop-after"
+    (answer, then close), "stall" (never answer), and for STARTTLS
+    "tls-drop" and "tls-garbage" (agree, then close or send no TLS)."""
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.stage = "greeting"
+        for verb, method in list(self._smtp_methods.items()):
+            self._smtp_methods[verb] = self._staged(verb, method)
+
+    def _staged(self, verb, method):
+        async def run(arg):
+            self.stage = verb
+            if self._fault_here(verb) and self.event_handler.behaviour.fault[1] != "drop-after":
+                return await self.inject()
+            await method(arg)
+            if self._fault_here(verb):
+                self.transport.close()
+        return run
+
+    def _fault_here(self, stage):
+        fault = self.event_handler.behaviour.fault
+        return bool(fault) and fault[0] == stage
+
+    async def inject(self):
+        """Answers the current stage with the fault instead of the reply."""
+        action = self.event_handler.behaviour.fault[1]
+        if action == "stall":
+            await asyncio.sleep(3600)
+        if action in ("drop", "drop-after"):
+            self.transport.close()
+            return
+        if action.startswith("tls-"):  # agree to STARTTLS, then break the handshake
+            await SMTP.push(self, "220 Ready to start TLS")
+            if action == "tls-garbage":
+                await SMTP.push(self, "this is no TLS record")
+            self.transport.close()
+            return
+        await SMTP.push(self, FAULT_REPLIES[action])
+
+    async def push(self, status):
+        if self.stage == "greeting":
+            self.stage = "after greeting"
+            if self._fault_here("greeting"):
+                if self.event_handler.behaviour.fault[1] == "drop-after":
+                    await super().push(status)
+                    self.transport.close()
+                    return
+                return await self.inject()
+        return await super().push(status)
 
     async def auth_CRAM__MD5(self, _, args):
         challenge = b"<1896.697170952@postrine.test>"
@@ -133,13 +209,14 @@ class Server(Controller):
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
                  require_starttls=False, auth_require_tls=False, host="127.0.0.1",
-                 size_limit=None):
+                 size_limit=None, auth_required=False):
         self.recorder = Recorder(behaviour)
         kwargs = {}
         if size_limit is not None:
             kwargs.update(data_size_limit=size_limit)
         if auth:
-            kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls)
+            kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls,
+                          auth_required=auth_required)
         if tls == "starttls":
             kwargs.update(tls_context=server_context(cert, key), require_starttls=require_starttls)
         if tls == "smtps":
