@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -75,16 +76,54 @@ bool HasHashedCertificates(const char* dir) {
   return found;
 }
 
-// The system's trusted roots: the hashed directory when there is one and
-// nobody pointed OpenSSL elsewhere, else OpenSSL's default places.
-void TrustSystemRoots(SSL_CTX* ctx) {
+// The system's bundle of trusted roots, read only when a chain cannot be
+// completed without it: parsing the whole bundle costs more than the rest
+// of a run, and the hashed directory or CAFile usually holds the root.
+struct LazyRoots {
+  std::string file;
+  bool loaded = false;
+};
+
+bool IssuerMissing(int error) {
+  return error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY || error == X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT;
+}
+
+// Verifies the server's chain; when its issuer is missing, once more with
+// the bundle added to the store.
+int VerifyWithLazyRoots(X509_STORE_CTX* check, void* arg) {
+  auto* lazy = static_cast<LazyRoots*>(arg);
+  int ok = X509_verify_cert(check);
+  if (ok == 1 || lazy->loaded || lazy->file.empty() || !IssuerMissing(X509_STORE_CTX_get_error(check))) {
+    return ok;
+  }
+  lazy->loaded = true;
+  X509_STORE* store = X509_STORE_CTX_get0_store(check);
+  if (X509_STORE_load_file(store, lazy->file.c_str()) != 1) {
+    ERR_clear_error();
+    return ok;
+  }
+  X509_STORE_CTX* again = X509_STORE_CTX_new();
+  if (again == nullptr) return ok;
+  if (X509_STORE_CTX_init(again, store, X509_STORE_CTX_get0_cert(check), X509_STORE_CTX_get0_untrusted(check)) == 1 &&
+      X509_VERIFY_PARAM_set1(X509_STORE_CTX_get0_param(again), X509_STORE_CTX_get0_param(check)) == 1) {
+    ok = X509_verify_cert(again);
+    X509_STORE_CTX_set_error(check, X509_STORE_CTX_get_error(again));
+  }
+  X509_STORE_CTX_free(again);
+  return ok;
+}
+
+// The system's trusted roots: the hashed directory is searched as chains
+// need it; the bundle file (SSL_CERT_FILE or OpenSSL's default) is left
+// for VerifyWithLazyRoots.
+std::string TrustSystemRoots(SSL_CTX* ctx) {
   const char* dir = std::getenv(X509_get_default_cert_dir_env());
   if (dir == nullptr) dir = X509_get_default_cert_dir();
-  if (std::getenv(X509_get_default_cert_file_env()) == nullptr && HasHashedCertificates(dir) &&
-      SSL_CTX_load_verify_dir(ctx, dir) == 1) {
-    return;
-  }
-  SSL_CTX_set_default_verify_paths(ctx);
+  if (HasHashedCertificates(dir)) SSL_CTX_load_verify_dir(ctx, dir);
+  const char* file = std::getenv(X509_get_default_cert_file_env());
+  if (file == nullptr) file = X509_get_default_cert_file();
+  ERR_clear_error();
+  return file != nullptr && ::access(file, R_OK) == 0 ? file : "";
 }
 
 class OpenSslConnection final : public Connection {
@@ -146,6 +185,7 @@ class OpenSslConnection final : public Connection {
   const std::string& error() const override { return error_; }
 
   SSL* ssl() { return ssl_; }
+  LazyRoots& lazy_roots() { return lazy_roots_; }
   void SetError(std::string e) { error_ = std::move(e); }
 
  private:
@@ -167,6 +207,7 @@ class OpenSslConnection final : public Connection {
   SSL_CTX* ctx_;
   SSL* ssl_;
   std::string error_;
+  LazyRoots lazy_roots_;
 };
 
 }  // namespace
@@ -181,9 +222,10 @@ std::unique_ptr<Connection> StartTls(std::unique_ptr<Connection> plain, const Tl
     return nullptr;
   }
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  std::string bundle;
   if (options.verify) {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    TrustSystemRoots(ctx);
+    bundle = TrustSystemRoots(ctx);
     if (!options.ca_file.empty() &&
         SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr) != 1) {
       error = "cannot read the CA file " + options.ca_file + " (CAFile in postrine.ini): " + OpenSslReason();
@@ -197,6 +239,8 @@ std::unique_ptr<Connection> StartTls(std::unique_ptr<Connection> plain, const Tl
   SSL_set_bio(ssl, BIO_new(BIO_s_mem()), BIO_new(BIO_s_mem()));
   SSL_set_connect_state(ssl);
   auto tls = std::make_unique<OpenSslConnection>(std::move(plain), ctx, ssl);
+  tls->lazy_roots().file = bundle;
+  if (options.verify) SSL_CTX_set_cert_verify_callback(ctx, VerifyWithLazyRoots, &tls->lazy_roots());
   const bool ip = IsIpAddress(options.host);
   if (!ip) SSL_set_tlsext_host_name(ssl, options.host.c_str());
   if (options.verify) {

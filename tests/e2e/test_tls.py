@@ -2,6 +2,9 @@
 with certificates made at test time, logon over TLS only, and the refusals
 a user can act on."""
 
+import shutil
+import subprocess
+
 import pytest
 
 from conftest import WINE
@@ -96,3 +99,31 @@ def test_no_password_crosses_a_connection_without_tls(program, smtp_server):
     assert run.returncode == 69
     assert "offered no TLS" in run.lines[1] and "password was withheld" in run.lines[1]
     assert server.recorder.logons == [] and "AUTH" not in server.commands
+
+
+@pytest.mark.skipif(WINE, reason="the system store of OpenSSL; Schannel has its own")
+@pytest.mark.parametrize("store", ["file", "directory"])
+def test_a_root_in_the_system_store_is_trusted(program, smtp_server, certificates, tmp_path, store):
+    # The system store as OpenSSL finds it: a bundle file, read only when
+    # the chain needs it, or a hashed directory.
+    empty = tmp_path / "no-roots"
+    empty.mkdir()
+    hashed = tmp_path / "roots"
+    hashed.mkdir()
+    digest = subprocess.run(["openssl", "x509", "-hash", "-noout", "-in", certificates / "ca.pem"],
+                            capture_output=True, text=True, check=True).stdout.strip()
+    shutil.copy(certificates / "ca.pem", hashed / f"{digest}.0")
+    env = {"SSL_CERT_FILE": str(certificates / "ca.pem"), "SSL_CERT_DIR": str(empty)} if store == "file" \
+        else {"SSL_CERT_FILE": str(tmp_path / "missing.pem"), "SSL_CERT_DIR": str(hashed)}
+    server = smtp_server(tls="starttls", require_starttls=True, **cert(certificates, "good"))
+    configure(program, server, certificates, ca=False)
+    (program.directory / "mail.txt").write_bytes(b"over TLS\n")
+    run = program.run("mail.txt", "ops@example.com", env=env)
+    assert run.returncode == 0, run.lines
+    assert [m.encrypted for m in server.messages] == [True]
+    # With neither, the same server is refused.
+    server.messages.clear()
+    env = {"SSL_CERT_FILE": str(tmp_path / "missing.pem"), "SSL_CERT_DIR": str(empty)}
+    run = program.run("mail.txt", "ops@example.com", env=env)
+    assert run.returncode == 69 and "is not trusted (issuer unknown)" in run.lines[-1]
+    assert server.messages == []
