@@ -113,14 +113,13 @@ void CEmail::MailBody(std::string value) {
   longest_line_ = 0;
   line_ends_ = 0;
   line_end_bytes_ = 0;
+  LineEnds ends(body_);
   std::size_t start = 0;
-  for (std::size_t i = 0; i < body_.size(); ++i) {
-    const char c = body_[i];
-    if (c != '\r' && c != '\n') continue;
+  for (std::size_t i = ends.Next(0); i != std::string::npos; i = ends.Next(start)) {
     longest_line_ = std::max(longest_line_, i - start);
     ++line_ends_;
     ++line_end_bytes_;
-    if (c == '\r' && i + 1 < body_.size() && body_[i + 1] == '\n') {
+    if (body_[i] == '\r' && i + 1 < body_.size() && body_[i + 1] == '\n') {
       ++line_end_bytes_;
       ++i;
     }

@@ -1,5 +1,6 @@
 #include "mailclient/encoding.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "runtime/activation.h"
@@ -13,8 +14,24 @@ constexpr std::size_t kQuotedLine = 76;
 constexpr std::size_t kBase64Line = 76;
 }  // namespace
 
+std::size_t LineEnds::Find(char c, std::size_t from) const {
+  if (from >= text_.size()) return std::string_view::npos;
+  const void* at = std::memchr(text_.data() + from, c, text_.size() - from);
+  return at == nullptr ? std::string_view::npos : static_cast<const char*>(at) - text_.data();
+}
+
+std::size_t LineEnds::Next(std::size_t from) {
+  // A position found earlier stays good while it lies at or after `from`;
+  // npos means none in the rest of the text, for good.
+  if (!started_ || cr_ < from) cr_ = Find('\r', from);
+  if (!started_ || lf_ < from) lf_ = Find('\n', from);
+  started_ = true;
+  return cr_ < lf_ ? cr_ : lf_;
+}
+
 void DataEncoder::Feed(std::string_view chunk, std::string& out) {
   const runtime::Activation activation("DATAENCODER:FEED", __LINE__);
+  LineEnds ends(chunk);
   std::size_t i = 0;
   const std::size_t n = chunk.size();
   while (i < n) {
@@ -27,7 +44,7 @@ void DataEncoder::Feed(std::string_view chunk, std::string& out) {
     }
     if (line_start_ && stuff_dots_ && chunk[i] == '.') out += '.';
     line_start_ = false;
-    std::size_t end = chunk.find_first_of("\r\n", i);
+    const std::size_t end = ends.Next(i);
     if (end == std::string_view::npos) {
       out.append(chunk.substr(i));
       break;
@@ -196,8 +213,16 @@ bool Base64Decode(std::string_view text, std::string& out) {
 
 bool IsAscii(std::string_view text) {
   const runtime::Activation activation("ISASCII", __LINE__);
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  // Eight bytes at a time: a body may be many megabytes.
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    if ((word & kHighBits) != 0) return false;
+  }
+  for (; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i]) >= 0x80) return false;
   }
   return true;
 }

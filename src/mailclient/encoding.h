@@ -9,6 +9,23 @@
 
 namespace mailclient {
 
+/// Finds the line ends (CR or LF) of one text from front to back in time
+/// linear in its length: each of the two bytes is searched for once.
+class LineEnds {
+ public:
+  explicit LineEnds(std::string_view text) : text_(text) {}
+  /// The first CR or LF at or after `from`; npos when there is none.
+  std::size_t Next(std::size_t from);
+
+ private:
+  std::size_t Find(char c, std::size_t from) const;
+
+  std::string_view text_;
+  std::size_t cr_ = 0;
+  std::size_t lf_ = 0;
+  bool started_ = false;
+};
+
 /// Line ends made CR LF (a bare LF, a bare CR and CR LF each count as one
 /// line end) and, for the DATA phase, a dot at the start of a line doubled
 /// (RFC 5321 section 4.5.2), so that no text can end the data early.

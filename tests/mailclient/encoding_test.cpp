@@ -33,9 +33,24 @@ TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
       {{"x\n.", ".y\n"}, "x\r\n...y\r\n.\r\n"},
       {{"\r\n.\r\n"}, "\r\n..\r\n.\r\n"},      // no smuggled end of data
       {{"a.b\n"}, "a.b\r\n.\r\n"},
+      {{"a\nb\rc\r\n\n\rd"}, "a\r\nb\r\nc\r\n\r\n\r\nd\r\n.\r\n"},  // every kind, mixed
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Encode(DataEncoder(), c.chunks), c.wire) << c.chunks[0];
+  }
+}
+
+TEST(LineEnds, FindsEveryCrAndLfInOrder) {
+  const std::string texts[] = {"", "none", "\n", "a\rb\nc\r\n", "\n\n\r\r", "x\r\r\r\ny\n"};
+  for (const std::string& text : texts) {
+    std::vector<std::size_t> expected;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' || text[i] == '\n') expected.push_back(i);
+    }
+    std::vector<std::size_t> found;
+    LineEnds ends(text);
+    for (std::size_t at = ends.Next(0); at != std::string::npos; at = ends.Next(at + 1)) found.push_back(at);
+    EXPECT_EQ(found, expected) << testing::PrintToString(text);
   }
 }
 
