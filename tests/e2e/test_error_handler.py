@@ -3,8 +3,11 @@ exception at its first pause writes ZUNERROR.LOG beside the executable,
 tells the error on standard error when nobody can answer a dialog, and ends
 with the error's generic code without waiting for anyone."""
 
+import fcntl
 import os
+import pty
 import re
+import termios
 import shutil
 import subprocess
 from pathlib import Path
@@ -28,14 +31,17 @@ def faulting(tmp_path):
     shutil.copy2(FAULT_EXE, exe)
     (directory / "postrine.ini").write_bytes(b"[Settings]\r\nServerName=127.0.0.1\r\nPortNumber=1\r\n")
 
+    command = (["wine"] if WINE else []) + [str(exe), "missing.txt", "a@example.com"]
+
     def run(lang="en_US.UTF-8"):
         env = dict(os.environ, LANG=lang, WINEDEBUG="-all")
         env.pop("LC_ALL", None)
-        command = (["wine"] if WINE else []) + [str(exe), "missing.txt", "a@example.com"]
         # A session of its own: no controlling terminal, nobody to answer.
         return subprocess.run(command, cwd=directory, stdin=subprocess.DEVNULL, capture_output=True,
                               timeout=120, env=env, start_new_session=True)
 
+    run.command = command
+    run.directory = directory
     run.log = directory / "ZUNERROR.LOG"
     run.name = exe.name
     return run
@@ -75,3 +81,30 @@ def test_the_log_date_follows_a_day_month_year_locale(faulting):
     assert p.returncode == PROCESSOR_EXCEPTION
     date_line = faulting.log.read_bytes().split(b"\r\n")[2]
     assert re.fullmatch(rb"\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d", date_line), date_line
+
+
+@pytest.mark.skipif(WINE, reason="the terminal prompt is the POSIX form of the dialog")
+def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
+    master, slave = pty.openpty()
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+    p = subprocess.Popen(faulting.command, cwd=faulting.directory, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(slave,),
+                         preexec_fn=take_terminal)
+    os.close(slave)
+    shown = b""
+    while not shown.endswith(b"[Q]uit? "):
+        chunk = os.read(master, 4096)
+        assert chunk, shown
+        shown += chunk
+    assert p.poll() is None  # waiting for the answer
+    shown = shown.replace(b"\r\r\n", b"\r\n")  # the terminal adds a CR to every LF
+    assert shown.startswith(b"\a\a\a")  # the three tones
+    assert b"ERROR\r\nError Code:  50 [ PROCESSOR EXCEPTION ]" in shown
+    os.write(master, b"x\nq\n")  # an answer that is not offered is asked again
+    assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
+    os.close(master)
+    assert p.stderr.read() == b""
