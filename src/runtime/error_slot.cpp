@@ -53,13 +53,13 @@ Value ErrorBuild(const ErrorStructure& es) {
 Value RaiseError(const ErrorStructure& es) {
   if (g_in_handler || !g_handler) {
     WriteHandle(GetStdHandle(StdHandle::Error), PlainReport(es));
-    if (!g_in_handler && es.CanDefault == 0) Quit(static_cast<int>(es.GenCode));
+    if (!g_in_handler && es.CanDefault == 0) Quit(ExitStatusFor(es.GenCode));
     return Value(false);
   }
   Value record = ErrorBuild(es);
   if (record.IsEmpty()) {
     WriteHandle(GetStdHandle(StdHandle::Error), PlainReport(es));
-    if (es.CanDefault == 0) Quit(static_cast<int>(es.GenCode));
+    if (es.CanDefault == 0) Quit(ExitStatusFor(es.GenCode));
     return Value(false);
   }
   // The handler may leave by a break (an exception); the scope resets the
