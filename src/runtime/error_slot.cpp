@@ -81,6 +81,16 @@ Value RaiseInternalError(std::uint32_t code, const std::string& message) {
   return RaiseError(es);
 }
 
+void RaiseFatal(std::uint32_t gen_code, const std::string& description) {
+  ErrorStructure es;
+  es.SubSystem = "RUNTIME";
+  es.GenCode = gen_code;
+  es.Severity = 2;
+  es.Description = description.c_str();
+  RaiseError(es);
+  Quit(ExitStatusFor(gen_code));
+}
+
 bool InHandler() { return g_in_handler; }
 HandlerActive::HandlerActive() : previous_(g_in_handler) { g_in_handler = true; }
 HandlerActive::~HandlerActive() { g_in_handler = previous_; }
