@@ -127,3 +127,29 @@ TEST_F(DefErrorTest, TheDialogTextEndsWithTheCallStack) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DefErrorTest, InstalledOnlyWhenNoHandlerIsThere) {
+  int own_calls = 0;
+  runtime::ErrorBlock([&own_calls](const runtime::Value&) {
+    ++own_calls;
+    return runtime::Value(false);
+  });
+  EXPECT_FALSE(InstallDefError());
+  runtime::ErrorBlock()(runtime::Value());
+  EXPECT_EQ(own_calls, 1);
+
+  runtime::ErrorBlock(nullptr);
+  EXPECT_TRUE(InstallDefError());
+  // The handler in the slot is now the default one: a conflict sets the flag.
+  runtime::ErrorBlock()(Rec([](Error& e) {
+    e.GenCode = 21;
+    e.OsCode = 33;
+    e.CanDefault = true;
+  }));
+  EXPECT_TRUE(runtime::NetErr());
+  EXPECT_EQ(own_calls, 1);
+}
+
+}  // namespace
