@@ -13,6 +13,7 @@ void RaiseProcessorException(ErrorStructure& es) {
   es.CanDefault = 0;
   es.CanRetry = 0;
   es.CanSubstitute = 0;
+  QuitWithoutCleanup();
   RaiseError(es);
   Quit(ExitStatusFor(es.GenCode));
 }

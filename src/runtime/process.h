@@ -40,6 +40,10 @@ int ExitStatusFor(unsigned long code);
 
 /// Ends the process through the normal exit with `code`.
 [[noreturn]] void Quit(int code);
+/// From now on Quit ends the process at once, without running the exit
+/// handlers: after a processor exception the program's state cannot be
+/// trusted to clean up (a fault inside the allocator would deadlock it).
+void QuitWithoutCleanup();
 
 /// The exit code that main returns.
 void SetErrorLevel(int code);
