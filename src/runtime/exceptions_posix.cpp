@@ -2,6 +2,9 @@
 // own stack, so that a stack overflow is reported too.
 #include <csignal>
 #include <cstdint>
+#if defined(__linux__)
+#include <ucontext.h>
+#endif
 
 #include "runtime/exceptions.h"
 
@@ -21,15 +24,38 @@ const char* Describe(int sig) {
   }
 }
 
-void OnSignal(int sig, siginfo_t* info, void*) {
+// The address of the instruction that faulted, where the machine context
+// tells it; else the address the signal reports.
+const void* FaultingInstruction(const siginfo_t* info, void* context) {
+#if defined(__linux__)
+  const auto* uc = static_cast<const ucontext_t*>(context);
+#else
+  const void* uc = context;
+#endif
+#if defined(__linux__) && defined(__x86_64__)
+  if (uc != nullptr) return reinterpret_cast<const void*>(uc->uc_mcontext.gregs[REG_RIP]);
+#elif defined(__linux__) && defined(__i386__)
+  if (uc != nullptr) return reinterpret_cast<const void*>(uc->uc_mcontext.gregs[REG_EIP]);
+#elif defined(__linux__) && defined(__aarch64__)
+  if (uc != nullptr) return reinterpret_cast<const void*>(uc->uc_mcontext.pc);
+#else
+  (void)uc;
+#endif
+  return info != nullptr ? info->si_addr : nullptr;
+}
+
+void OnSignal(int sig, siginfo_t* info, void* context) {
   // A second fault while reporting the first ends the process at once.
   for (int s : kSignals) std::signal(s, SIG_DFL);
   ErrorStructure es;
   es.OsCode = static_cast<std::uint32_t>(sig);
   es.ArgType = static_cast<std::uint32_t>(info != nullptr ? info->si_code : 0);
-  es.FuncPtr = info != nullptr ? info->si_addr : nullptr;
+  // Like the Windows report: the instruction's address, and as the one
+  // parameter the address that the signal names (the data address of an
+  // access violation).
+  es.FuncPtr = FaultingInstruction(info, context);
   es.ArgNum = 1;
-  es.FuncSym = static_cast<std::uintptr_t>(info != nullptr ? static_cast<unsigned>(info->si_errno) : 0u);
+  es.FuncSym = info != nullptr ? reinterpret_cast<std::uintptr_t>(info->si_addr) : 0;
   es.Description = Describe(sig);
   RaiseProcessorException(es);
 }
