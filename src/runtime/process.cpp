@@ -1,5 +1,7 @@
 #include "runtime/process.h"
 
+#include <cstdlib>
+
 #include "runtime/activation.h"
 
 namespace runtime {
@@ -9,6 +11,7 @@ namespace runtime {
 namespace {
 PauseFunction g_pause = nullptr;
 int g_error_level = 0;
+bool g_quit_without_cleanup = false;
 
 bool NeedsQuotes(const std::string& arg) {
   if (arg.empty()) return true;
@@ -62,6 +65,14 @@ PauseFunction SetPauseFunction(PauseFunction fn) {
   g_pause = fn;
   return old;
 }
+
+void Quit(int code) {
+  SetErrorLevel(code);
+  if (g_quit_without_cleanup) std::_Exit(code);
+  std::exit(code);
+}
+
+void QuitWithoutCleanup() { g_quit_without_cleanup = true; }
 
 void SetErrorLevel(int code) { g_error_level = code; }
 int ErrorLevel() { return g_error_level; }

@@ -33,6 +33,18 @@ PauseFunction SetPauseFunction(PauseFunction fn);
 /// The real pause, whatever the pause function is.
 void PlatformSleepFor(unsigned ms);
 
+/// The exit status that tells `code` to the caller: the code itself, except
+/// that a code the system would read as success (0, or on POSIX a multiple
+/// of 256, which the status cannot hold) becomes 1.
+int ExitStatusFor(unsigned long code);
+
+/// Ends the process through the normal exit with `code`.
+[[noreturn]] void Quit(int code);
+/// From now on Quit ends the process at once, without running the exit
+/// handlers: after a processor exception the program's state cannot be
+/// trusted to clean up (a fault inside the allocator would deadlock it).
+void QuitWithoutCleanup();
+
 /// The exit code that main returns.
 void SetErrorLevel(int code);
 int ErrorLevel();
