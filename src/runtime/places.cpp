@@ -4,6 +4,16 @@
 
 namespace runtime {
 
+namespace {
+std::string g_default_path;
+std::string g_default_dir;
+}  // namespace
+
+std::string GetDefault() { return g_default_path; }
+void SetDefault(const std::string& path) { g_default_path = path; }
+std::string GetDefaultDir() { return g_default_dir; }
+void SetDefaultDir(const std::string& dir) { g_default_dir = dir; }
+
 std::string WorkDir() {
   std::string exe = ExeFileName();
   std::size_t cut = exe.find_last_of(PathSeparator());

@@ -1,5 +1,6 @@
 // Where the process is: its current drive and directory and its work
-// directory (the executable's own directory).
+// directory (the executable's own directory), and the default path and
+// directory settings.
 #pragma once
 
 #include <string>
@@ -16,5 +17,12 @@ std::string DiskName();
 std::string CurDir();
 /// The executable's directory, ending in the separator.
 std::string WorkDir();
+
+/// The run-time's default path and default directory settings, empty until
+/// set; an empty value clears them.
+std::string GetDefault();
+void SetDefault(const std::string& path);
+std::string GetDefaultDir();
+void SetDefaultDir(const std::string& dir);
 
 }  // namespace runtime
