@@ -38,9 +38,13 @@ Error::Error(const runtime::Value& skip) {
   std::uint32_t n = 0;
   if (skip.IsNumber() && skip.AsNumber() > 0) n = static_cast<std::uint32_t>(skip.AsNumber());
   Stack = StackFor(n, 1);
+  SubSystem = ApplicationName();
+}
+
+std::string ApplicationName() {
   std::string exe = runtime::ExeFileName();
   std::size_t cut = exe.find_last_of("\\/");
-  SubSystem = cut == std::string::npos ? exe : exe.substr(cut + 1);
+  return cut == std::string::npos ? exe : exe.substr(cut + 1);
 }
 
 runtime::Value Error::Throw() const {

@@ -51,6 +51,9 @@ class Error {
   std::string Stack;
 };
 
+/// The running executable's name without its directory.
+std::string ApplicationName();
+
 /// The record as a value of the run-time (an object of class "ERROR").
 runtime::Value ErrorValue(std::shared_ptr<Error> record);
 /// The record held by `v`; null when `v` is not an error record.

@@ -1,9 +1,9 @@
 #include "runtime/error_slot.h"
 
 #include <cfenv>
-#include <cstdlib>
 
 #include "runtime/handle.h"
+#include "runtime/process.h"
 #include "runtime/texts.h"
 
 namespace runtime {
@@ -27,10 +27,6 @@ std::string PlainReport(const ErrorStructure& es) {
   return line + "\r\n";
 }
 
-struct HandlerScope {
-  HandlerScope() { g_in_handler = true; }
-  ~HandlerScope() { g_in_handler = false; }
-};
 }  // namespace
 
 ErrorHandler ErrorBlock() { return g_handler; }
@@ -57,19 +53,19 @@ Value ErrorBuild(const ErrorStructure& es) {
 Value RaiseError(const ErrorStructure& es) {
   if (g_in_handler || !g_handler) {
     WriteHandle(GetStdHandle(StdHandle::Error), PlainReport(es));
-    if (!g_in_handler && es.CanDefault == 0) std::exit(static_cast<int>(es.GenCode));
+    if (!g_in_handler && es.CanDefault == 0) Quit(static_cast<int>(es.GenCode));
     return Value(false);
   }
   Value record = ErrorBuild(es);
   if (record.IsEmpty()) {
     WriteHandle(GetStdHandle(StdHandle::Error), PlainReport(es));
-    if (es.CanDefault == 0) std::exit(static_cast<int>(es.GenCode));
+    if (es.CanDefault == 0) Quit(static_cast<int>(es.GenCode));
     return Value(false);
   }
   // The handler may leave by a break (an exception); the scope resets the
   // flag on every way out.
   ErrorHandler handler = g_handler;
-  HandlerScope scope;
+  HandlerActive scope;
   return handler(record);
 }
 
@@ -86,6 +82,8 @@ Value RaiseInternalError(std::uint32_t code, const std::string& message) {
 }
 
 bool InHandler() { return g_in_handler; }
+HandlerActive::HandlerActive() : previous_(g_in_handler) { g_in_handler = true; }
+HandlerActive::~HandlerActive() { g_in_handler = previous_; }
 
 bool SetBeep() { return g_beep; }
 bool SetBeep(bool on) {

@@ -44,6 +44,17 @@ Value RaiseInternalError(std::uint32_t code, const std::string& message);
 
 /// True while a handler runs (a nested raise is not handed to it again).
 bool InHandler();
+/// Marks a handler at work for its lifetime.
+class HandlerActive {
+ public:
+  HandlerActive();
+  ~HandlerActive();
+  HandlerActive(const HandlerActive&) = delete;
+  HandlerActive& operator=(const HandlerActive&) = delete;
+
+ private:
+  bool previous_;
+};
 
 /// Beep setting (three tones before the error dialog); on by default.
 bool SetBeep();

@@ -17,6 +17,9 @@ std::string DiskName();
 std::string CurDir();
 /// The executable's directory, ending in the separator.
 std::string WorkDir();
+/// Puts the work directory elsewhere (tests); empty returns it to the
+/// executable's directory.
+void SetWorkDir(const std::string& dir);
 
 /// The run-time's default path and default directory settings, empty until
 /// set; an empty value clears them.

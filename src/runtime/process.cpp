@@ -1,5 +1,7 @@
 #include "runtime/process.h"
 
+#include <cstdlib>
+
 #include "runtime/activation.h"
 
 namespace runtime {
@@ -61,6 +63,11 @@ PauseFunction SetPauseFunction(PauseFunction fn) {
   PauseFunction old = g_pause;
   g_pause = fn;
   return old;
+}
+
+void Quit(int code) {
+  SetErrorLevel(code);
+  std::exit(code);
 }
 
 void SetErrorLevel(int code) { g_error_level = code; }

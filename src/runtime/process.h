@@ -33,6 +33,9 @@ PauseFunction SetPauseFunction(PauseFunction fn);
 /// The real pause, whatever the pause function is.
 void PlatformSleepFor(unsigned ms);
 
+/// Ends the process through the normal exit with `code`.
+[[noreturn]] void Quit(int code);
+
 /// The exit code that main returns.
 void SetErrorLevel(int code);
 int ErrorLevel();

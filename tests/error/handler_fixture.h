@@ -1,0 +1,68 @@
+// A work directory of its own and recorded dialogs and tones, so that the
+// default handler runs in full without showing anything.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "error/def_error.h"
+#include "error/error.h"
+#include "runtime/error_dialog.h"
+#include "runtime/error_slot.h"
+#include "runtime/places.h"
+#include "runtime/whole_file.h"
+
+struct Asked {
+  std::string text, caption;
+  std::uint32_t def, retry, quit;
+};
+
+class HandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = std::filesystem::temp_directory_path() /
+           (std::string("postrine_") + info->test_suite_name() + "_" + info->name());
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
+    runtime::SetWorkDir(dir_.string() + runtime::PathSeparator());
+    runtime::DialogServices services;
+    services.ask = [this](const std::string& text, const std::string& caption, std::uint32_t def,
+                          std::uint32_t retry, std::uint32_t quit) {
+      asked.push_back({text, caption, def, retry, quit});
+      return answer;
+    };
+    services.inform = [this](const std::string& text, const std::string&) { informed.push_back(text); };
+    services.tone = [this](unsigned hertz, unsigned duration) { tones.push_back(hertz * 100 + duration); };
+    previous_services_ = runtime::SetDialogServices(services);
+    previous_handler_ = runtime::ErrorBlock([](const runtime::Value& r) { return DefError(r); });
+    previous_function_ = runtime::ErrorFunc(DefErrorGen);
+    runtime::SetBeep(true);
+    runtime::SetErrorLog(true);
+    runtime::NetErr(false);
+  }
+  void TearDown() override {
+    runtime::SetDialogServices(previous_services_);
+    runtime::ErrorBlock(previous_handler_);
+    runtime::ErrorFunc(previous_function_);
+    runtime::SetWorkDir("");
+    runtime::NetErr(false);
+    std::filesystem::remove_all(dir_);
+  }
+  std::string Log() const { return runtime::MemoRead((dir_ / "ZUNERROR.LOG").string()); }
+  bool LogExists() const { return std::filesystem::exists(dir_ / "ZUNERROR.LOG"); }
+
+  std::filesystem::path dir_;
+  std::uint32_t answer = runtime::kAnswerDefault;
+  std::vector<Asked> asked;
+  std::vector<std::string> informed;
+  std::vector<unsigned> tones;
+
+ private:
+  runtime::DialogServices previous_services_;
+  runtime::ErrorHandler previous_handler_;
+  runtime::ErrorFunction previous_function_ = nullptr;
+};
