@@ -11,12 +11,14 @@
 #include <vector>
 
 #include "../env/support.h"
+#include "error/error.h"
 #include "log/debug_output.h"
 #include "log/fopen_retry.h"
 #include "runtime/error_slot.h"
 #include "runtime/files.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
+#include "runtime/identity.h"
 #include "runtime/whole_file.h"
 
 namespace fs = std::filesystem;
@@ -37,7 +39,7 @@ class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
     dir_ = fs::temp_directory_path() /
-           ("postrine_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+           ("postrine_log_" + std::to_string(runtime::ProcessId()) + "_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     runtime::NetErr(false);
@@ -272,6 +274,14 @@ TEST_F(LogFileTest, ALineWaitsForAWriterThatOutlastsTenTriesAndIsDroppedOnlyAfte
   EXPECT_EQ(Pauses::seen.size(), 25u);
   Pauses::Stop();
   EXPECT_EQ(runtime::MemoRead(Name("busy.log")), "waited\r\n");
+
+  // An error dump waits the same way.
+  Pauses::Start(runtime::FOpen(Name("busy.log"), runtime::FO_READWRITE), 12);
+  log.DumpError(Error());
+  EXPECT_EQ(Pauses::seen.size(), 12u);
+  Pauses::Stop();
+  EXPECT_NE(runtime::MemoRead(Name("busy.log")).find("Error Object created:"), std::string::npos);
+  fs::resize_file(Name("busy.log"), 8);
 
   Pauses::Start(runtime::FOpen(Name("busy.log"), runtime::FO_READWRITE));
   EXPECT_FALSE(log.DebugMsg("dropped"));

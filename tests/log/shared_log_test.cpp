@@ -9,6 +9,7 @@
 #include <string>
 
 #include "log/log_file.h"
+#include "runtime/identity.h"
 #include "runtime/whole_file.h"
 #include "support.h"
 
@@ -23,7 +24,7 @@ constexpr int kLines = 20000;
 #endif
 
 TEST(SharedLog, TwoProcessesAppendingAtOnceLoseNoLine) {
-  const fs::path dir = fs::temp_directory_path() / "postrine_shared_log";
+  const fs::path dir = fs::temp_directory_path() / ("postrine_shared_log_" + std::to_string(runtime::ProcessId()));
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string log = (dir / "shared.log").string();
