@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 namespace {
 
 #if defined(_WIN32)
-constexpr int kLines = 3000;  // every open is a trip to the wine server
+constexpr int kLines = 8000;  // every open is a trip to the wine server
 #else
 constexpr int kLines = 20000;
 #endif

@@ -21,10 +21,8 @@ typedef struct {
 
 static VersionInfo reply = {20, 5, 8, 2195, 2};
 static int32_t reply_result = 0;
-static uint32_t last_size_seen = 0;
 
 VERSION_DLL_EXPORT int32_t VERSION_DLL_CALL DllGetVersion(VersionInfo* info) {
-  last_size_seen = info->cbSize;
   if (info->cbSize != sizeof(VersionInfo) || info->dwMajorVersion != 0 || info->dwMinorVersion != 0 ||
       info->dwBuildNumber != 0 || info->dwPlatformID != 0) {
     return -2147024809; /* E_INVALIDARG: the record was not prepared */
@@ -45,5 +43,3 @@ VERSION_DLL_EXPORT void VERSION_DLL_CALL VersionDllSetReply(uint32_t major, uint
   reply.dwPlatformID = platform;
   reply_result = result;
 }
-
-VERSION_DLL_EXPORT uint32_t VERSION_DLL_CALL VersionDllLastSize(void) { return last_size_seen; }
