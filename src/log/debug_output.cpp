@@ -18,6 +18,7 @@ void DebugOutput(const std::string& text) {
 }
 
 DebugSink SetDebugSink(DebugSink sink) {
+  const runtime::Activation activation("SETDEBUGSINK", __LINE__);
   const DebugSink old = g_sink;
   g_sink = sink;
   return old;

@@ -1,5 +1,7 @@
 #include "log/fopen_retry.h"
 
+#include <chrono>
+
 #include "runtime/activation.h"
 #include "runtime/error_slot.h"
 #include "runtime/files.h"
@@ -38,7 +40,8 @@ namespace logging {
 
 runtime::Handle OpenLogForWrite(const std::string& path) {
   const runtime::Activation activation("OPENLOGFORWRITE", __LINE__);
-  for (int round = 0; round < kLogWriteRounds; ++round) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLogWriteWaitMs);
+  for (int round = 0; round < kLogWriteRounds && std::chrono::steady_clock::now() < deadline; ++round) {
     const runtime::Handle h = FOpenRetry(path, runtime::FO_READWRITE);
     if (h != runtime::kInvalidHandle || !runtime::NetErr()) return h;
   }

@@ -19,10 +19,12 @@ inline constexpr unsigned kRetryPauseMs = 1;
 
 /// The log's own open for one write: FOpenRetry again and again while the
 /// file stays busy, so that a line is not lost to another writer that has
-/// the file at each of the 10 attempts. Gives up only when the conflict
-/// lasts kLogWriteRounds rounds (at least 5 seconds of pauses), or at once
-/// on any other failure.
+/// the file at each of the 10 attempts. Gives up on a conflict that lasts
+/// kLogWriteRounds rounds or kLogWriteWaitMs milliseconds, whichever comes
+/// first (a pause of 1 ms may take much longer on Windows), and at once on
+/// any other failure.
 runtime::Handle OpenLogForWrite(const std::string& path);
 inline constexpr int kLogWriteRounds = 500;
+inline constexpr int kLogWriteWaitMs = 5000;
 
 }  // namespace logging
