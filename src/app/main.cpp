@@ -1,7 +1,10 @@
 // Process entry: the start-up steps in their fixed order, then Start.
 #include "app/postrine.h"
+#include "env/international.h"
+#include "error/def_error.h"
 #include "mailclient/mailclient.h"
 #include "runtime/activation.h"
+#include "runtime/exceptions.h"
 #include "runtime/process.h"
 
 #if defined(POSTRINE_SHORT_PAUSE)
@@ -11,12 +14,28 @@ void ShortPause(unsigned ms) { runtime::PlatformSleepFor(ms < 50 ? ms : 50); }
 }  // namespace
 #endif
 
+#if defined(POSTRINE_FORCE_FAULT)
+namespace {
+// Test build only: the first pause (after a refusal or a failed send) meets
+// a processor exception, as a fault in the send path would.
+void FaultingPause(unsigned) { runtime::ForceProcessorException(); }
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
   runtime::InitProcess(argc, argv);
   const runtime::Activation activation("MAIN", __LINE__);
 #if defined(POSTRINE_SHORT_PAUSE)
   runtime::SetPauseFunction(ShortPause);
 #endif
+#if defined(POSTRINE_FORCE_FAULT)
+  runtime::SetPauseFunction(FaultingPause);
+#endif
+  runtime::InstallExceptionTranslation();
+  // Only a process without an error handler of its own takes the default
+  // handler, and with it the user's locale.
+  if (InstallDefError()) SetInternational(runtime::Symbol{"Windows"});
+  RegisterDefErrorGen();
   mailclient::Setup();
   Start();
   return runtime::ErrorLevel();

@@ -47,6 +47,8 @@ void SetDateFrmt(const std::string& picture) { g_formats.date_format = picture; 
 void SetDecimal(int places) { g_formats.decimals = places; }
 void SetCentury(bool on) { g_formats.century = on; }
 void SetEpoch(int year) { g_formats.epoch = year; }
+void SetInternationalMode(int mode) { g_formats.international = mode; }
+void SetCollation(int mode) { g_formats.collation = mode; }
 
 Date Today() {
   std::tm tm = LocalNow(nullptr);

@@ -18,6 +18,8 @@ struct FormatSettings {
   int decimals = 2;
   bool century = true;
   int epoch = 1910;
+  int international = 0;  // 1: the settings follow the Windows locale
+  int collation = 0;      // 1: strings compare as Windows compares them
 };
 
 /// The settings in force.
@@ -35,6 +37,8 @@ void SetDateFrmt(const std::string& picture);
 void SetDecimal(int places);
 void SetCentury(bool on);
 void SetEpoch(int year);
+void SetInternationalMode(int mode);
+void SetCollation(int mode);
 
 struct Date {
   int year = 0;

@@ -1,0 +1,110 @@
+"""A run-time error that nothing handles: the build that meets a processor
+exception at its first pause writes ZUNERROR.LOG beside the executable,
+tells the error on standard error when nobody can answer a dialog, and ends
+with the error's generic code without waiting for anyone."""
+
+import fcntl
+import os
+import pty
+import re
+import termios
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from conftest import WINE
+
+FAULT_EXE = os.environ.get("POSTRINE_FAULT_EXE", "")
+BANNER = b"***********************ERROR********************************\r\n"
+PROCESSOR_EXCEPTION = 50
+
+
+@pytest.fixture
+def faulting(tmp_path):
+    if not FAULT_EXE:
+        pytest.skip("POSTRINE_FAULT_EXE is not set; run through ctest")
+    directory = tmp_path / "bin"
+    directory.mkdir()
+    exe = directory / Path(FAULT_EXE).name
+    shutil.copy2(FAULT_EXE, exe)
+    (directory / "postrine.ini").write_bytes(b"[Settings]\r\nServerName=127.0.0.1\r\nPortNumber=1\r\n")
+
+    command = (["wine"] if WINE else []) + [str(exe), "missing.txt", "a@example.com"]
+
+    def run(lang="en_US.UTF-8"):
+        env = dict(os.environ, LANG=lang, WINEDEBUG="-all")
+        env.pop("LC_ALL", None)
+        # A session of its own: no controlling terminal, nobody to answer.
+        return subprocess.run(command, cwd=directory, stdin=subprocess.DEVNULL, capture_output=True,
+                              timeout=120, env=env, start_new_session=True)
+
+    run.command = command
+    run.directory = directory
+    run.log = directory / "ZUNERROR.LOG"
+    run.name = exe.name
+    return run
+
+
+def test_the_error_is_logged_told_and_ends_the_process_with_its_code(faulting):
+    p = faulting()
+    assert p.returncode == PROCESSOR_EXCEPTION
+    assert p.stderr.startswith(b"ERROR\r\nError Code:  50 [ PROCESSOR EXCEPTION ]\r\n"), p.stderr
+    assert b"CallStack:\r\n" in p.stderr and b"POSTRINE:PROCESS (Line:" in p.stderr
+
+    log = faulting.log.read_bytes()
+    assert log.startswith(BANNER)
+    lines = log.split(b"\r\n")
+    assert re.fullmatch(rb"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d", lines[2]), lines[2]
+    assert lines[3] == b"Application: " + faulting.name.encode()
+    assert lines[4:7] == [b" ", b"Error message:", b"--------------"]
+    block = log[log.index(b"Error Object created:\r\n"):]
+    assert b"SubCode         :5333\r\n" in block
+    exception_code = b"C0000005" if WINE else b"0000000B"
+    assert b"ExceptionCode   :" + exception_code + b"\r\n" in block
+    assert b"OsCode          :" not in block
+    assert log.endswith(b"CallFuncSym     :\r\n--------------------\r\n")
+
+
+def test_a_second_error_is_appended_after_an_empty_line(faulting):
+    faulting()
+    first = faulting.log.read_bytes()
+    faulting()
+    both = faulting.log.read_bytes()
+    assert both[:len(first)] == first
+    assert both[len(first):].startswith(b"\r\n" + BANNER)
+
+
+def test_the_log_date_follows_a_day_month_year_locale(faulting):
+    p = faulting(lang="de_DE.UTF-8")
+    assert p.returncode == PROCESSOR_EXCEPTION
+    date_line = faulting.log.read_bytes().split(b"\r\n")[2]
+    assert re.fullmatch(rb"\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d", date_line), date_line
+
+
+@pytest.mark.skipif(WINE, reason="the terminal prompt is the POSIX form of the dialog")
+def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
+    master, slave = pty.openpty()
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+    p = subprocess.Popen(faulting.command, cwd=faulting.directory, stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(slave,),
+                         preexec_fn=take_terminal)
+    os.close(slave)
+    shown = b""
+    while not shown.endswith(b"[Q]uit? "):
+        chunk = os.read(master, 4096)
+        assert chunk, shown
+        shown += chunk
+    assert p.poll() is None  # waiting for the answer
+    shown = shown.replace(b"\r\r\n", b"\r\n")  # the terminal adds a CR to every LF
+    assert shown.startswith(b"\a\a\a")  # the three tones
+    assert b"ERROR\r\nError Code:  50 [ PROCESSOR EXCEPTION ]" in shown
+    os.write(master, b"x\nq\n")  # an answer that is not offered is asked again
+    assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
+    os.close(master)
+    assert p.stderr.read() == b""

@@ -1,0 +1,143 @@
+// The locale set-up: what each locale item gives, the fallbacks, and an
+// error on the way.
+#include "env/international.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "env/locale_info.h"
+#include "runtime/error_slot.h"
+#include "runtime/format.h"
+
+namespace {
+
+using Items = std::map<unsigned, std::string>;
+
+class InternationalTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    SetLocaleSource(nullptr);
+    runtime::ResetFormats();
+  }
+  // Applies a locale made of `items`; an item not listed fails its query.
+  void Apply(const Items& items) {
+    SetLocaleSource([items](unsigned item, char* buffer, int size) {
+      auto it = items.find(item);
+      if (it == items.end() || static_cast<int>(it->second.size()) + 1 > size) return 0;
+      std::memcpy(buffer, it->second.c_str(), it->second.size() + 1);
+      return static_cast<int>(it->second.size() + 1);
+    });
+    // Start from settings that no locale gives, so that every step shows.
+    runtime::SetDecimalSep('#');
+    runtime::SetDateFrmt("?");
+    runtime::SetCentury(false);
+    runtime::SetEpoch(1);
+    runtime::SetDecimal(9);
+    SetInternational(runtime::Symbol{"Windows"});
+  }
+};
+
+TEST_F(InternationalTest, NoLocaleInformationGivesTheFallbacks) {
+  Apply({});
+  const runtime::FormatSettings& f = runtime::Formats();
+  EXPECT_EQ(f.decimal_sep, '.');
+  EXPECT_EQ(f.thousand_sep, ',');
+  EXPECT_EQ(f.time_sep, ':');
+  EXPECT_TRUE(f.am_pm);
+  EXPECT_EQ(f.am_ext, " am");
+  EXPECT_EQ(f.pm_ext, " pm");
+  EXPECT_EQ(f.date_format, "MM/DD/YY");
+  EXPECT_EQ(f.decimals, 2);
+  EXPECT_TRUE(f.century);
+  EXPECT_EQ(f.epoch, 1910);
+  EXPECT_EQ(f.international, 1);
+  EXPECT_EQ(f.collation, 1);
+}
+
+TEST_F(InternationalTest, ItemsOfAGermanLocale) {
+  Apply({{env::kLocaleSDecimal, ","}, {env::kLocaleSThousand, "."}, {env::kLocaleSTime, ":"},
+         {env::kLocaleITime, "1"}, {env::kLocaleS1159, ""}, {env::kLocaleS2359, ""},
+         {env::kLocaleIDate, "1"}, {env::kLocaleSDate, "."}, {env::kLocaleSShortDate, "dd.MM.yyyy"},
+         {env::kLocaleIDigits, "3"}});
+  const runtime::FormatSettings& f = runtime::Formats();
+  EXPECT_EQ(f.decimal_sep, ',');
+  EXPECT_EQ(f.thousand_sep, '.');
+  EXPECT_FALSE(f.am_pm);
+  EXPECT_EQ(f.am_ext, " ");
+  EXPECT_EQ(f.pm_ext, " ");
+  EXPECT_EQ(f.date_format, "DD.MM.YYYY");
+  EXPECT_EQ(f.decimals, 3);
+  EXPECT_EQ(runtime::DToC(runtime::Date{2026, 3, 9}), "09.03.2026");
+  EXPECT_EQ(runtime::Str(1.5, 0, 2), "1,50");
+}
+
+TEST_F(InternationalTest, DatePictures) {
+  struct Case {
+    const char* order;
+    const char* sep;
+    const char* short_date;
+    const char* picture;
+  } cases[] = {
+      {"1", ".", "dd.MM.yyyy", "DD.MM.YYYY"}, {"0", "/", "M/d/yy", "MM/DD/YY"},
+      {"2", "-", "yyyy-MM-dd", "YYYY-MM-DD"}, {"2", "-", "yy-MM-dd", "YY-MM-DD"},
+      {"7", "/", "yyyy", "MM/DD/YYYY"},
+  };
+  for (const Case& c : cases) {
+    Apply({{env::kLocaleIDate, c.order}, {env::kLocaleSDate, c.sep}, {env::kLocaleSShortDate, c.short_date}});
+    EXPECT_EQ(runtime::Formats().date_format, c.picture) << c.short_date;
+    EXPECT_TRUE(runtime::Formats().century);
+  }
+}
+
+TEST_F(InternationalTest, EmptySeparatorsAndTwelveHourClock) {
+  Apply({{env::kLocaleSDecimal, ""}, {env::kLocaleSThousand, ""}, {env::kLocaleSTime, ""},
+         {env::kLocaleITime, "0"}, {env::kLocaleS1159, "AM"}});
+  EXPECT_EQ(runtime::Formats().decimal_sep, '\0');
+  EXPECT_EQ(runtime::Formats().thousand_sep, '\0');
+  EXPECT_EQ(runtime::Formats().time_sep, '\0');
+  EXPECT_TRUE(runtime::Formats().am_pm);
+  EXPECT_EQ(runtime::Formats().am_ext, " AM");
+}
+
+TEST_F(InternationalTest, AnErrorStopsTheWorkAndTheHandlerComesBack) {
+  int outer_calls = 0;
+  const runtime::ErrorHandler previous =
+      runtime::ErrorBlock([&outer_calls](const runtime::Value&) -> runtime::Value {
+        ++outer_calls;
+        return runtime::Value(false);
+      });
+  // The locale source fails on the date order with a run-time error.
+  SetLocaleSource([](unsigned item, char* buffer, int) {
+    if (item == env::kLocaleIDate) {
+      runtime::ErrorStructure es;
+      es.GenCode = 6;
+      es.CanDefault = 1;
+      runtime::RaiseError(es);
+      ADD_FAILURE() << "the error must leave the locale set-up";
+    }
+    if (item == env::kLocaleSDecimal) {
+      std::strcpy(buffer, ",");
+      return 2;
+    }
+    return 0;
+  });
+  runtime::SetDateFrmt("?");
+  runtime::SetEpoch(1);
+  const runtime::ErrorFunction function = runtime::ErrorFunc([](const runtime::Value& p) { return p; });
+  SetInternational(runtime::Symbol{"Windows"});
+  runtime::ErrorFunc(function);
+  EXPECT_EQ(runtime::Formats().decimal_sep, ',');  // set before the error
+  EXPECT_EQ(runtime::Formats().am_ext, " am");
+  EXPECT_EQ(runtime::Formats().date_format, "?");  // not reached
+  EXPECT_EQ(runtime::Formats().epoch, 1);
+  EXPECT_EQ(outer_calls, 0);
+  ASSERT_TRUE(runtime::ErrorBlock());
+  runtime::ErrorBlock()(runtime::Value());
+  EXPECT_EQ(outer_calls, 1);
+  runtime::ErrorBlock(previous);
+}
+
+}  // namespace
