@@ -7,7 +7,9 @@
 //
 // "logfile" writes with LogFile:DebugMsg; "fopenretry" makes one FOpenRetry
 // per line, nothing more, to measure what the ten tries alone lose. Prints
-// the number of lines that could not be written.
+// the number of lines that could not be written, the number of pauses that
+// conflicts with the other writers cost, and the most pauses of one line.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -17,6 +19,14 @@
 #include "runtime/files.h"
 #include "runtime/process.h"
 #include "support.h"
+
+namespace {
+long g_pauses = 0;
+void CountedPause(unsigned ms) {
+  ++g_pauses;
+  runtime::PlatformSleepFor(ms);
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   runtime::InitProcess(argc, argv);
@@ -34,22 +44,23 @@ int main(int argc, char** argv) {
     runtime::Sleep(1);
   }
   long lost = 0;
+  runtime::SetPauseFunction(&CountedPause);
   LogFile log(log_name);
+  long most = 0;
   for (long i = 0; i < count; ++i) {
+    const long before = g_pauses;
     const std::string line = tag + " " + std::to_string(i);
     if (mode == "logfile") {
       if (!log.DebugMsg(line)) ++lost;
-      continue;
-    }
-    const runtime::Handle h = FOpenRetry(log_name, runtime::FO_READWRITE);
-    if (h == runtime::kInvalidHandle) {
+    } else if (const runtime::Handle h = FOpenRetry(log_name, runtime::FO_READWRITE); h != runtime::kInvalidHandle) {
+      runtime::FSeek(h, 0, runtime::FS_END);
+      runtime::FPutS(h, line);
+      runtime::FClose(h);
+    } else {
       ++lost;
-      continue;
     }
-    runtime::FSeek(h, 0, runtime::FS_END);
-    runtime::FPutS(h, line);
-    runtime::FClose(h);
+    most = std::max(most, g_pauses - before);
   }
-  std::printf("%ld\n", lost);
+  std::printf("%ld %ld %ld\n", lost, g_pauses, most);
   return lost == 0 ? 0 : 1;
 }
