@@ -53,14 +53,16 @@ LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_serv
   fname_ = LogFileNameFor(base, in_web_server_dir, in_web_server_dir ? GetWebServerLogDir() : std::string());
   append_ = append.IsLogical() ? append.AsLogical() : true;
 
+  const bool exists = runtime::File(fname_);
   runtime::Handle h;
-  if (runtime::File(fname_) && append_) {
+  if (exists && append_) {
     h = FOpenRetry(fname_, runtime::FO_READWRITE);
   } else {
-    if (runtime::File(fname_)) {
+    if (exists) {
       if (backup_name_.empty()) backup_name_ = WithExtension(fname_, "bak");
       runtime::FCopy(fname_, backup_name_);
     }
+    // Only a conflict of this create may count below, not one of the copy.
     runtime::NetErr(false);
     h = runtime::FCreate(fname_);
   }

@@ -111,20 +111,6 @@ TEST_F(DumpError, TheStackIsCutAtCrLfAndStopsAtAnEmptyPiece) {
   }
 }
 
-TEST_F(DumpError, ARecordsOwnCallStackIsListed) {
-  Error captured;
-  const std::string stack = captured.Stack;
-  ASSERT_FALSE(stack.empty());
-  error_.Stack = stack;
-  const std::vector<std::string> block = DumpedBlock();
-  std::vector<std::string> expected;
-  for (const std::string& line : Lines(stack)) {
-    expected.push_back((expected.empty() ? "Stack           :'" : "                :'") + line + "'");
-  }
-  ASSERT_GE(block.size(), 3 + expected.size());
-  EXPECT_EQ(std::vector<std::string>(block.begin() + 3, block.begin() + 3 + expected.size()), expected);
-}
-
 TEST_F(DumpError, NoLogFileNoDumpAndLog2FileIsNotConsulted) {
   LogFile log(log_name_);
   fs::remove(log_name_);
