@@ -1,9 +1,13 @@
 // Process entry: the start-up steps in their fixed order, then Start.
+#include <exception>
+#include <new>
+
 #include "app/postrine.h"
 #include "env/international.h"
 #include "error/def_error.h"
 #include "mailclient/mailclient.h"
 #include "runtime/activation.h"
+#include "runtime/error_slot.h"
 #include "runtime/exceptions.h"
 #include "runtime/process.h"
 
@@ -37,6 +41,14 @@ int main(int argc, char** argv) {
   if (InstallDefError()) SetInternational(runtime::Symbol{"Windows"});
   RegisterDefErrorGen();
   mailclient::Setup();
-  Start();
+  // An exception that leaves the command is a run-time error like any
+  // other: it goes to the handler, which ends the process.
+  try {
+    Start();
+  } catch (const std::bad_alloc&) {
+    runtime::RaiseFatal(runtime::kGenMemory, "Out of memory");
+  } catch (const std::exception& e) {
+    runtime::RaiseFatal(runtime::kGenInternal, e.what());
+  }
   return runtime::ErrorLevel();
 }

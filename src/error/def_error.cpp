@@ -97,7 +97,8 @@ runtime::Value DefError(const runtime::Value& value) {
   if (answer == runtime::kAnswerRetry) return runtime::Value(true);
   runtime::MathInit();
   if (runtime::CanBreak()) runtime::Break(ErrorValue(record));
-  runtime::Quit(static_cast<int>(record->GenCode));
+  // An error never ends the process with the status of success.
+  runtime::Quit(runtime::ExitStatusFor(record->GenCode));
 }
 
 bool InstallDefError() {

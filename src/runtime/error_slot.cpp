@@ -53,13 +53,13 @@ Value ErrorBuild(const ErrorStructure& es) {
 Value RaiseError(const ErrorStructure& es) {
   if (g_in_handler || !g_handler) {
     WriteHandle(GetStdHandle(StdHandle::Error), PlainReport(es));
-    if (!g_in_handler && es.CanDefault == 0) Quit(static_cast<int>(es.GenCode));
+    if (!g_in_handler && es.CanDefault == 0) Quit(ExitStatusFor(es.GenCode));
     return Value(false);
   }
   Value record = ErrorBuild(es);
   if (record.IsEmpty()) {
     WriteHandle(GetStdHandle(StdHandle::Error), PlainReport(es));
-    if (es.CanDefault == 0) Quit(static_cast<int>(es.GenCode));
+    if (es.CanDefault == 0) Quit(ExitStatusFor(es.GenCode));
     return Value(false);
   }
   // The handler may leave by a break (an exception); the scope resets the
@@ -79,6 +79,16 @@ Value RaiseInternalError(std::uint32_t code, const std::string& message) {
   es.Operation = "_IERROR";
   es.Description = message.c_str();
   return RaiseError(es);
+}
+
+void RaiseFatal(std::uint32_t gen_code, const std::string& description) {
+  ErrorStructure es;
+  es.SubSystem = "RUNTIME";
+  es.GenCode = gen_code;
+  es.Severity = 2;
+  es.Description = description.c_str();
+  RaiseError(es);
+  Quit(ExitStatusFor(gen_code));
 }
 
 bool InHandler() { return g_in_handler; }

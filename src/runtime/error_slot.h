@@ -39,6 +39,10 @@ Value ErrorBuild(const ErrorStructure& es);
 /// with the error's generic code.
 Value RaiseError(const ErrorStructure& es);
 
+/// Raises an error after which nothing can go on (an exception that left
+/// the program's code) and ends the process when the handler returns.
+[[noreturn]] void RaiseFatal(std::uint32_t gen_code, const std::string& description);
+
 /// The run-time's internal error (`_IError`) with `code` and `message`.
 Value RaiseInternalError(std::uint32_t code, const std::string& message);
 

@@ -14,7 +14,7 @@ void RaiseProcessorException(ErrorStructure& es) {
   es.CanRetry = 0;
   es.CanSubstitute = 0;
   RaiseError(es);
-  Quit(static_cast<int>(es.GenCode));
+  Quit(ExitStatusFor(es.GenCode));
 }
 
 }  // namespace runtime

@@ -138,25 +138,21 @@ bool FClose(Handle h) {
 }
 
 bool FCopy(const std::string& from, const std::string& to) {
-  Handle in = FOpen(from, FO_READ | FO_DENYWRITE);
-  if (in == kInvalidHandle) return false;
-  Handle out = FCreate(to);
-  if (out == kInvalidHandle) {
-    FClose(in);
-    return false;
-  }
-  bool ok = true;
-  for (;;) {
+  // Like CopyFileA: a file held elsewhere makes the copy fail, quietly.
+  std::uint32_t code = 0;
+  Handle in = detail::PlatformOpen(from, FO_READ | FO_DENYWRITE, false, 0, code);
+  Handle out = in == kInvalidHandle ? kInvalidHandle : detail::PlatformOpen(to, FO_READWRITE, true, 0, code);
+  bool ok = out != kInvalidHandle;
+  while (ok) {
     std::string chunk = FRead(in, 65536);
     if (chunk.empty()) break;
-    if (FWrite(out, chunk) != chunk.size()) {
-      ok = false;
-      break;
-    }
+    ok = FWrite(out, chunk) == chunk.size();
   }
-  FClose(in);
-  FClose(out);
-  return ok;
+  if (ok) code = FError();
+  if (in != kInvalidHandle) ::close(Fd(in));
+  if (out != kInvalidHandle) ::close(Fd(out));
+  detail::SetFError(code);
+  return ok && code == 0;
 }
 
 }  // namespace runtime

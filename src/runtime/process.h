@@ -33,6 +33,11 @@ PauseFunction SetPauseFunction(PauseFunction fn);
 /// The real pause, whatever the pause function is.
 void PlatformSleepFor(unsigned ms);
 
+/// The exit status that tells `code` to the caller: the code itself, except
+/// that a code the system would read as success (0, or on POSIX a multiple
+/// of 256, which the status cannot hold) becomes 1.
+int ExitStatusFor(unsigned long code);
+
 /// Ends the process through the normal exit with `code`.
 [[noreturn]] void Quit(int code);
 

@@ -34,4 +34,6 @@ void PlatformSleepFor(unsigned ms) {
   }
 }
 
+int ExitStatusFor(unsigned long code) { return code % 256 == 0 ? 1 : static_cast<int>(code % 256); }
+
 }  // namespace runtime

@@ -21,4 +21,6 @@ std::string ExeFileName() {
 
 void PlatformSleepFor(unsigned ms) { ::Sleep(ms); }
 
+int ExitStatusFor(unsigned long code) { return code == 0 ? 1 : static_cast<int>(code); }
+
 }  // namespace runtime

@@ -113,6 +113,21 @@ TEST_F(FilesTest, ConflictReachesTheHandlerWhichMayRetryOrDefault) {
   runtime::ErrorFunc(previous_function);
 }
 
+TEST_F(FilesTest, CopyOfAHeldFileFailsQuietly) {
+  const std::string name = Name("held.log");
+  runtime::Handle holder = runtime::FCreate(name);
+  ASSERT_NE(holder, runtime::kInvalidHandle);
+  int raised = 0;
+  runtime::ErrorBlock([&raised](const runtime::Value&) {
+    ++raised;
+    return runtime::Value(false);
+  });
+  EXPECT_FALSE(runtime::FCopy(name, Name("copy.log")));
+  EXPECT_EQ(runtime::FError(), runtime::kOsSharingViolation);
+  EXPECT_EQ(raised, 0);
+  runtime::FClose(holder);
+}
+
 TEST_F(FilesTest, SharedOpensLiveSideBySide) {
   const std::string name = Name("shared.log");
   runtime::FClose(runtime::FCreate(name));
