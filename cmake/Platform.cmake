@@ -11,3 +11,8 @@ else()
   find_package(OpenSSL 3 REQUIRED)
   target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto)
 endif()
+
+# The registry for the web server's log directory.
+if(WIN32)
+  target_link_libraries(postrine_env PUBLIC advapi32)
+endif()

@@ -1,0 +1,40 @@
+#include "env/web_server_log_dir.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+#include "env/registry.h"
+#include "runtime/activation.h"
+#include "runtime/places.h"
+
+namespace {
+
+constexpr std::size_t kBufferSize = 260;
+constexpr const char* kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
+constexpr std::string_view kPlaceholder = "%SystemRoot%";
+
+// Position of the first "%SystemRoot%" in any letter case, or npos.
+std::size_t FindPlaceholder(std::string_view text) {
+  const auto same = [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+  };
+  const auto at = std::search(text.begin(), text.end(), kPlaceholder.begin(), kPlaceholder.end(), same);
+  return at == text.end() ? std::string_view::npos : static_cast<std::size_t>(at - text.begin());
+}
+
+}  // namespace
+
+std::string GetWebServerLogDir() {
+  const runtime::Activation activation("GETWEBSERVERLOGDIR", __LINE__);
+  const std::optional<std::string> value = env::QueryMachineValue(kServiceKey, "LogFileDirectory", kBufferSize);
+  if (!value) return {};
+  if (value->empty()) {
+    const std::string system = env::SystemDirectory(kBufferSize);
+    return system.empty() ? std::string() : system + runtime::PathSeparator() + "LogFiles";
+  }
+  const std::size_t at = FindPlaceholder(*value);
+  if (at == std::string::npos) return *value;
+  const std::string root = env::EnvironmentValue("SystemRoot", kBufferSize).value_or(env::DefaultSystemRoot());
+  return root + value->substr(at + kPlaceholder.size());
+}

@@ -1,0 +1,88 @@
+// The web server's log directory from a scratch stand-in for the machine's
+// registry, with SystemRoot set, unset or too long for its buffer.
+#include "env/web_server_log_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+
+#include "env/registry.h"
+#include "runtime/places.h"
+#include "support.h"
+
+namespace {
+
+constexpr const char* kKey = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
+constexpr const char* kValue = "LogFileDirectory";
+
+// A path written with backslashes, in the platform's separator.
+std::string P(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = runtime::PathSeparator()[0];
+  }
+  return path;
+}
+
+class WebServerLogDir : public ::testing::Test {
+ protected:
+  void SetUp() override { SetRoot(P("C:\\WINDOWS").c_str()); }
+  void TearDown() override { SetRoot(saved_ ? saved_->c_str() : nullptr); }
+  void SetRoot(const char* value) { envtest::SetEnvironment("SystemRoot", value); }
+
+  envtest::ScratchMachineRegistry registry_;
+  const std::optional<std::string> saved_ = env::EnvironmentValue("SystemRoot", 32768);
+};
+
+TEST_F(WebServerLogDir, ExpandsOnlyTheFirstSystemRootInAnyCase) {
+  struct Case {
+    std::string value;
+    std::string expected;
+  } cases[] = {
+      {P("%SystemRoot%\\System32\\LogFiles"), P("C:\\WINDOWS\\System32\\LogFiles")},
+      {P("%SYSTEMROOT%\\LogFiles"), P("C:\\WINDOWS\\LogFiles")},
+      {P("%systemroot%"), P("C:\\WINDOWS")},
+      {P("X:%SystemRoot%\\Logs"), P("C:\\WINDOWS\\Logs")},
+      {P("D:\\WebLogs"), P("D:\\WebLogs")},
+      {P("D:\\WebLogs\\"), P("D:\\WebLogs\\")},
+      {P("%SystemRoot%\\a\\%SystemRoot%\\b"), P("C:\\WINDOWS\\a\\%SystemRoot%\\b")},
+      {P("%SystemDrive%\\Logs"), P("%SystemDrive%\\Logs")},
+      {P("%SystemRoo\\Logs"), P("%SystemRoo\\Logs")},
+  };
+  for (const Case& c : cases) {
+    registry_.SetValue(kKey, kValue, c.value);
+    EXPECT_EQ(GetWebServerLogDir(), c.expected) << c.value;
+  }
+}
+
+TEST_F(WebServerLogDir, SystemRootUnsetOrTooLongGivesTheFixedRoot) {
+  registry_.SetValue(kKey, kValue, P("%SystemRoot%\\Logs"));
+  const std::string fixed = std::string(env::DefaultSystemRoot()) + P("\\Logs");
+  SetRoot(nullptr);
+  EXPECT_EQ(GetWebServerLogDir(), fixed);
+  SetRoot(std::string(260, 'r').c_str());
+  EXPECT_EQ(GetWebServerLogDir(), fixed);
+  SetRoot(std::string(259, 'r').c_str());
+  EXPECT_EQ(GetWebServerLogDir(), std::string(259, 'r') + P("\\Logs"));
+}
+
+TEST_F(WebServerLogDir, MissingEmptyOrOverlongValueFallsBackToTheSystemDirectory) {
+  const std::string fallback = envtest::PlatformSystemDirectory() + P("\\LogFiles");
+  EXPECT_EQ(GetWebServerLogDir(), fallback) << "no key yet";
+  registry_.SetValue(kKey, "OtherValue", "x");
+  EXPECT_EQ(GetWebServerLogDir(), fallback) << "key without the value";
+  registry_.SetValue(kKey, kValue, "");
+  EXPECT_EQ(GetWebServerLogDir(), fallback) << "empty value";
+  registry_.SetValue(kKey, kValue, std::string(260, 'd'));
+  EXPECT_EQ(GetWebServerLogDir(), fallback) << "value that does not fit";
+  registry_.SetValue(kKey, kValue, std::string(259, 'd'));
+  EXPECT_EQ(GetWebServerLogDir(), std::string(259, 'd'));
+}
+
+TEST_F(WebServerLogDir, KeyThatCannotBeOpenedGivesNothingAtAll) {
+  registry_.SetValue(kKey, kValue, P("D:\\WebLogs"));
+  registry_.MakeUnopenable();
+  EXPECT_EQ(GetWebServerLogDir(), "");
+}
+
+}  // namespace

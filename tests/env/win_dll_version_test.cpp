@@ -1,0 +1,96 @@
+// WinDllVersion against a library of the tests' own, which the tests load
+// themselves: the class only ever asks modules that are already loaded.
+#include "env/win_dll_version.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "support.h"
+
+namespace {
+
+using SetReply = void(
+#if defined(_WIN32)
+    __stdcall
+#endif
+    *)(std::uint32_t, std::uint32_t, std::uint32_t, std::uint32_t, std::int32_t);
+
+constexpr std::int32_t kFailure = -2147467259;  // E_FAIL
+
+void ExpectNumbers(const WinDllVersion& v, std::uint32_t major, std::uint32_t minor, std::uint32_t build,
+                   std::uint32_t platform) {
+  EXPECT_EQ(v.MajorVersion, major);
+  EXPECT_EQ(v.MinorVersion, minor);
+  EXPECT_EQ(v.Build, build);
+  EXPECT_EQ(v.PlatformID, platform);
+}
+
+class VersionDll : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    void* library = envtest::LoadTestLibrary(POSTRINE_VERSION_DLL);
+    ASSERT_NE(library, nullptr) << POSTRINE_VERSION_DLL;
+    set_reply_ = reinterpret_cast<SetReply>(envtest::LibrarySymbol(library, "VersionDllSetReply"));
+    ASSERT_NE(set_reply_, nullptr);
+    set_reply_(5, 8, 2195, 2, 0);
+  }
+  SetReply set_reply_ = nullptr;
+};
+
+// First in the file: under wine every test runs in one process, and the
+// library must not have been loaded by an earlier test.
+TEST(WinDllVersionUnloaded, ANameThatIsNotLoadedLeavesTheNumbersAtZeroAndLoadsNothing) {
+  if (envtest::IsLibraryLoaded(POSTRINE_VERSION_DLL_NAME)) GTEST_SKIP() << "loaded by an earlier test";
+  WinDllVersion v(POSTRINE_VERSION_DLL_NAME);
+  EXPECT_EQ(v.DLL(), POSTRINE_VERSION_DLL_NAME);
+  ExpectNumbers(v, 0, 0, 0, 0);
+  EXPECT_FALSE(v.IsWinNT());
+  EXPECT_FALSE(envtest::IsLibraryLoaded(POSTRINE_VERSION_DLL_NAME));
+}
+
+TEST(WinDllVersionUnloaded, NoSuchModuleAndNoNameGiveZeros) {
+  for (const char* name : {"postrine-no-such-module.dll", ""}) {
+    WinDllVersion v(name);
+    EXPECT_EQ(v.DLL(), name);
+    ExpectNumbers(v, 0, 0, 0, 0);
+  }
+}
+
+TEST_F(VersionDll, ALoadedLibraryReportsItsNumbers) {
+  WinDllVersion v(POSTRINE_VERSION_DLL_NAME);
+  ExpectNumbers(v, 5, 8, 2195, 2);
+  EXPECT_TRUE(v.IsWinNT());
+  // Every query hands over a freshly prepared record (the library refuses
+  // any other), so a second one succeeds with the new numbers.
+  set_reply_(6, 1, 7601, 1, 0);
+  EXPECT_EQ(v.DLL(POSTRINE_VERSION_DLL_NAME), POSTRINE_VERSION_DLL_NAME);
+  ExpectNumbers(v, 6, 1, 7601, 1);
+  EXPECT_FALSE(v.IsWinNT());
+}
+
+TEST_F(VersionDll, AFailedLaterQueryKeepsTheFirstNumbers) {
+  WinDllVersion v(POSTRINE_VERSION_DLL_NAME);
+  set_reply_(9, 9, 9, 1, kFailure);
+  EXPECT_EQ(v.DLL(POSTRINE_VERSION_DLL_NAME), POSTRINE_VERSION_DLL_NAME);
+  ExpectNumbers(v, 5, 8, 2195, 2);
+  EXPECT_EQ(v.DLL("postrine-no-such-module.dll"), "postrine-no-such-module.dll");
+  EXPECT_EQ(v.DLL(), "postrine-no-such-module.dll");
+  ExpectNumbers(v, 5, 8, 2195, 2);
+  EXPECT_TRUE(v.IsWinNT());
+}
+
+TEST_F(VersionDll, OnlyPlatformTwoIsWindowsNT) {
+  const struct {
+    std::uint32_t platform;
+    bool nt;
+  } cases[] = {{0, false}, {1, false}, {2, true}, {3, false}, {0x80000002u, false}};
+  for (const auto& c : cases) {
+    set_reply_(1, 0, 0, c.platform, 0);
+    WinDllVersion v(POSTRINE_VERSION_DLL_NAME);
+    EXPECT_EQ(v.PlatformID, c.platform);
+    EXPECT_EQ(v.IsWinNT(), c.nt) << c.platform;
+  }
+}
+
+}  // namespace

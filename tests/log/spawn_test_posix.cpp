@@ -1,0 +1,36 @@
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "support.h"
+
+extern char** environ;
+
+namespace logtest {
+
+std::vector<int> RunTogether(const std::vector<std::vector<std::string>>& commands,
+                             const std::function<void()>& started) {
+  std::vector<pid_t> pids;
+  for (const auto& command : commands) {
+    std::vector<char*> argv;
+    for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) pid = -1;
+    pids.push_back(pid);
+  }
+  started();
+  std::vector<int> codes;
+  for (pid_t pid : pids) {
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+      codes.push_back(-1);
+    } else {
+      codes.push_back(WEXITSTATUS(status));
+    }
+  }
+  return codes;
+}
+
+std::string ProgramPath(const std::string& built_path) { return built_path; }
+
+}  // namespace logtest
