@@ -7,24 +7,11 @@
 #include "runtime/files.h"
 #include "runtime/process.h"
 
-namespace {
-
-// The flag is process-wide and nothing else clears it: without a fresh
-// start before each attempt, one old conflict would make every later
-// failure (a missing file, a missing directory) look like a busy file.
-runtime::Handle OpenOnce(const std::string& path, unsigned mode) {
-  const runtime::Activation activation("OPENONCE", __LINE__);
-  runtime::NetErr(false);
-  return runtime::FOpen(path, mode);
-}
-
-}  // namespace
-
 runtime::Handle FOpenRetry(const std::string& path, unsigned mode) {
   const runtime::Activation activation("FOPENRETRY", __LINE__);
   int tries = logging::kOpenTries;
   for (;;) {
-    const runtime::Handle h = OpenOnce(path, mode);
+    const runtime::Handle h = runtime::FOpen(path, mode);
     if (h != runtime::kInvalidHandle) return h;
     if (runtime::NetErr()) {
       --tries;

@@ -62,8 +62,6 @@ LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_serv
       if (backup_name_.empty()) backup_name_ = WithExtension(fname_, "bak");
       runtime::FCopy(fname_, backup_name_);
     }
-    // Only a conflict of this create may count below, not one of the copy.
-    runtime::NetErr(false);
     h = runtime::FCreate(fname_);
   }
   if (h != runtime::kInvalidHandle) {

@@ -11,6 +11,9 @@ std::uint32_t g_ferror = 0;
 // Opens or creates; a conflict goes to the handler, which may ask to try
 // again (true) or let the operation fail with its default (anything else).
 Handle OpenRaising(const char* operation, const std::string& name, unsigned mode, bool create, unsigned attributes) {
+  // The conflict flag tells of this open alone: left over from an earlier
+  // conflict it would make a missing file look like a busy one.
+  NetErr(false);
   for (std::uint32_t tries = 1;; ++tries) {
     std::uint32_t code = 0;
     Handle h = detail::PlatformOpen(name, mode, create, attributes, code);
