@@ -1,11 +1,11 @@
 #include "env/international.h"
 
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "env/locale_info.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/error_slot.h"
 #include "runtime/format.h"
 #include "runtime/recovery.h"
@@ -38,11 +38,6 @@ bool Query(unsigned item, std::vector<char>& buffer, std::string& text) {
 
 char FirstByte(const std::string& text) { return text.empty() ? '\0' : text[0]; }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
 void ApplyLocale() {
   runtime::SetInternationalMode(1);
   std::vector<char> buffer(kBufferSize);
@@ -58,7 +53,7 @@ void ApplyLocale() {
 
   const int order = Query(env::kLocaleIDate, buffer, text) ? static_cast<int>(runtime::Val(text)) : 0;
   const std::string sep = Query(env::kLocaleSDate, buffer, text) ? text.substr(0, 1) : "/";
-  const std::string short_date = Query(env::kLocaleSShortDate, buffer, text) ? Upper(text) : "mm/dd/yy";
+  const std::string short_date = Query(env::kLocaleSShortDate, buffer, text) ? runtime::AsciiUpper(text) : "mm/dd/yy";
   const std::string year = short_date.find("YYYY") != std::string::npos ? "YYYY" : "YY";
   if (order == 1) {
     runtime::SetDateFrmt("DD" + sep + "MM" + sep + year);
@@ -82,7 +77,7 @@ LocaleSource SetLocaleSource(LocaleSource source) {
 
 void SetInternational(const runtime::Symbol& mode) {
   const runtime::Activation activation("SETINTERNATIONAL", __LINE__);
-  if (Upper(mode.name) != "WINDOWS") return;
+  if (runtime::AsciiUpper(mode.name) != "WINDOWS") return;
   // Any run-time error while the settings are applied ends the work at the
   // recovery point below, with no message; what was set stays set.
   const HandlerRestore restore(

@@ -1,21 +1,13 @@
 #include "error/error_log.h"
 
-#include <cctype>
-
 #include "error/field_block.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/error_slot.h"
 #include "runtime/files.h"
 #include "runtime/format.h"
 #include "runtime/places.h"
 #include "runtime/texts.h"
-
-namespace {
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-}  // namespace
 
 std::string ErrorMessageText(const Error& e) {
   const runtime::Activation activation("ERRORMESSAGETEXT", __LINE__);
@@ -24,7 +16,7 @@ std::string ErrorMessageText(const Error& e) {
   if (e.GenCode == 0) {
     text += e.Description;
   } else {
-    text += std::to_string(e.GenCode) + " [ " + Upper(runtime::ErrString(e.GenCode)) + " ]";
+    text += std::to_string(e.GenCode) + " [ " + runtime::AsciiUpper(runtime::ErrString(e.GenCode)) + " ]";
   }
   text += "\r\n";
   auto line = [&text](const char* label, const std::string& value) { text += label + value + "\r\n"; };

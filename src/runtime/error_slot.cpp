@@ -91,7 +91,6 @@ void RaiseFatal(std::uint32_t gen_code, const std::string& description) {
   Quit(ExitStatusFor(gen_code));
 }
 
-bool InHandler() { return g_in_handler; }
 HandlerActive::HandlerActive() : previous_(g_in_handler) { g_in_handler = true; }
 HandlerActive::~HandlerActive() { g_in_handler = previous_; }
 

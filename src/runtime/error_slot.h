@@ -46,9 +46,8 @@ Value RaiseError(const ErrorStructure& es);
 /// The run-time's internal error (`_IError`) with `code` and `message`.
 Value RaiseInternalError(std::uint32_t code, const std::string& message);
 
-/// True while a handler runs (a nested raise is not handed to it again).
-bool InHandler();
-/// Marks a handler at work for its lifetime.
+/// Marks a handler at work for its lifetime (a raise meanwhile is not
+/// handed to it again).
 class HandlerActive {
  public:
   HandlerActive();

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "runtime/local_time.h"
+
 namespace runtime {
 
 namespace {
@@ -19,11 +21,7 @@ std::tm LocalNow(double* fraction) {
     *fraction = static_cast<double>(ms) / 1000.0;
   }
   std::tm tm{};
-#if defined(_WIN32)
-  localtime_s(&tm, &t);
-#else
-  localtime_r(&t, &tm);
-#endif
+  BrokenDownTime(t, true, tm);
   return tm;
 }
 

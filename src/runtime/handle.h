@@ -18,11 +18,7 @@ inline constexpr Handle kInvalidHandle = -1;
 /// The handle a process has when a standard stream is missing: a null
 /// HANDLE on Windows, a closed descriptor (reported as -2) on POSIX, where 0
 /// is a real descriptor (standard input).
-#if defined(_WIN32)
-inline constexpr Handle kNullHandle = 0;
-#else
-inline constexpr Handle kNullHandle = -2;
-#endif
+extern const Handle kNullHandle;
 
 /// Which standard handle, numbered as Windows numbers them.
 enum class StdHandle : int { Input = -10, Output = -11, Error = -12 };

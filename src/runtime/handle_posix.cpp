@@ -6,6 +6,9 @@
 
 namespace runtime {
 
+// A standard stream that is missing: 0 is a real descriptor (standard input).
+const Handle kNullHandle = -2;
+
 Handle GetStdHandle(StdHandle which) {
   int fd = STDIN_FILENO;
   if (which == StdHandle::Output) fd = STDOUT_FILENO;

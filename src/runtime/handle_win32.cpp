@@ -4,6 +4,9 @@
 
 namespace runtime {
 
+// A standard handle the process lacks is null.
+const Handle kNullHandle = 0;
+
 namespace {
 HANDLE AsWin(Handle h) { return reinterpret_cast<HANDLE>(h); }
 }  // namespace

@@ -13,7 +13,7 @@
 #include "runtime/error_dialog.h"
 #include "runtime/error_slot.h"
 #include "runtime/places.h"
-#include "runtime/whole_file.h"
+#include "support/read_file.h"
 
 struct Asked {
   std::string text, caption;
@@ -52,7 +52,7 @@ class HandlerTest : public ::testing::Test {
     runtime::NetErr(false);
     std::filesystem::remove_all(dir_);
   }
-  std::string Log() const { return runtime::MemoRead((dir_ / "ZUNERROR.LOG").string()); }
+  std::string Log() const { return test_support::ReadFile((dir_ / "ZUNERROR.LOG").string()); }
   bool LogExists() const { return std::filesystem::exists(dir_ / "ZUNERROR.LOG"); }
 
   std::filesystem::path dir_;

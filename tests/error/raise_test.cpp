@@ -2,19 +2,44 @@
 // conversion error that can be substituted, a sharing conflict that only
 // sets the network flag, and a record handed on by Error:Throw.
 #include "error/handler_fixture.h"
-#include "runtime/conversion.h"
+#include "runtime/error_slot.h"
 #include "runtime/files.h"
+#include "runtime/texts.h"
 
 namespace {
 
 using RaiseTest = HandlerTest;
 
-TEST_F(RaiseTest, ConversionErrorTakesTheSubstituteOrTheDefault) {
+// A data type error as a conversion raises it: the handler may substitute
+// a value of the requested type or let the conversion take its default.
+runtime::Value RaiseDataTypeError(const runtime::Value& v, std::uint32_t arg_num) {
+  const std::string text = runtime::AsString(v);
+  const runtime::Value args_values[] = {v};
+  const runtime::ArgumentBlock args{1, 1, args_values};
+  runtime::ErrorStructure es;
+  es.SubSystem = "RUNTIME";
+  es.GenCode = runtime::kGenDataType;
+  es.Severity = 2;
+  es.CanDefault = 1;
+  es.CanSubstitute = 1;
+  es.Operation = "TOLONG";
+  es.Description = "The value is not a number";
+  es.Args = &args;
+  es.FuncSym = runtime::SymbolSlot("TOLONG");
+  es.ArgNum = arg_num;
+  es.Arg = text.c_str();
+  es.ArgType = v.Type();
+  es.ArgTypeReq = runtime::kTypeLong;
+  es.SubstituteType = runtime::kTypeLong;
+  return runtime::RaiseError(es);
+}
+
+TEST_F(RaiseTest, DataTypeErrorTakesTheSubstituteOrTheDefault) {
   runtime::SetBeep(false);
   answer = runtime::kAnswerDefault;
-  EXPECT_EQ(runtime::ToLong(runtime::Value(7.9), "TOLONG", 1), 7);
-  EXPECT_TRUE(asked.empty());
-  EXPECT_EQ(runtime::ToLong(runtime::Value("x"), "TOLONG", 2), 0);  // the empty value of a long
+  const runtime::Value taken = RaiseDataTypeError(runtime::Value("x"), 2);
+  ASSERT_TRUE(taken.IsLong());
+  EXPECT_EQ(taken.AsLong(), 0) << "the empty value of a long";
   ASSERT_EQ(asked.size(), 1u);
   for (const char* line : {"Error Code:  33 [ DATA TYPE ERROR ]\r\n", "Operation: TOLONG\r\n", "Argument: x\r\n",
                            "Type: STRING\r\n", "Argument Number: 2\r\n", "Requested type: LONGINT\r\n"}) {
@@ -25,7 +50,7 @@ TEST_F(RaiseTest, ConversionErrorTakesTheSubstituteOrTheDefault) {
 
   // A handler of the application's own may hand back a number.
   runtime::ErrorBlock([](const runtime::Value&) { return runtime::Value(42); });
-  EXPECT_EQ(runtime::ToLong(runtime::Value(), "TOLONG", 1), 42);
+  EXPECT_EQ(RaiseDataTypeError(runtime::Value(), 1).AsLong(), 42);
 }
 
 TEST_F(RaiseTest, SharingConflictOnOpenSetsTheNetworkFlagOnly) {

@@ -13,7 +13,7 @@
 #include "runtime/format.h"
 #include "runtime/texts.h"
 #include "runtime/identity.h"
-#include "runtime/whole_file.h"
+#include "support/read_file.h"
 
 namespace fs = std::filesystem;
 
@@ -48,7 +48,7 @@ class DumpError : public ::testing::Test {
   std::vector<std::string> DumpedBlock() {
     LogFile log(log_name_);
     EXPECT_EQ(&log.DumpError(error_), &log);
-    std::vector<std::string> lines = Lines(runtime::MemoRead(log_name_));
+    std::vector<std::string> lines = Lines(test_support::ReadFile(log_name_));
     EXPECT_GE(lines.size(), 6u);
     return std::vector<std::string>(lines.begin() + std::min<std::size_t>(6, lines.size()), lines.end());
   }
@@ -64,7 +64,7 @@ TEST_F(DumpError, HeaderLinesThenTheFieldBlockClosedByHyphens) {
   LogFile log(log_name_);
   const std::string today = runtime::DToC(runtime::Today());
   log.DumpError(error_);
-  const std::vector<std::string> lines = Lines(runtime::MemoRead(log_name_));
+  const std::vector<std::string> lines = Lines(test_support::ReadFile(log_name_));
   ASSERT_GE(lines.size(), 8u);
   EXPECT_EQ(lines[0], "before");
   EXPECT_EQ(lines[1], "***********************ERROR********************************");
@@ -120,7 +120,7 @@ TEST_F(DumpError, NoLogFileNoDumpAndLog2FileIsNotConsulted) {
   std::ofstream(log_name_, std::ios::binary) << "";
   log.Log2File(false);
   log.DumpError(error_);
-  EXPECT_EQ(Lines(runtime::MemoRead(log_name_)).at(4), "Error Object created:");
+  EXPECT_EQ(Lines(test_support::ReadFile(log_name_)).at(4), "Error Object created:");
 }
 
 }  // namespace

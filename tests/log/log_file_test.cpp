@@ -19,7 +19,7 @@
 #include "runtime/places.h"
 #include "runtime/process.h"
 #include "runtime/identity.h"
-#include "runtime/whole_file.h"
+#include "support/read_file.h"
 
 namespace fs = std::filesystem;
 
@@ -91,7 +91,7 @@ TEST_F(LogFileTest, NoNameGivesTheExecutablesOwnLogBesideIt) {
     EXPECT_EQ(log.BackupName(), "");
     EXPECT_TRUE(log.DebugMsg("extended"));
   }
-  EXPECT_EQ(runtime::MemoRead(expected), "extended\r\nextended\r\nextended\r\n");
+  EXPECT_EQ(test_support::ReadFile(expected), "extended\r\nextended\r\nextended\r\n");
   fs::remove(expected);
 }
 
@@ -108,9 +108,9 @@ TEST_F(LogFileTest, ABareNameLivesBesideTheExecutableAndIsBackedUpWhenNotAppendi
     EXPECT_FALSE(log.Append());
     EXPECT_TRUE(log.Log2File());
   }
-  EXPECT_EQ(runtime::MemoRead(backup), "previous run\r\n");
+  EXPECT_EQ(test_support::ReadFile(backup), "previous run\r\n");
   EXPECT_TRUE(fs::exists(expected));
-  EXPECT_EQ(runtime::MemoRead(expected), "");
+  EXPECT_EQ(test_support::ReadFile(expected), "");
   fs::remove(expected);
   fs::remove(backup);
 }
@@ -120,7 +120,7 @@ TEST_F(LogFileTest, ANameWithADirectoryIsKeptThere) {
   EXPECT_EQ(log.FName(), Name("run.log"));
   EXPECT_EQ(log.LogPath(), dir_.string());
   EXPECT_TRUE(fs::exists(Name("run.log")));
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "") << "Init writes nothing";
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "") << "Init writes nothing";
 }
 
 TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
@@ -131,7 +131,7 @@ TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
   LogFile log(Name("run.txt"), true);
   EXPECT_EQ(log.FName(), (dir_ / "web").string() + P("\\run.log"));
   EXPECT_TRUE(log.DebugMsg("to the web server's log"));
-  EXPECT_EQ(runtime::MemoRead(log.FName()), "to the web server's log\r\n");
+  EXPECT_EQ(test_support::ReadFile(log.FName()), "to the web server's log\r\n");
   // Only a logical value turns the flag on.
   LogFile beside(Name("run.txt"), "yes");
   EXPECT_EQ(beside.FName(), Name("run.log"));
@@ -141,22 +141,22 @@ TEST_F(LogFileTest, AppendExtendsAndStartingAnewBacksUpFirst) {
   Put(Name("run.log"), "one\r\n");
   Put(Name("run.bak"), "stale backup\r\n");
   LogFile extend(Name("run.log"));
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "one\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "one\r\n");
   EXPECT_TRUE(extend.DebugMsg("two"));
   EXPECT_TRUE(extend.DebugMsg(""));
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "one\r\ntwo\r\n\r\n");
-  EXPECT_EQ(runtime::MemoRead(Name("run.bak")), "stale backup\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "one\r\ntwo\r\n\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.bak")), "stale backup\r\n");
 
   LogFile fresh(Name("run.log"), false, false);
   EXPECT_EQ(fresh.BackupName(), Name("run.bak"));
-  EXPECT_EQ(runtime::MemoRead(Name("run.bak")), "one\r\ntwo\r\n\r\n");
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "");
+  EXPECT_EQ(test_support::ReadFile(Name("run.bak")), "one\r\ntwo\r\n\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "");
   EXPECT_TRUE(fresh.DebugMsg("three"));
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "three\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "three\r\n");
   // Not logical: the default, extend.
   LogFile again(Name("run.log"), false, "no");
   EXPECT_TRUE(again.Append());
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "three\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "three\r\n");
 }
 
 TEST_F(LogFileTest, PropertiesIgnoreValuesOfAnotherType) {
@@ -178,8 +178,8 @@ TEST_F(LogFileTest, PropertiesIgnoreValuesOfAnotherType) {
   EXPECT_FALSE(log.DebugMsg("nowhere yet"));
   Put(Name("moved.log"), "");
   EXPECT_TRUE(log.DebugMsg("moved"));
-  EXPECT_EQ(runtime::MemoRead(Name("moved.log")), "moved\r\n");
-  EXPECT_EQ(runtime::MemoRead(Name("run.log")), "");
+  EXPECT_EQ(test_support::ReadFile(Name("moved.log")), "moved\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "");
   // A name without any separator is its own log path.
   log.FName("plain.log");
   EXPECT_EQ(log.LogPath(), "plain.log");
@@ -261,7 +261,7 @@ TEST_F(LogFileTest, ABusyLogIsStillTheLogAndIsNeitherEmptiedNorBackedUp) {
   LogFile fresh(Name("busy.log"), false, false);
   EXPECT_TRUE(fresh.Log2File());
   Pauses::Stop();
-  EXPECT_EQ(runtime::MemoRead(Name("busy.log")), "kept\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("busy.log")), "kept\r\n");
   EXPECT_FALSE(fs::exists(Name("busy.bak")));
 }
 
@@ -273,14 +273,14 @@ TEST_F(LogFileTest, ALineWaitsForAWriterThatOutlastsTenTriesAndIsDroppedOnlyAfte
   EXPECT_TRUE(log.DebugMsg("waited"));
   EXPECT_EQ(Pauses::seen.size(), 25u);
   Pauses::Stop();
-  EXPECT_EQ(runtime::MemoRead(Name("busy.log")), "waited\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("busy.log")), "waited\r\n");
 
   // An error dump waits the same way.
   Pauses::Start(runtime::FOpen(Name("busy.log"), runtime::FO_READWRITE), 12);
   log.DumpError(Error());
   EXPECT_EQ(Pauses::seen.size(), 12u);
   Pauses::Stop();
-  EXPECT_NE(runtime::MemoRead(Name("busy.log")).find("Error Object created:"), std::string::npos);
+  EXPECT_NE(test_support::ReadFile(Name("busy.log")).find("Error Object created:"), std::string::npos);
   fs::resize_file(Name("busy.log"), 8);
 
   Pauses::Start(runtime::FOpen(Name("busy.log"), runtime::FO_READWRITE));
@@ -289,7 +289,7 @@ TEST_F(LogFileTest, ALineWaitsForAWriterThatOutlastsTenTriesAndIsDroppedOnlyAfte
   EXPECT_GT(Pauses::seen.size(), static_cast<std::size_t>(logging::kOpenTries));
   EXPECT_LE(Pauses::seen.size(), static_cast<std::size_t>(logging::kLogWriteRounds * logging::kOpenTries));
   Pauses::Stop();
-  EXPECT_EQ(runtime::MemoRead(Name("busy.log")), "waited\r\n");
+  EXPECT_EQ(test_support::ReadFile(Name("busy.log")), "waited\r\n");
 }
 
 }  // namespace

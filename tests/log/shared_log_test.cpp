@@ -10,7 +10,7 @@
 
 #include "log/log_file.h"
 #include "runtime/identity.h"
-#include "runtime/whole_file.h"
+#include "support/read_file.h"
 #include "support.h"
 
 namespace fs = std::filesystem;
@@ -41,7 +41,7 @@ TEST(SharedLog, TwoProcessesAppendingAtOnceLoseNoLine) {
       [&] { std::ofstream(start) << "go"; });
   EXPECT_EQ(codes, (std::vector<int>{0, 0}));
 
-  std::istringstream lines(runtime::MemoRead(log));
+  std::istringstream lines(test_support::ReadFile(log));
   std::map<std::string, int> next{{"A", 0}, {"B", 0}};
   std::string line;
   int bad = 0;

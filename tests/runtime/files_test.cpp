@@ -9,7 +9,7 @@
 
 #include "runtime/error_slot.h"
 #include "runtime/places.h"
-#include "runtime/whole_file.h"
+#include "support/read_file.h"
 
 namespace {
 
@@ -47,12 +47,12 @@ TEST_F(FilesTest, CreateWriteSeekAndReadBack) {
   EXPECT_EQ(runtime::FSeek(h, 0, runtime::FS_END), 7);
   EXPECT_EQ(runtime::FWrite(h, "x"), 1u);
   runtime::FClose(h);
-  EXPECT_EQ(runtime::MemoRead(name), "first\r\nx");
+  EXPECT_EQ(test_support::ReadFile(name), "first\r\nx");
   EXPECT_TRUE(runtime::File(name));
   EXPECT_FALSE(runtime::File(dir_.string()));
 
   ASSERT_TRUE(runtime::FCopy(name, Name("b.txt")));
-  EXPECT_EQ(runtime::MemoRead(Name("b.txt")), "first\r\nx");
+  EXPECT_EQ(test_support::ReadFile(Name("b.txt")), "first\r\nx");
 }
 
 TEST_F(FilesTest, FailuresGiveWindowsCodes) {
@@ -109,7 +109,7 @@ TEST_F(FilesTest, ConflictReachesTheHandlerWhichMayRetryOrDefault) {
   EXPECT_EQ(seen[1].operation, "FCREATE");
   EXPECT_EQ(seen[1].gen, runtime::kGenOpen);
   runtime::FClose(h);
-  EXPECT_EQ(runtime::MemoRead(name), "kept\r\n");
+  EXPECT_EQ(test_support::ReadFile(name), "kept\r\n");
   runtime::ErrorFunc(previous_function);
 }
 
