@@ -4,9 +4,7 @@
 
 #include "mailclient/digest.h"
 #include "mailclient/encoding.h"
-#include "mailclient/net.h"
 #include "mailclient/smtp_channel.h"
-#include "mailclient/tls.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/identity.h"
@@ -18,19 +16,7 @@ namespace {
 // The reply to the end of the message may take this many times longer: the
 // server checks the whole message first (RFC 5321 section 4.5.3.2.6).
 constexpr int kDataEndFactor = 10;
-constexpr int kQuitTimeoutMs = 5000;
 constexpr int kSmtpsPort = 465;
-
-// Server text and addresses quoted in a message: control bytes become dots,
-// so nothing can write to the user's terminal.
-std::string Printable(std::string_view text) {
-  std::string out;
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    out += (u < 0x20 || u == 0x7f) ? '.' : c;
-  }
-  return out;
-}
 
 std::string Quoted(const Reply& reply) { return Printable(reply.Quote()); }
 
@@ -76,7 +62,6 @@ class LineWatch final : public Connection {
 Capabilities ParseCapabilities(const Reply& ehlo) {
   const runtime::Activation activation("PARSECAPABILITIES", __LINE__);
   Capabilities caps;
-  caps.esmtp = true;
   for (std::size_t i = 1; i < ehlo.lines.size(); ++i) {
     std::vector<std::string> words;
     std::string word;
@@ -144,7 +129,7 @@ bool CSmtp::Open() {
   opened_ = true;
   broken_ = true;  // until the server has greeted and heard our name
   std::string why;
-  std::unique_ptr<Connection> connection = ConnectTcp(server_, port_, timeout_ms_, why);
+  std::unique_ptr<Connection> connection = transport_.connect(server_, port_, timeout_ms_, why);
   if (!connection) return Fail(Outcome::kTemporary, why);
   // SMTPS: TLS from the first byte.
   if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {
@@ -204,7 +189,7 @@ bool CSmtp::StartTlsCommand() {
 std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, std::string& why) {
   const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
   line_failed_ = false;
-  return StartTls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
+  return transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
                   {server_, verify_, ca_file_, timeout_ms_}, why);
 }
 
@@ -368,13 +353,13 @@ bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
 void CSmtp::Reset() {
   const runtime::Activation activation("CSMTP:RESET", __LINE__);
   Reply reply;
-  if (channel_->Send("RSET\r\n", timeout_ms_)) channel_->ReadReply(reply, kQuitTimeoutMs);
+  if (channel_->Send("RSET\r\n", timeout_ms_)) channel_->ReadReply(reply, timeout_ms_);
 }
 
 void CSmtp::Quit() {
   const runtime::Activation activation("CSMTP:QUIT", __LINE__);
   Reply reply;
-  if (channel_ && channel_->Send("QUIT\r\n", kQuitTimeoutMs)) channel_->ReadReply(reply, kQuitTimeoutMs);
+  if (channel_ && channel_->Send("QUIT\r\n", timeout_ms_)) channel_->ReadReply(reply, timeout_ms_);
   broken_ = true;
 }
 

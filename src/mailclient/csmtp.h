@@ -7,16 +7,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "mailclient/cemail.h"
+#include "mailclient/net.h"
 #include "mailclient/reply.h"
+#include "mailclient/tls.h"
 
 namespace mailclient {
 
-class Connection;
 class SmtpChannel;
 
 /// How the connection is secured ("TLS" setting).
@@ -32,7 +34,6 @@ enum class Outcome {
 
 /// What the server offers, from its EHLO reply.
 struct Capabilities {
-  bool esmtp = false;
   bool pipelining = false;
   bool eight_bit_mime = false;
   bool starttls = false;
@@ -43,6 +44,17 @@ struct Capabilities {
 
 /// The capabilities an EHLO reply lists after its greeting line.
 Capabilities ParseCapabilities(const Reply& ehlo);
+
+/// How the client reaches a server: a connection to host and port, and the
+/// TLS handshake over a connection. TCP and the platform's TLS unless a
+/// test plays the server.
+struct Transport {
+  std::function<std::unique_ptr<Connection>(const std::string& host, int port, int timeout_ms, std::string& error)>
+      connect = ConnectTcp;
+  std::function<std::unique_ptr<Connection>(std::unique_ptr<Connection> plain, const TlsOptions& options,
+                                            std::string& error)>
+      start_tls = StartTls;
+};
 
 class CSmtp {
  public:
@@ -64,6 +76,8 @@ class CSmtp {
   /// Seconds to wait for the connection and for each reply; the reply to
   /// the end of the message may take ten times as long.
   void TimeoutSeconds(int seconds) { timeout_ms_ = seconds * 1000; }
+  /// Reaches the server through `transport` instead of TCP and TLS.
+  void UseTransport(Transport transport) { transport_ = std::move(transport); }
 
   /// Connects and logs on now. False when that failed; sending still
   /// tries, unless a security rule forbids it.
@@ -107,6 +121,7 @@ class CSmtp {
   std::string ca_file_;
   bool tls_active_ = false;
   int timeout_ms_ = 60000;
+  Transport transport_;
 
   bool line_failed_ = false;  // before channel_: its streams report here to the end
   std::unique_ptr<SmtpChannel> channel_;

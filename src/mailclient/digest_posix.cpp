@@ -1,26 +1,22 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <algorithm>
+
 #include "mailclient/digest.h"
-#include "runtime/activation.h"
 
-namespace mailclient {
+namespace mailclient::detail {
 
-std::string HmacMd5Hex(std::string_view key, std::string_view data) {
-  const runtime::Activation activation("HMACMD5HEX", __LINE__);
-  unsigned char mac[EVP_MAX_MD_SIZE];
+bool HmacMd5(std::string_view key, std::string_view data, unsigned char (&mac)[kMd5Size]) {
+  unsigned char out[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
-  if (HMAC(EVP_md5(), key.data(), static_cast<int>(key.size()),
-           reinterpret_cast<const unsigned char*>(data.data()), data.size(), mac, &length) == nullptr) {
-    return {};
+  if (HMAC(EVP_md5(), key.data(), static_cast<int>(key.size()), reinterpret_cast<const unsigned char*>(data.data()),
+           data.size(), out, &length) == nullptr ||
+      length != kMd5Size) {
+    return false;
   }
-  static const char kHex[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kHex[mac[i] >> 4];
-    hex += kHex[mac[i] & 15];
-  }
-  return hex;
+  std::copy(out, out + kMd5Size, mac);
+  return true;
 }
 
-}  // namespace mailclient
+}  // namespace mailclient::detail

@@ -1,24 +1,19 @@
 #include "mailclient/reply.h"
 
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 
 namespace mailclient {
 
-namespace {
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A line quoted in an error message: cut short, with control bytes shown
-// as dots so that a hostile server cannot write to the user's terminal.
-std::string Printable(std::string_view line) {
-  std::string text;
-  for (char c : line.substr(0, 80)) {
-    unsigned char u = static_cast<unsigned char>(c);
-    text += (u < 0x20 || u == 0x7f) ? '.' : c;
+std::string Printable(std::string_view text, std::size_t most) {
+  std::string out;
+  for (char c : text.substr(0, most)) {
+    const auto u = static_cast<unsigned char>(c);
+    out += (u < 0x20 || u == 0x7f) ? '.' : c;
   }
-  if (line.size() > 80) text += "...";
-  return text;
+  if (text.size() > most) out += "...";
+  return out;
 }
-}  // namespace
 
 std::string Reply::Quote() const {
   const runtime::Activation activation("REPLY:QUOTE", __LINE__);
@@ -37,14 +32,15 @@ void ReplyParser::Reset() {
 
 ReplyParser::Status ReplyParser::Fail(std::string why, std::string_view line) {
   const runtime::Activation activation("REPLYPARSER:FAIL", __LINE__);
-  error_ = "the server's reply is malformed (" + why + "): \"" + Printable(line) + "\"";
+  error_ = "the server's reply is malformed (" + why + "): \"" + Printable(line, kMostQuoted) + "\"";
   return Status::kMalformed;
 }
 
 ReplyParser::Status ReplyParser::Feed(std::string_view line) {
   const runtime::Activation activation("REPLYPARSER:FEED", __LINE__);
   if (line.size() > kMaxReplyLine) return Fail("a line longer than 4096 bytes", line);
-  if (line.size() < 3 || !IsDigit(line[0]) || !IsDigit(line[1]) || !IsDigit(line[2])) {
+  if (line.size() < 3 || !runtime::IsAsciiDigit(line[0]) || !runtime::IsAsciiDigit(line[1]) ||
+      !runtime::IsAsciiDigit(line[2])) {
     return Fail("no reply code", line);
   }
   int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');

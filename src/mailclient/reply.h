@@ -22,10 +22,17 @@ struct Reply {
   std::string Quote() const;
 };
 
+/// Text from the server or the user as an error message quotes it: control
+/// bytes shown as dots, so that nothing can write to the user's terminal,
+/// and cut after `most` bytes ("..." then marks the cut).
+std::string Printable(std::string_view text, std::size_t most = std::string_view::npos);
+
 /// Longest reply line taken (RFC 5321 allows 512 octets; servers exceed it).
 inline constexpr std::size_t kMaxReplyLine = 4096;
 /// Most lines one reply may have.
 inline constexpr std::size_t kMaxReplyLines = 512;
+/// Most bytes of a malformed line quoted in the error.
+inline constexpr std::size_t kMostQuoted = 80;
 
 class ReplyParser {
  public:

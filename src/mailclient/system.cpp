@@ -1,6 +1,7 @@
 #include "mailclient/system.h"
 
 #include "runtime/activation.h"
+#include "runtime/local_time.h"
 
 namespace mailclient {
 
@@ -27,8 +28,8 @@ LocalTime LocalTimeOf(std::time_t t) {
   std::tm local{};
   std::tm utc{};
   LocalTime result;
-  if (!BrokenDownTime(t, true, local)) return result;
-  if (!BrokenDownTime(t, false, utc)) utc = local;
+  if (!runtime::BrokenDownTime(t, true, local)) return result;
+  if (!runtime::BrokenDownTime(t, false, utc)) utc = local;
   result.year = local.tm_year + 1900;
   result.month = local.tm_mon + 1;
   result.day = local.tm_mday;

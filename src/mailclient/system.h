@@ -26,8 +26,4 @@ LocalTime LocalTimeOf(std::time_t t);
 /// is neither ASCII nor UTF-8.
 std::string AnsiCharset();
 
-/// Platform part: `t` as local time or UTC; false when the system cannot
-/// convert it.
-bool BrokenDownTime(std::time_t t, bool local, std::tm& out);
-
 }  // namespace mailclient

@@ -1,18 +1,12 @@
 #include <langinfo.h>
 #include <locale.h>
 #include <string>
-#include <time.h>
 
 #include "mailclient/system.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 
 namespace mailclient {
-
-bool BrokenDownTime(std::time_t t, bool local, std::tm& out) {
-  const runtime::Activation activation("BROKENDOWNTIME", __LINE__);
-  return (local ? ::localtime_r(&t, &out) : ::gmtime_r(&t, &out)) != nullptr;
-}
 
 std::string AnsiCharset() {
   const runtime::Activation activation("ANSICHARSET", __LINE__);

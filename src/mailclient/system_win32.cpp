@@ -1,4 +1,3 @@
-#include <ctime>
 #include <string>
 
 #include <windows.h>
@@ -7,11 +6,6 @@
 #include "runtime/activation.h"
 
 namespace mailclient {
-
-bool BrokenDownTime(std::time_t t, bool local, std::tm& out) {
-  const runtime::Activation activation("BROKENDOWNTIME", __LINE__);
-  return (local ? ::localtime_s(&out, &t) : ::gmtime_s(&out, &t)) == 0;
-}
 
 std::string AnsiCharset() {
   const runtime::Activation activation("ANSICHARSET", __LINE__);
