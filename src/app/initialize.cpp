@@ -1,5 +1,7 @@
 // Preparing a run: the settings beside the executable, then the command
 // line. Every refusal writes its own lines and ends the run.
+#include "app/exit_codes.h"
+#include "app/options.h"
 #include "app/postrine.h"
 #include "app/text.h"
 #include "runtime/activation.h"
@@ -9,13 +11,6 @@
 #include "settings/ini_file_spec.h"
 
 namespace {
-
-constexpr char kSection[] = "Settings";
-constexpr char kNotSet[] = "??";
-
-// Exit codes for refused calls (sysexits).
-constexpr int kExitUsage = 64;
-constexpr int kExitConfig = 78;
 
 bool IsBlankOnly(const std::string& s) {
   return s.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -34,11 +29,16 @@ std::string SettingsFileName() {
 bool Postrine::Initialize() {
   const runtime::Activation activation("POSTRINE:INITIALIZE", __LINE__);
   IniFileSpec ini(SettingsFileName());
-  ServerName = ini.GetStringCheck(kSection, "ServerName", kNotSet);
-  UserName = ini.GetStringCheck(kSection, "UserName", kNotSet);
-  Password = ini.GetStringCheck(kSection, "Password", kNotSet);
-  Sender = ini.GetStringCheck(kSection, "Sender", kDefaultSender);
-  PortNumber = static_cast<std::int32_t>(ini.GetIntCheck(kSection, "PortNumber", 25));
+  ServerName = ini.GetStringCheck(kSettingsSection, "ServerName", kNotSet);
+  UserName = ini.GetStringCheck(kSettingsSection, "UserName", kNotSet);
+  Password = ini.GetStringCheck(kSettingsSection, "Password", kNotSet);
+  Sender = ini.GetStringCheck(kSettingsSection, "Sender", kDefaultSender);
+  const std::int64_t port = ini.GetIntCheck(kSettingsSection, "PortNumber", 25);
+  PortNumber = static_cast<std::int32_t>(port);
+  Options = ReadMailOptions(ini);
+  // A port that wraps to another when cut to 32 bits is refused as it was
+  // written.
+  if (const std::string problem = PortProblem(port); !problem.empty()) Options.problem = problem;
 
   // A missing server is the one thing reported, whatever the arguments.
   if (ServerName == kNotSet) {

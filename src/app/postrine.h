@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/options.h"
 #include "console/console.h"
 
 /// The sender written into a new settings file.
@@ -30,6 +31,8 @@ class Postrine {
   std::string MailFileName;
   std::string Subject;
   std::int32_t PortNumber = 0;
+  /// The optional settings, read with the others.
+  MailOptions Options;
 };
 
 /// The settings file: "postrine.ini" in the executable's directory.

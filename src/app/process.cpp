@@ -2,6 +2,7 @@
 // arguments, hand it to the SMTP client, and report a failed delivery. The
 // exit status tells a calling script what happened (sysexits codes).
 
+#include "app/exit_codes.h"
 #include "app/postrine.h"
 #include "app/text.h"
 #include "mailclient/cemail.h"
@@ -9,19 +10,12 @@
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/identity.h"
-#include "runtime/places.h"
 #include "runtime/process.h"
 #include "runtime/whole_file.h"
-#include "settings/ini_file_spec.h"
 
 namespace {
 
 constexpr char kMailer[] = "postrine 1.0";
-constexpr int kExitBadAddress = 65;
-constexpr int kExitNoInput = 66;
-constexpr int kExitUnavailable = 69;
-constexpr int kExitTempFail = 75;
-constexpr int kExitConfig = 78;
 
 bool IsAtext(char c) {
   return runtime::IsAsciiAlnum(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
@@ -60,7 +54,7 @@ std::string MessageId(const std::string& stamp, const std::string& sender) {
 
 int ExitCode(mailclient::Outcome outcome) {
   switch (outcome) {
-    case mailclient::Outcome::kSent: return 0;
+    case mailclient::Outcome::kSent: return kExitSent;
     case mailclient::Outcome::kBadAddress: return kExitBadAddress;
     case mailclient::Outcome::kPermanent: return kExitUnavailable;
     case mailclient::Outcome::kTemporary: return kExitTempFail;
@@ -79,6 +73,13 @@ bool Postrine::Process() {
               "\r\n");
   email.DestList(Text2Array(Recipients, ",", "\""));
 
+  // A broken configuration is reported as such, before any work is done.
+  if (!Options.problem.empty()) {
+    WriteError(Options.problem);
+    runtime::SetErrorLevel(kExitConfig);
+    return true;
+  }
+
   // A mail file that cannot be read is never sent as an empty message.
   std::string body;
   std::string reason;
@@ -89,38 +90,13 @@ bool Postrine::Process() {
   }
   email.MailBody(std::move(body));
 
-  // Optional settings, read but never written: the file lists only what a
-  // user must set.
-  IniFileSpec ini(SettingsFileName());
-  const std::string tls = runtime::AsciiLower(ini.GetString("Settings", "TLS", "auto"));
-  const std::int64_t timeout = ini.GetInt("Settings", "Timeout", 60);
-  mailclient::TlsMode mode = mailclient::TlsMode::kAuto;
-  if (tls == "off") {
-    mode = mailclient::TlsMode::kOff;
-  } else if (tls == "starttls") {
-    mode = mailclient::TlsMode::kStartTls;
-  } else if (tls == "smtps") {
-    mode = mailclient::TlsMode::kSmtps;
-  } else if (tls != "auto") {
-    WriteError("unknown TLS setting \"" + tls + "\" in postrine.ini (use auto, starttls, smtps or off)");
-    runtime::SetErrorLevel(kExitConfig);
-    return true;
-  }
-
-  const std::string verify = runtime::AsciiLower(ini.GetString("Settings", "TLSVerify", "on"));
-  if (verify != "on" && verify != "off") {
-    WriteError("unknown TLSVerify setting \"" + verify + "\" in postrine.ini (use on or off)");
-    runtime::SetErrorLevel(kExitConfig);
-    return true;
-  }
-
   mailclient::CSmtp smtp(email, ServerName, PortNumber);
-  smtp.Tls(mode);
-  smtp.Verify(verify == "on");
-  smtp.CaFile(ini.GetString("Settings", "CAFile", ""));
-  smtp.TimeoutSeconds(timeout > 0 && timeout < 86400 ? static_cast<int>(timeout) : 60);
+  smtp.Tls(Options.tls);
+  smtp.Verify(Options.verify);
+  smtp.CaFile(Options.ca_file);
+  smtp.TimeoutSeconds(Options.timeout_seconds);
   // A user name of one character counts as none, like "??".
-  if (UserName.size() > 1 && UserName != "??") {
+  if (UserName.size() > 1 && UserName != kNotSet) {
     smtp.UserName(UserName);
     smtp.PassWord(Password);
     smtp.SecureSMTP(true);

@@ -82,3 +82,25 @@ def test_the_shipped_program_holds_an_error_on_screen_for_five_seconds(real_prog
     run = real_program.run()
     assert time.monotonic() - started >= 5.0
     assert run.lines == ["no server given - quit"]
+
+
+@pytest.mark.parametrize("setting, line", [
+    ({"PortNumber": "4294969821"}, "PortNumber 4294969821 in postrine.ini is out of range (use 1 to 65535)"),
+    ({"PortNumber": "70000"}, "PortNumber 70000 in postrine.ini is out of range (use 1 to 65535)"),
+    ({"Timeout": "5m"}, 'unknown Timeout setting "5m" in postrine.ini '
+                        '(use a whole number of seconds from 1 to 86400)'),
+    ({"TLS": "yes"}, 'unknown TLS setting "yes" in postrine.ini (use auto, starttls, smtps or off)'),
+])
+def test_a_malformed_setting_is_a_settings_error_and_nothing_is_sent(program, smtp_server, setting, line):
+    # 2^32 + the server's port would reach the server if the number were cut
+    # to 32 bits before it is checked.
+    server = smtp_server()
+    if setting.get("PortNumber") == "4294969821":
+        setting = {"PortNumber": str(2**32 + server.port)}
+        line = line.replace("4294969821", str(2**32 + server.port))
+    program.write_ini(**{"ServerName": "127.0.0.1", "PortNumber": server.port, **setting})
+    (program.directory / "mail.txt").write_bytes(b"report\n")
+    run = program.run("mail.txt", "ops@example.com")
+    assert run.returncode == 78
+    assert run.lines[-1] == line
+    assert server.connections == 0

@@ -96,8 +96,8 @@ def deliver(program, server, stage, action, **settings):
                       Timeout=str(TIMEOUT), **settings)
     (program.directory / "mail.txt").write_bytes(b"fault injection\n")
     # Every wait is bounded: the end of the message by ten time-outs, the
-    # rest by one each, QUIT and RSET by their own five seconds.
-    limit = (10 * TIMEOUT if stage == "end" else TIMEOUT) + 2 * 5 + 15
+    # rest, RSET and QUIT among them, by one each.
+    limit = (10 * TIMEOUT if stage == "end" else TIMEOUT) + 2 * TIMEOUT + 15
     started = time.monotonic()
     run = program.run("mail.txt", "ops@example.com", timeout=limit + 30)
     elapsed = time.monotonic() - started

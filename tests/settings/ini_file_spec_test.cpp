@@ -4,11 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 #include "runtime/places.h"
 #include "settings/ini_file_spec.h"
+#include "support/read_file.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -16,25 +17,12 @@ namespace {
 
 class IniFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("postrine_ini_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    name_ = (dir_ / "postrine.ini").string();
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   void Put(const std::string& text) { std::ofstream(name_, std::ios::binary) << text; }
-  std::string Content() const {
-    std::ifstream in(name_, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Content() const { return test_support::ReadFile(name_); }
 
-  fs::path dir_;
-  std::string name_;
+  test_support::ScratchDir scratch_{"ini"};
+  fs::path dir_ = scratch_.path();
+  std::string name_ = scratch_ / "postrine.ini";
 };
 
 }  // namespace

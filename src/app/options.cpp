@@ -1,0 +1,65 @@
+#include "app/options.h"
+
+#include "runtime/activation.h"
+#include "runtime/ascii.h"
+#include "settings/ini_file_spec.h"
+
+namespace {
+
+constexpr int kLongestTimeout = 86400;  // a day
+
+std::string Malformed(const std::string& key, const std::string& value, const std::string& takes) {
+  return "unknown " + key + " setting \"" + value + "\" in postrine.ini (use " + takes + ")";
+}
+
+// A whole number of seconds from 1 to a day; 0 when the text is anything else.
+int Seconds(const std::string& text) {
+  if (text.empty() || text.size() > 5) return 0;
+  int n = 0;
+  for (char c : text) {
+    if (!runtime::IsAsciiDigit(c)) return 0;
+    n = n * 10 + (c - '0');
+  }
+  return n <= kLongestTimeout ? n : 0;
+}
+
+}  // namespace
+
+MailOptions ReadMailOptions(IniFileSpec& ini) {
+  const runtime::Activation activation("READMAILOPTIONS", __LINE__);
+  MailOptions options;
+  auto problem = [&](const std::string& text) {
+    if (options.problem.empty()) options.problem = text;
+  };
+
+  const std::string tls = runtime::AsciiLower(ini.GetString(kSettingsSection, "TLS", "auto"));
+  if (tls == "off") {
+    options.tls = mailclient::TlsMode::kOff;
+  } else if (tls == "starttls") {
+    options.tls = mailclient::TlsMode::kStartTls;
+  } else if (tls == "smtps") {
+    options.tls = mailclient::TlsMode::kSmtps;
+  } else if (tls != "auto") {
+    problem(Malformed("TLS", tls, "auto, starttls, smtps or off"));
+  }
+
+  const std::string verify = runtime::AsciiLower(ini.GetString(kSettingsSection, "TLSVerify", "on"));
+  if (verify != "on" && verify != "off") problem(Malformed("TLSVerify", verify, "on or off"));
+  options.verify = verify != "off";
+
+  options.ca_file = ini.GetString(kSettingsSection, "CAFile", "");
+
+  const std::string timeout = ini.GetString(kSettingsSection, "Timeout", "60");
+  options.timeout_seconds = Seconds(timeout);
+  if (options.timeout_seconds == 0) {
+    problem(Malformed("Timeout", timeout, "a whole number of seconds from 1 to " + std::to_string(kLongestTimeout)));
+    options.timeout_seconds = 60;
+  }
+  return options;
+}
+
+std::string PortProblem(long long port) {
+  const runtime::Activation activation("PORTPROBLEM", __LINE__);
+  if (port >= 1 && port <= 65535) return {};
+  return "PortNumber " + std::to_string(port) + " in postrine.ini is out of range (use 1 to 65535)";
+}

@@ -1,0 +1,33 @@
+// The settings file as the command reads it: its section, the five keys
+// every file holds, and the optional keys that are read but never written,
+// each checked once so that a malformed one is reported as what it is.
+#pragma once
+
+#include <string>
+
+#include "mailclient/csmtp.h"
+
+class IniFileSpec;
+
+/// The section that holds every setting.
+inline constexpr char kSettingsSection[] = "Settings";
+/// The value of a setting that is not given.
+inline constexpr char kNotSet[] = "??";
+
+/// The optional settings, with their defaults.
+struct MailOptions {
+  mailclient::TlsMode tls = mailclient::TlsMode::kAuto;
+  bool verify = true;
+  std::string ca_file;
+  int timeout_seconds = 60;
+  /// The first malformed setting, in a sentence that names the key and
+  /// the values it takes; empty when all are good.
+  std::string problem;
+};
+
+/// Reads the optional settings from `ini`.
+MailOptions ReadMailOptions(IniFileSpec& ini);
+
+/// The settings problem of a port number outside 1-65535; empty when the
+/// port can be used.
+std::string PortProblem(long long port);
