@@ -102,10 +102,11 @@ TEST(DefErrorGen, CopiesEverySlot) {
   es.FuncPtr = &anchor;
   es.SubCodeText = "sub";
   es.Arg = "2";
+  // Every slot gets a value of its own, so that two slots swapped show.
   es.ArgType = 1;
-  es.ArgTypeReq = 7;
+  es.ArgTypeReq = 5;
   es.MaxSize = 64;
-  es.SubstituteType = 7;
+  es.SubstituteType = 6;
   es.Choice = 3;
   es.CallFuncSym = runtime::SymbolSlot("CALLER");
 
@@ -115,17 +116,26 @@ TEST(DefErrorGen, CopiesEverySlot) {
   EXPECT_EQ(r->SubCode, 7u);
   EXPECT_EQ(r->GenCode, 21u);
   EXPECT_EQ(r->OsCode, 32u);
-  EXPECT_TRUE(r->CanDefault && r->CanRetry && !r->CanSubstitute);
-  EXPECT_EQ(r->Operation + r->Description + r->FileName, "FOPENbusya.txt");
+  EXPECT_TRUE(r->CanDefault);
+  EXPECT_TRUE(r->CanRetry);
+  EXPECT_FALSE(r->CanSubstitute);
+  EXPECT_EQ(r->Operation, "FOPEN");
+  EXPECT_EQ(r->Description, "busy");
+  EXPECT_EQ(r->FileName, "a.txt");
   ASSERT_EQ(r->Args.size(), 3u);  // the larger of the two counts
+  EXPECT_EQ(r->Args[0], runtime::Value("a.txt"));
   EXPECT_EQ(r->Args[2], runtime::Value(true));
   EXPECT_EQ(r->Tries, 4u);
   EXPECT_EQ(r->FuncSym, runtime::Value(runtime::Symbol{"FOPEN"}));
   EXPECT_EQ(r->FileHandle, 9u);
   EXPECT_EQ(r->ArgNum, 2u);
   EXPECT_EQ(r->FuncPtr.address, reinterpret_cast<std::uintptr_t>(&anchor));
-  EXPECT_EQ(r->SubCodeText + r->Arg, "sub2");
-  EXPECT_EQ(r->ArgType + r->ArgTypeReq + r->MaxSize + r->SubstituteType, 1u + 7u + 64u + 7u);
+  EXPECT_EQ(r->SubCodeText, "sub");
+  EXPECT_EQ(r->Arg, "2");
+  EXPECT_EQ(r->ArgType, 1u);
+  EXPECT_EQ(r->ArgTypeReq, 5u);
+  EXPECT_EQ(r->MaxSize, 64u);
+  EXPECT_EQ(r->SubstituteType, 6u);
   EXPECT_EQ(r->Choice, 3u);
   EXPECT_EQ(r->CallFuncSym.name, "CALLER");
   EXPECT_NE(r->Stack.find("DEFERRORGEN"), std::string::npos);
@@ -134,8 +144,13 @@ TEST(DefErrorGen, CopiesEverySlot) {
   es.Args = nullptr;
   es.SubCode = runtime::kSubCodeException;
   es.FuncSym = 0x1234;
+  es.CanRetry = 0;
+  es.CanSubstitute = 1;
   r = AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
   ASSERT_NE(r, nullptr);
+  EXPECT_TRUE(r->CanDefault);
+  EXPECT_FALSE(r->CanRetry);
+  EXPECT_TRUE(r->CanSubstitute);
   EXPECT_TRUE(r->Args.empty());
   EXPECT_EQ(r->FuncSym, runtime::Value(0x1234));
 }
