@@ -18,7 +18,7 @@ bool IsBlankOnly(const std::string& s) {
 
 }  // namespace
 
-std::string SettingsFileName() {
+std::string app::SettingsFileName() {
   const runtime::Activation activation("SETTINGSFILENAME", __LINE__);
   const char sep = runtime::PathSeparator()[0];
   std::string dir = GetPathFromFileName(GetExeFileName());
@@ -28,22 +28,22 @@ std::string SettingsFileName() {
 
 bool Postrine::Initialize() {
   const runtime::Activation activation("POSTRINE:INITIALIZE", __LINE__);
-  IniFileSpec ini(SettingsFileName());
-  ServerName = ini.GetStringCheck(kSettingsSection, "ServerName", kNotSet);
-  UserName = ini.GetStringCheck(kSettingsSection, "UserName", kNotSet);
-  Password = ini.GetStringCheck(kSettingsSection, "Password", kNotSet);
-  Sender = ini.GetStringCheck(kSettingsSection, "Sender", kDefaultSender);
-  const std::int64_t port = ini.GetIntCheck(kSettingsSection, "PortNumber", 25);
+  IniFileSpec ini(app::SettingsFileName());
+  ServerName = ini.GetStringCheck(app::kSettingsSection, "ServerName", app::kNotSet);
+  UserName = ini.GetStringCheck(app::kSettingsSection, "UserName", app::kNotSet);
+  Password = ini.GetStringCheck(app::kSettingsSection, "Password", app::kNotSet);
+  Sender = ini.GetStringCheck(app::kSettingsSection, "Sender", app::kDefaultSender);
+  const std::int64_t port = ini.GetIntCheck(app::kSettingsSection, "PortNumber", 25);
   PortNumber = static_cast<std::int32_t>(port);
-  Options = ReadMailOptions(ini);
+  Options = app::ReadMailOptions(ini);
   // A port that wraps to another when cut to 32 bits is refused as it was
   // written.
-  if (const std::string problem = PortProblem(port); !problem.empty()) Options.problem = problem;
+  if (const std::string problem = app::PortProblem(port); !problem.empty()) Options.problem = problem;
 
   // A missing server is the one thing reported, whatever the arguments.
-  if (ServerName == kNotSet) {
+  if (ServerName == app::kNotSet) {
     WriteError("no server given - quit");
-    runtime::SetErrorLevel(kExitConfig);
+    runtime::SetErrorLevel(app::kExitConfig);
     return false;
   }
 
@@ -51,7 +51,7 @@ bool Postrine::Initialize() {
   auto refuse = [&](const char* label) {
     OutputUsage();
     ConsoleWindow.WriteLine(label + cmd);
-    runtime::SetErrorLevel(kExitUsage);
+    runtime::SetErrorLevel(app::kExitUsage);
     return false;
   };
   if (cmd.empty()) return refuse("(1)Call was:");

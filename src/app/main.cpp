@@ -38,8 +38,8 @@ int main(int argc, char** argv) {
   runtime::InstallExceptionTranslation();
   // Only a process without an error handler of its own takes the default
   // handler, and with it the user's locale.
-  if (InstallDefError()) SetInternational(runtime::Symbol{"Windows"});
-  RegisterDefErrorGen();
+  if (error::InstallDefError()) SetInternational(runtime::Symbol{"Windows"});
+  error::RegisterDefErrorGen();
   mailclient::Setup();
   // An exception that leaves the command is a run-time error like any
   // other: it goes to the handler, which ends the process.

@@ -4,6 +4,8 @@
 #include "runtime/ascii.h"
 #include "settings/ini_file_spec.h"
 
+namespace app {
+
 namespace {
 
 constexpr int kLongestTimeout = 86400;  // a day
@@ -63,3 +65,5 @@ std::string PortProblem(long long port) {
   if (port >= 1 && port <= 65535) return {};
   return "PortNumber " + std::to_string(port) + " in postrine.ini is out of range (use 1 to 65535)";
 }
+
+}  // namespace app

@@ -9,6 +9,8 @@
 
 class IniFileSpec;
 
+namespace app {
+
 /// The section that holds every setting.
 inline constexpr char kSettingsSection[] = "Settings";
 /// The value of a setting that is not given.
@@ -31,3 +33,5 @@ MailOptions ReadMailOptions(IniFileSpec& ini);
 /// The settings problem of a port number outside 1-65535; empty when the
 /// port can be used.
 std::string PortProblem(long long port);
+
+}  // namespace app

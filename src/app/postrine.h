@@ -7,8 +7,12 @@
 #include "app/options.h"
 #include "console/console.h"
 
+namespace app {
 /// The sender written into a new settings file.
 inline constexpr char kDefaultSender[] = "postrine@localhost";
+/// The settings file: "postrine.ini" in the executable's directory.
+std::string SettingsFileName();
+}  // namespace app
 
 /// The one object of a run: the settings, the arguments and the console.
 class Postrine {
@@ -32,11 +36,8 @@ class Postrine {
   std::string Subject;
   std::int32_t PortNumber = 0;
   /// The optional settings, read with the others.
-  MailOptions Options;
+  app::MailOptions Options;
 };
-
-/// The settings file: "postrine.ini" in the executable's directory.
-std::string SettingsFileName();
 
 /// Runs the command: Init, Initialize, Process when allowed, Cleanup.
 void Start();

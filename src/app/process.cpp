@@ -54,12 +54,12 @@ std::string MessageId(const std::string& stamp, const std::string& sender) {
 
 int ExitCode(mailclient::Outcome outcome) {
   switch (outcome) {
-    case mailclient::Outcome::kSent: return kExitSent;
-    case mailclient::Outcome::kBadAddress: return kExitBadAddress;
-    case mailclient::Outcome::kPermanent: return kExitUnavailable;
-    case mailclient::Outcome::kTemporary: return kExitTempFail;
+    case mailclient::Outcome::kSent: return app::kExitSent;
+    case mailclient::Outcome::kBadAddress: return app::kExitBadAddress;
+    case mailclient::Outcome::kPermanent: return app::kExitUnavailable;
+    case mailclient::Outcome::kTemporary: return app::kExitTempFail;
   }
-  return kExitTempFail;
+  return app::kExitTempFail;
 }
 
 }  // namespace
@@ -76,7 +76,7 @@ bool Postrine::Process() {
   // A broken configuration is reported as such, before any work is done.
   if (!Options.problem.empty()) {
     WriteError(Options.problem);
-    runtime::SetErrorLevel(kExitConfig);
+    runtime::SetErrorLevel(app::kExitConfig);
     return true;
   }
 
@@ -85,7 +85,7 @@ bool Postrine::Process() {
   std::string reason;
   if (!runtime::ReadWholeFile(MailFileName, body, reason)) {
     WriteError("cannot read mail file " + MailFileName + " [" + reason + "]");
-    runtime::SetErrorLevel(kExitNoInput);
+    runtime::SetErrorLevel(app::kExitNoInput);
     return true;
   }
   email.MailBody(std::move(body));
@@ -96,7 +96,7 @@ bool Postrine::Process() {
   smtp.CaFile(Options.ca_file);
   smtp.TimeoutSeconds(Options.timeout_seconds);
   // A user name of one character counts as none, like "??".
-  if (UserName.size() > 1 && UserName != kNotSet) {
+  if (UserName.size() > 1 && UserName != app::kNotSet) {
     smtp.UserName(UserName);
     smtp.PassWord(Password);
     smtp.SecureSMTP(true);

@@ -29,8 +29,8 @@ std::shared_ptr<Error> WrongClassRecord(const runtime::Value& value) {
   g_structure.ArgNum = 1;
   g_structure.CanDefault = 1;
   const runtime::Value pointer(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&g_structure)});
-  std::shared_ptr<Error> record = AsError(runtime::ErrorBuild(g_structure));
-  return record != nullptr ? record : AsError(DefErrorGen(pointer));
+  std::shared_ptr<Error> record = error::AsError(runtime::ErrorBuild(g_structure));
+  return record != nullptr ? record : error::AsError(DefErrorGen(pointer));
 }
 
 struct Reentry {
@@ -41,7 +41,7 @@ struct Reentry {
 
 runtime::Value DefError(const runtime::Value& value) {
   const runtime::Activation activation("DEFERROR", __LINE__);
-  std::shared_ptr<Error> record = AsError(value);
+  std::shared_ptr<Error> record = error::AsError(value);
   if (record == nullptr) record = WrongClassRecord(value);
   if (record == nullptr) return runtime::Value(false);  // no memory even for the report
   if (g_in_def_error) {
@@ -96,19 +96,19 @@ runtime::Value DefError(const runtime::Value& value) {
   }
   if (answer == runtime::kAnswerRetry) return runtime::Value(true);
   runtime::MathInit();
-  if (runtime::CanBreak()) runtime::Break(ErrorValue(record));
+  if (runtime::CanBreak()) runtime::Break(error::ErrorValue(record));
   // An error never ends the process with the status of success.
   runtime::Quit(runtime::ExitStatusFor(record->GenCode));
 }
 
-bool InstallDefError() {
+bool error::InstallDefError() {
   const runtime::Activation activation("INSTALLDEFERROR", __LINE__);
   if (runtime::ErrorBlock()) return false;
   runtime::ErrorBlock([](const runtime::Value& record) { return DefError(record); });
   return true;
 }
 
-void RegisterDefErrorGen() {
+void error::RegisterDefErrorGen() {
   const runtime::Activation activation("REGISTERDEFERRORGEN", __LINE__);
   if (runtime::ClientCount() == 1) runtime::ErrorFunc(DefErrorGen);
 }

@@ -11,6 +11,8 @@
 /// default), true (try again) or the substitute value; or does not return.
 runtime::Value DefError(const runtime::Value& record);
 
+namespace error {
+
 /// Start-up step 1: installs DefError when the handler slot is empty. True
 /// when it did, so that the caller applies the locale settings next.
 bool InstallDefError();
@@ -18,3 +20,5 @@ bool InstallDefError();
 /// Start-up step 2: registers DefErrorGen as the error function when this
 /// program is the run-time's only client.
 void RegisterDefErrorGen();
+
+}  // namespace error

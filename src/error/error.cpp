@@ -38,10 +38,10 @@ Error::Error(const runtime::Value& skip) {
   std::uint32_t n = 0;
   if (skip.IsNumber() && skip.AsNumber() > 0) n = static_cast<std::uint32_t>(skip.AsNumber());
   Stack = StackFor(n, 1);
-  SubSystem = ApplicationName();
+  SubSystem = error::ApplicationName();
 }
 
-std::string ApplicationName() {
+std::string error::ApplicationName() {
   std::string exe = runtime::ExeFileName();
   std::size_t cut = exe.find_last_of("\\/");
   return cut == std::string::npos ? exe : exe.substr(cut + 1);
@@ -51,14 +51,14 @@ runtime::Value Error::Throw() const {
   const runtime::Activation activation("ERROR:THROW", __LINE__);
   runtime::ErrorHandler handler = runtime::ErrorBlock();
   if (!handler) return runtime::Value();
-  return handler(ErrorValue(std::make_shared<Error>(*this)));
+  return handler(error::ErrorValue(std::make_shared<Error>(*this)));
 }
 
-runtime::Value ErrorValue(std::shared_ptr<Error> record) {
+runtime::Value error::ErrorValue(std::shared_ptr<Error> record) {
   return runtime::Value(runtime::Object{std::static_pointer_cast<void>(std::move(record)), kErrorClass});
 }
 
-std::shared_ptr<Error> AsError(const runtime::Value& v) {
+std::shared_ptr<Error> error::AsError(const runtime::Value& v) {
   if (!v.IsObject() || v.AsObject().class_name != kErrorClass) return nullptr;
   return std::static_pointer_cast<Error>(v.AsObject().instance);
 }
@@ -68,7 +68,7 @@ std::string CallStackText(std::uint32_t skip) {
   return StackFor(skip, 1);
 }
 
-void FailNextErrorCreation() { g_fail_next_creation = true; }
+void error::FailNextErrorCreation() { g_fail_next_creation = true; }
 
 runtime::Value DefErrorGen(const runtime::Value& structure) {
   const runtime::Activation activation("DEFERRORGEN", __LINE__);
@@ -85,7 +85,7 @@ runtime::Value DefErrorGen(const runtime::Value& structure) {
   }
   if (!structure.IsPointer() || structure.AsPointer().address == 0) {
     runtime::InfoBox("Error structure has wrong tag", "FROM DefErrorGen");
-    return ErrorValue(record);
+    return error::ErrorValue(record);
   }
   const auto& es = *reinterpret_cast<const runtime::ErrorStructure*>(structure.AsPointer().address);
   record->SubSystem = Text(es.SubSystem);
@@ -121,5 +121,5 @@ runtime::Value DefErrorGen(const runtime::Value& structure) {
   record->SubstituteType = es.SubstituteType;
   record->Choice = es.Choice;
   record->CallFuncSym = SymbolAt(es.CallFuncSym);
-  return ErrorValue(record);
+  return error::ErrorValue(record);
 }

@@ -51,6 +51,8 @@ class Error {
   std::string Stack;
 };
 
+namespace error {
+
 /// The running executable's name without its directory.
 std::string ApplicationName();
 
@@ -58,6 +60,12 @@ std::string ApplicationName();
 runtime::Value ErrorValue(std::shared_ptr<Error> record);
 /// The record held by `v`; null when `v` is not an error record.
 std::shared_ptr<Error> AsError(const runtime::Value& v);
+
+/// The test point for a record that cannot be created: when set, the next
+/// record fails to be created.
+void FailNextErrorCreation();
+
+}  // namespace error
 
 /// One line per activation from `skip` outward (0 = the caller), at most 5:
 /// name, " (Line:", line, ")" and CR LF; "*EmptyCallStack*" and CR LF when
@@ -67,7 +75,3 @@ std::string CallStackText(std::uint32_t skip);
 /// Builds a record from a Pointer to an ErrorStructure. Without a record
 /// (no memory) it reports that and returns an empty value.
 runtime::Value DefErrorGen(const runtime::Value& structure);
-
-/// The test point for a record that cannot be created: when set, the next
-/// record fails to be created.
-void FailNextErrorCreation();

@@ -36,11 +36,11 @@ std::string ErrorMessageText(const Error& e) {
   return text;
 }
 
-std::string ErrorLogName() { return runtime::WorkDir() + "ZUNERROR.LOG"; }
+std::string error::ErrorLogName() { return runtime::WorkDir() + "ZUNERROR.LOG"; }
 
 runtime::Handle ErrorLogOpen() {
   const runtime::Activation activation("ERRORLOGOPEN", __LINE__);
-  const std::string name = ErrorLogName();
+  const std::string name = error::ErrorLogName();
   runtime::Handle h = runtime::FOpen(name, runtime::FO_WRITE);
   if (h != runtime::kInvalidHandle) {
     runtime::FSeek(h, 0, runtime::FS_END);
@@ -69,12 +69,12 @@ void ErrorLogWrite(runtime::Handle h, const std::string& text, const Error& e) {
   runtime::FPutS(h, "***********************ERROR********************************");
   runtime::FPutS(h, runtime::Version());
   runtime::FPutS(h, runtime::DToC(runtime::Today()) + " " + runtime::Time());
-  runtime::FPutS(h, "Application: " + ApplicationName());
+  runtime::FPutS(h, "Application: " + error::ApplicationName());
   runtime::FPutS(h, " ");
   runtime::FPutS(h, "Error message:");
   runtime::FPutS(h, "--------------");
   runtime::FPutS(h, text);
   runtime::FPutS(h, "Error Object created:");
   runtime::FPutS(h, "--------------------");
-  WriteErrorFieldBlock(h, e);
+  error::WriteErrorFieldBlock(h, e);
 }

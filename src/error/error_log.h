@@ -11,8 +11,10 @@
 /// The message, one line per item, every line ending in CR LF.
 std::string ErrorMessageText(const Error& e);
 
+namespace error {
 /// The error log's full name: the work directory and "ZUNERROR.LOG".
 std::string ErrorLogName();
+}  // namespace error
 
 /// Opens the log at its end (an existing log gets an empty line first) or
 /// creates it; the invalid handle when neither works. A missing work

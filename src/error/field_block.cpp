@@ -68,7 +68,7 @@ std::string Value2Hex(const runtime::Value& v) {
   }
 }
 
-std::string ErrorFieldBlock(const Error& e, const std::vector<std::string>& after_gencode) {
+std::string error::ErrorFieldBlock(const Error& e, const std::vector<std::string>& after_gencode) {
   const runtime::Activation activation("ERRORFIELDBLOCK", __LINE__);
   using runtime::AsString;
   using runtime::TypeString;
@@ -109,7 +109,7 @@ std::string ErrorFieldBlock(const Error& e, const std::vector<std::string>& afte
   return block;
 }
 
-void WriteErrorFieldBlock(runtime::Handle h, const Error& e, const std::vector<std::string>& after_gencode) {
+void error::WriteErrorFieldBlock(runtime::Handle h, const Error& e, const std::vector<std::string>& after_gencode) {
   const runtime::Activation activation("WRITEERRORFIELDBLOCK", __LINE__);
-  runtime::FWrite(h, ErrorFieldBlock(e, after_gencode));
+  runtime::FWrite(h, error::ErrorFieldBlock(e, after_gencode));
 }

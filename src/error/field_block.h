@@ -10,11 +10,13 @@
 #include "runtime/handle.h"
 #include "runtime/value.h"
 
+namespace error {
 /// The lines of the block, each ending in CR LF; `after_gencode` lines are
 /// put in after the "GenCode" line.
 std::string ErrorFieldBlock(const Error& e, const std::vector<std::string>& after_gencode = {});
 /// Writes the block at the file's current position.
 void WriteErrorFieldBlock(runtime::Handle h, const Error& e, const std::vector<std::string>& after_gencode = {});
+}  // namespace error
 
 /// Hexadecimal form of any value: a string byte by byte, a number or any
 /// other value as the 8 digits of its 32-bit word, a floating-point number

@@ -47,7 +47,7 @@ LogFile& LogFile::DumpError(const Error& error) {
   runtime::FPutS(h, " ");
   runtime::FPutS(h, "Error Object created:");
   runtime::FPutS(h, "--------------------");
-  WriteErrorFieldBlock(h, error, StackLines(error.Stack));
+  error::WriteErrorFieldBlock(h, error, StackLines(error.Stack));
   runtime::FClose(h);
   return *this;
 }

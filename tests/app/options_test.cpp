@@ -13,6 +13,9 @@
 
 namespace {
 
+using app::MailOptions;
+using app::ReadMailOptions;
+
 class Options : public ::testing::Test {
  protected:
   MailOptions Read(const std::string& lines) {

@@ -12,7 +12,7 @@ void Quit(std::uint32_t gen_code) {
   auto e = std::make_shared<Error>();
   e->GenCode = gen_code;
   e->Severity = 2;
-  DefError(ErrorValue(e));
+  DefError(error::ErrorValue(e));
 }
 
 TEST_F(DefErrorExitTest, OnlyTheWayOutIsOfferedAndTheProcessEndsWithTheGenericCode) {

@@ -19,7 +19,7 @@ runtime::Value Rec(const std::function<void(Error&)>& fill) {
   e->Severity = 2;
   e->GenCode = 33;
   fill(*e);
-  return ErrorValue(e);
+  return error::ErrorValue(e);
 }
 
 TEST_F(DefErrorTest, SharingConflictThatCanDefaultOnlySetsTheNetworkFlag) {
@@ -100,8 +100,8 @@ TEST_F(DefErrorTest, AnswersTellTheRaiserHowToGoOn) {
   runtime::Value broken;
   EXPECT_FALSE(runtime::RunRecoveryPoint([] { DefError(Rec([](Error& e) { e.GenCode = 6; })); }, &broken));
   EXPECT_EQ(asked.back().quit, 0x80000003u);
-  ASSERT_NE(AsError(broken), nullptr);
-  EXPECT_EQ(AsError(broken)->GenCode, 6u);
+  ASSERT_NE(error::AsError(broken), nullptr);
+  EXPECT_EQ(error::AsError(broken)->GenCode, 6u);
 }
 
 TEST_F(DefErrorTest, AValueThatIsNotARecordIsReportedAsWrongClass) {
@@ -136,12 +136,12 @@ TEST_F(DefErrorTest, InstalledOnlyWhenNoHandlerIsThere) {
     ++own_calls;
     return runtime::Value(false);
   });
-  EXPECT_FALSE(InstallDefError());
+  EXPECT_FALSE(error::InstallDefError());
   runtime::ErrorBlock()(runtime::Value());
   EXPECT_EQ(own_calls, 1);
 
   runtime::ErrorBlock(nullptr);
-  EXPECT_TRUE(InstallDefError());
+  EXPECT_TRUE(error::InstallDefError());
   // The handler in the slot is now the default one: a conflict sets the flag.
   runtime::ErrorBlock()(Rec([](Error& e) {
     e.GenCode = 21;

@@ -22,9 +22,9 @@ std::shared_ptr<Error> Known() {
 
 std::string Entry(const Error& e, const std::string& text, const std::string& date_time) {
   return "***********************ERROR********************************\r\n" + runtime::Version() + "\r\n" +
-         date_time + "\r\nApplication: " + ApplicationName() +
+         date_time + "\r\nApplication: " + error::ApplicationName() +
          "\r\n \r\nError message:\r\n--------------\r\n" + text + "\r\nError Object created:\r\n"
-         "--------------------\r\n" + ErrorFieldBlock(e);
+         "--------------------\r\n" + error::ErrorFieldBlock(e);
 }
 
 // The date-and-time line of an entry (its third line).
@@ -61,7 +61,7 @@ TEST_F(ErrorLogTest, ANewLogStartsWithTheBannerAndAnOldOneGetsAnEmptyLineFirst) 
 
 TEST_F(ErrorLogTest, DefaultHandlerWritesTheEntryWithTheCallStack) {
   runtime::SetBeep(false);
-  DefError(ErrorValue(Known()));
+  DefError(error::ErrorValue(Known()));
   const std::string log = Log();
   const std::string text = ErrorMessageText(*Known()) + "CallStack:\r\nA (Line:1)\r\n";
   EXPECT_EQ(log, Entry(*Known(), text, DateTimeLine(log)));
@@ -93,7 +93,7 @@ TEST_F(ErrorLogTest, AMissingWorkDirectoryClearsTheDefaultSettingAndSaysSo) {
   // The whole handler: the internal error is told once, the dialog follows.
   testing::internal::CaptureStderr();
   runtime::SetBeep(false);
-  DefError(ErrorValue(Known()));
+  DefError(error::ErrorValue(Known()));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("SetDefault: "), std::string::npos);
   EXPECT_EQ(asked.size(), 1u);
 }

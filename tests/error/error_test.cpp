@@ -110,7 +110,7 @@ TEST(DefErrorGen, CopiesEverySlot) {
   es.Choice = 3;
   es.CallFuncSym = runtime::SymbolSlot("CALLER");
 
-  std::shared_ptr<Error> r = AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
+  std::shared_ptr<Error> r = error::AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->SubSystem, "BASE");
   EXPECT_EQ(r->SubCode, 7u);
@@ -146,7 +146,7 @@ TEST(DefErrorGen, CopiesEverySlot) {
   es.FuncSym = 0x1234;
   es.CanRetry = 0;
   es.CanSubstitute = 1;
-  r = AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
+  r = error::AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
   ASSERT_NE(r, nullptr);
   EXPECT_TRUE(r->CanDefault);
   EXPECT_FALSE(r->CanRetry);
@@ -157,11 +157,11 @@ TEST(DefErrorGen, CopiesEverySlot) {
 
 TEST(DefErrorGen, ReportsAWrongTagAndAMissingRecord) {
   DialogRecorder dialogs;
-  std::shared_ptr<Error> r = AsError(DefErrorGen(runtime::Value("not a pointer")));
+  std::shared_ptr<Error> r = error::AsError(DefErrorGen(runtime::Value("not a pointer")));
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->GenCode, 0u);
   EXPECT_FALSE(r->Stack.empty());
-  FailNextErrorCreation();
+  error::FailNextErrorCreation();
   EXPECT_TRUE(DefErrorGen(runtime::Value(runtime::Pointer{})).IsEmpty());
   ASSERT_EQ(dialogs.shown.size(), 2u);
   EXPECT_EQ(dialogs.shown[0].text, "Error structure has wrong tag");

@@ -56,7 +56,7 @@ TEST(ErrorFieldBlock, ListsEveryFieldUnderItsLabel) {
       "SubstituteType  :PTR\r\n"
       "CallFuncSym     :CALLER\r\n"
       "--------------------\r\n";
-  EXPECT_EQ(ErrorFieldBlock(Sample(), {"inserted"}), expected);
+  EXPECT_EQ(error::ErrorFieldBlock(Sample(), {"inserted"}), expected);
 }
 
 TEST(ErrorFieldBlock, ExceptionReportsShowTheExceptionInHex) {
@@ -67,7 +67,7 @@ TEST(ErrorFieldBlock, ExceptionReportsShowTheExceptionInHex) {
   e.FuncPtr = runtime::Pointer{0x401000};
   e.ArgNum = 2;
   e.FuncSym = runtime::Value(0xdeadbeefu);
-  const std::string block = ErrorFieldBlock(e);
+  const std::string block = error::ErrorFieldBlock(e);
   EXPECT_NE(block.find("GenCode         :" + runtime::ErrString(21) + "\r\n"
                        "ExceptionCode   :80000003\r\n"
                        "ExceptionFlags  :00000001\r\n"

@@ -68,7 +68,7 @@ TEST_F(RaiseTest, SharingConflictOnOpenSetsTheNetworkFlagOnly) {
 TEST_F(RaiseTest, ThrowHandsTheRecordToTheCurrentHandler) {
   std::uint32_t seen = 0;
   runtime::ErrorBlock([&seen](const runtime::Value& v) {
-    seen = AsError(v)->GenCode;
+    seen = error::AsError(v)->GenCode;
     return runtime::Value("answer");
   });
   Error e;

@@ -79,7 +79,7 @@ TEST_F(DumpError, HeaderLinesThenTheFieldBlockClosedByHyphens) {
   EXPECT_EQ(lines[6], "--------------------");
   EXPECT_EQ(lines.back(), "--------------------");
   const std::vector<std::string> block(lines.begin() + 7, lines.end());
-  EXPECT_EQ(block, Lines(ErrorFieldBlock(error_, {"Stack           :'POSTRINE:PROCESS (Line:57)'"})));
+  EXPECT_EQ(block, Lines(error::ErrorFieldBlock(error_, {"Stack           :'POSTRINE:PROCESS (Line:57)'"})));
   EXPECT_EQ(block[2].rfind("GenCode         :", 0), 0u);
   EXPECT_EQ(block[3], "Stack           :'POSTRINE:PROCESS (Line:57)'");
 }

@@ -6,8 +6,8 @@
 namespace logtest {
 
 void InstallDefaultHandler() {
-  InstallDefError();
-  RegisterDefErrorGen();
+  error::InstallDefError();
+  error::RegisterDefErrorGen();
 }
 
 }  // namespace logtest
