@@ -20,19 +20,27 @@ long Moved(int n) {
 int Capped(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, 1u << 20)); }
 }  // namespace
 
+// The wide-character resolver: a server name in the ANSI code page reaches
+// it unchanged, non-ASCII letters included.
 std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& error) {
   const runtime::Activation activation("RESOLVE", __LINE__);
-  addrinfo hints{};
+  auto wide = [](const std::string& text) {
+    std::wstring out(text.size() + 1, L'\0');
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()));
+    out.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
+    return out;
+  };
+  ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  ADDRINFOW* list = nullptr;
+  const int rc = ::GetAddrInfoW(wide(host).c_str(), std::to_wstring(port).c_str(), &hints, &list);
   if (rc != 0) {
     error = runtime::SystemErrorText(static_cast<unsigned long>(rc));
     return {};
   }
   std::vector<Endpoint> out = detail::Endpoints(list);
-  ::freeaddrinfo(list);
+  ::FreeAddrInfoW(list);
   return out;
 }
 
