@@ -29,4 +29,7 @@ std::unique_ptr<Connection> ConnectEndpoint(const Endpoint& endpoint, int timeou
 /// The text of a wait that ran out.
 std::string TimedOut(int timeout_ms);
 
+/// Milliseconds on the monotonic clock, for deadlines.
+long long NowMs();
+
 }  // namespace mailclient
