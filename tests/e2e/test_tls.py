@@ -4,6 +4,7 @@ a user can act on."""
 
 import shutil
 import subprocess
+import time
 
 import pytest
 
@@ -160,3 +161,27 @@ def test_a_root_in_the_system_store_is_trusted(program, smtp_server, certificate
     run = program.run("mail.txt", "ops@example.com", env=env)
     assert run.returncode == 69 and "is not trusted (issuer unknown)" in run.lines[-1]
     assert server.messages == []
+
+
+def test_a_server_that_answers_the_handshake_in_clear_text_is_left_at_once(program, smtp_server, certificates):
+    # It keeps the connection open: only a look at what came back ends the
+    # wait before the time-out.
+    server = smtp_server(tls="starttls", fault=("STARTTLS", "tls-chatter"), **cert(certificates, "good"))
+    configure(program, server, certificates, Timeout="30")
+    started = time.monotonic()
+    run = send(program)
+    assert time.monotonic() - started < 10
+    assert run.returncode == 69, run.lines
+    assert "[STARTTLS: TLS handshake with localhost failed: the server answered in clear text, not with TLS]" \
+        in run.lines[1], run.lines
+    assert server.messages == []
+
+
+@pytest.mark.xfail(WINE, strict=True, reason="wine takes SCH_CREDENTIALS but offers TLS 1.2 at most")
+@pytest.mark.parametrize("tls", ["starttls", "smtps"])
+def test_a_server_that_speaks_only_tls_1_3_is_reached(program, smtp_server, certificates, tls):
+    server = smtp_server(tls=tls, require_starttls=True, tls13_only=True, **cert(certificates, "good"))
+    configure(program, server, certificates, TLS=tls)
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert [m.encrypted for m in server.messages] == [True]
