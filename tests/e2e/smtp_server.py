@@ -249,3 +249,54 @@ class Server(Controller):
     @property
     def commands(self):
         return self.recorder.commands
+
+
+class TricklingTlsServer:
+    """SMTPS on loopback that completes the TLS handshake, then sends the
+    record holding its greeting one byte every `pause` seconds: a peer that
+    keeps a connection alive without ever answering in time."""
+
+    def __init__(self, cert, key, pause):
+        self.context = server_context(cert, key)
+        self.pause = pause
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.listener.close()
+        self.thread.join(timeout=10)
+
+    def serve(self):
+        try:
+            connection, _ = self.listener.accept()
+        except OSError:
+            return
+        with connection:
+            incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+            tls = self.context.wrap_bio(incoming, outgoing, server_side=True)
+            try:
+                while True:
+                    try:
+                        tls.do_handshake()
+                        break
+                    except ssl.SSLWantReadError:
+                        connection.sendall(outgoing.read())
+                        data = connection.recv(65536)
+                        if not data:
+                            return
+                        incoming.write(data)
+                connection.sendall(outgoing.read())
+                tls.write(b"220 postrine.test trickling greeting\r\n")
+                for byte in outgoing.read():
+                    if self.stopping.wait(self.pause):
+                        return
+                    connection.sendall(bytes([byte]))
+            except (OSError, ssl.SSLError):
+                return
