@@ -329,9 +329,9 @@ class SchannelEngine final : public TlsEngine {
       incoming_.clear();
     }
     // After a TLS 1.3 handshake the server still sends handshake messages
-    // (session tickets, key updates); Schannel takes them through the
-    // handshake call.
-    if (s == SEC_I_RENEGOTIATE) renegotiating_ = true;
+    // (session tickets, key updates); Schannel hands them back (as extra
+    // bytes) to go through the handshake call.
+    if (s == SEC_I_RENEGOTIATE && !incoming_.empty()) renegotiating_ = true;
     return Status::kOk;
   }
 
