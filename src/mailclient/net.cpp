@@ -1,5 +1,7 @@
 #include "mailclient/net.h"
 
+#include <chrono>
+
 #include "mailclient/net_platform.h"
 #include "runtime/activation.h"
 
@@ -56,6 +58,12 @@ class TcpConnection final : public Connection {
 
 std::string TimedOut(int timeout_ms) {
   return "no answer within " + std::to_string(timeout_ms / 1000) + " seconds";
+}
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,

@@ -28,6 +28,9 @@ std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& er
 /// The text of a wait that ran out.
 std::string TimedOut(int timeout_ms);
 
+/// Milliseconds on the monotonic clock, for deadlines.
+long long NowMs();
+
 namespace detail {
 
 /// A socket descriptor or a Winsock SOCKET.

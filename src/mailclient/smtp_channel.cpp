@@ -1,18 +1,9 @@
 #include "mailclient/smtp_channel.h"
 
-#include <chrono>
-
+#include "mailclient/net_platform.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
-
-namespace {
-long long NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-}  // namespace
 
 SmtpChannel::SmtpChannel(std::unique_ptr<Connection> connection)
     : connection_(std::move(connection)) {

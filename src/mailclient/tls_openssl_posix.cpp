@@ -1,7 +1,8 @@
-// TLS through OpenSSL. The TLS engine works on memory buffers and this file
-// moves the bytes between them and the plain stream, so every wait keeps
-// the stream's time-out.
+// The TLS engine on POSIX: OpenSSL on memory buffers. The portable front
+// (tls.cpp) moves the bytes to and from the server; this file holds the
+// library calls, the roots to trust and what a failed check means.
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -12,7 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mailclient/tls.h"
+#include "mailclient/tls_engine.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -37,24 +38,19 @@ bool IsIpAddress(const std::string& host) {
   return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
-std::string VerifyFailure(long result, const std::string& host) {
+CertificateCheck VerdictOf(long result) {
   switch (result) {
+    case X509_V_OK: return {};
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-      return "the certificate of the server is not issued for " + host + " (host name mismatch)";
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return {CertificateVerdict::kNameMismatch, ""};
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
-    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-      return "certificate for " + host + " is not trusted (self-signed); add its CA with CAFile=... in postrine.ini";
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN: return {CertificateVerdict::kSelfSigned, ""};
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-      return "certificate for " + host + " is not trusted (issuer unknown); add its CA with CAFile=... in postrine.ini";
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-      return "certificate for " + host + " has expired";
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-      return "certificate for " + host + " is not valid yet";
-    default:
-      return "certificate for " + host + " is not trusted (" +
-             X509_verify_cert_error_string(result) + "); add its CA with CAFile=... in postrine.ini";
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return {CertificateVerdict::kIssuerUnknown, ""};
+    case X509_V_ERR_CERT_HAS_EXPIRED: return {CertificateVerdict::kExpired, ""};
+    case X509_V_ERR_CERT_NOT_YET_VALID: return {CertificateVerdict::kNotYetValid, ""};
+    default: return {CertificateVerdict::kUntrusted, X509_verify_cert_error_string(result)};
   }
 }
 
@@ -126,142 +122,160 @@ std::string TrustSystemRoots(SSL_CTX* ctx) {
   return file != nullptr && ::access(file, R_OK) == 0 ? file : "";
 }
 
-class OpenSslConnection final : public Connection {
- public:
-  OpenSslConnection(std::unique_ptr<Connection> plain, SSL_CTX* ctx, SSL* ssl)
-      : plain_(std::move(plain)), ctx_(ctx), ssl_(ssl) {}
-  ~OpenSslConnection() override {
-    SSL_free(ssl_);
-    SSL_CTX_free(ctx_);
+// The name the certificate must carry: a DNS name (a wildcard only as a
+// whole leftmost label) or an IP address.
+void ExpectName(X509_VERIFY_PARAM* param, const std::string& host) {
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  if (IsIpAddress(host)) {
+    X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str());
+  } else {
+    X509_VERIFY_PARAM_set1_host(param, host.c_str(), 0);
   }
+}
 
-  // Runs `op` until it completes, moving bytes to and from the stream as
-  // the engine asks. Returns op's result, or -1 with error_ set.
-  template <typename Op>
-  int Drive(Op op, int timeout_ms) {
-    for (;;) {
-      ERR_clear_error();
-      const int rc = op();
-      const int why = rc > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, rc);
-      if (!Flush(timeout_ms)) return -1;
-      if (why == SSL_ERROR_NONE) return rc;
-      if (why == SSL_ERROR_WANT_READ) {
-        char buf[16384];
-        const long n = plain_->Receive(buf, sizeof buf, timeout_ms);
-        if (n <= 0) {
-          error_ = n == 0 ? "the server closed the connection" : plain_->error();
-          return -1;
-        }
-        BIO_write(SSL_get_rbio(ssl_), buf, static_cast<int>(n));
-        continue;
-      }
-      if (why == SSL_ERROR_ZERO_RETURN) return 0;
-      error_ = OpenSslReason();
-      return -1;
-    }
-  }
-
-  bool Send(std::string_view bytes, int timeout_ms) override {
-    const runtime::Activation activation("OPENSSLCONNECTION:SEND", __LINE__);
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const int chunk = static_cast<int>(std::min<std::size_t>(bytes.size() - done, 16384));
-      const int n = Drive([&] { return SSL_write(ssl_, bytes.data() + done, chunk); }, timeout_ms);
-      if (n <= 0) {
-        if (n == 0) error_ = "the server closed the connection";
-        return false;
-      }
-      done += static_cast<std::size_t>(n);
-    }
-    return true;
-  }
-
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
-    const runtime::Activation activation("OPENSSLCONNECTION:RECEIVE", __LINE__);
-    const int want = static_cast<int>(std::min<std::size_t>(size, 1 << 20));
-    return Drive([&] { return SSL_read(ssl_, buffer, want); }, timeout_ms);
-  }
-
-  const std::string& error() const override { return error_; }
-
-  SSL* ssl() { return ssl_; }
-  LazyRoots& lazy_roots() { return lazy_roots_; }
-  void SetError(std::string e) { error_ = std::move(e); }
-
- private:
-  // Sends what the engine has written.
-  bool Flush(int timeout_ms) {
-    BIO* out = SSL_get_wbio(ssl_);
-    char buf[16384];
-    int n;
-    while ((n = BIO_read(out, buf, sizeof buf)) > 0) {
-      if (!plain_->Send(std::string_view(buf, static_cast<std::size_t>(n)), timeout_ms)) {
-        error_ = plain_->error();
-        return false;
-      }
-    }
-    return true;
-  }
-
-  std::unique_ptr<Connection> plain_;
-  SSL_CTX* ctx_;
-  SSL* ssl_;
-  std::string error_;
-  LazyRoots lazy_roots_;
-};
-
-}  // namespace
-
-std::unique_ptr<Connection> StartTls(std::unique_ptr<Connection> plain, const TlsOptions& options,
-                                     std::string& error) {
-  const runtime::Activation activation("STARTTLS", __LINE__);
-  const std::string note = options.verify ? "" : kVerifyOffNote;
+// A client context: TLS 1.2 or later, and with checks on the roots to
+// trust (the system's, whose bundle file goes to `bundle` for
+// VerifyWithLazyRoots, and CAFile's). Null on failure, with a sentence in
+// `error`.
+SSL_CTX* NewContext(const TlsOptions& options, std::string& bundle, std::string& error) {
   SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
   if (ctx == nullptr) {
     error = "TLS cannot start: " + OpenSslReason();
     return nullptr;
   }
   SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
-  std::string bundle;
-  if (options.verify) {
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-    bundle = TrustSystemRoots(ctx);
-    if (!options.ca_file.empty() &&
-        SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr) != 1) {
-      error = "cannot read the CA file " + options.ca_file + " (CAFile in postrine.ini): " + OpenSslReason();
-      SSL_CTX_free(ctx);
-      return nullptr;
-    }
-  } else {
+  if (!options.verify) {
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    return ctx;
   }
-  SSL* ssl = SSL_new(ctx);
-  SSL_set_bio(ssl, BIO_new(BIO_s_mem()), BIO_new(BIO_s_mem()));
-  SSL_set_connect_state(ssl);
-  auto tls = std::make_unique<OpenSslConnection>(std::move(plain), ctx, ssl);
-  tls->lazy_roots().file = bundle;
-  if (options.verify) SSL_CTX_set_cert_verify_callback(ctx, VerifyWithLazyRoots, &tls->lazy_roots());
-  const bool ip = IsIpAddress(options.host);
-  if (!ip) SSL_set_tlsext_host_name(ssl, options.host.c_str());
-  if (options.verify) {
-    X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
-    X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-    if (ip) {
-      X509_VERIFY_PARAM_set1_ip_asc(param, options.host.c_str());
-    } else {
-      X509_VERIFY_PARAM_set1_host(param, options.host.c_str(), 0);
-    }
-  }
-  if (tls->Drive([&] { return SSL_do_handshake(ssl); }, options.timeout_ms) != 1) {
-    const long result = SSL_get_verify_result(ssl);
-    if (options.verify && result != X509_V_OK) {
-      error = VerifyFailure(result, options.host);
-    } else {
-      error = "TLS handshake with " + options.host + " failed: " + tls->error() + note;
-    }
+  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+  bundle = TrustSystemRoots(ctx);
+  if (!options.ca_file.empty() && SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr) != 1) {
+    error = "cannot read the CA file " + options.ca_file + " (CAFile in postrine.ini): " + OpenSslReason();
+    SSL_CTX_free(ctx);
     return nullptr;
   }
-  return tls;
+  return ctx;
+}
+
+class OpenSslEngine final : public TlsEngine {
+ public:
+  OpenSslEngine(SSL_CTX* ctx, const std::string& bundle) : ctx_(ctx), ssl_(SSL_new(ctx)) {
+    lazy_roots_.file = bundle;
+    SSL_set_bio(ssl_, BIO_new(BIO_s_mem()), BIO_new(BIO_s_mem()));
+    SSL_set_connect_state(ssl_);
+  }
+  ~OpenSslEngine() override {
+    SSL_free(ssl_);
+    SSL_CTX_free(ctx_);
+  }
+
+  void Start(const TlsOptions& options) {
+    if (!IsIpAddress(options.host)) SSL_set_tlsext_host_name(ssl_, options.host.c_str());
+    if (!options.verify) return;
+    SSL_CTX_set_cert_verify_callback(ctx_, VerifyWithLazyRoots, &lazy_roots_);
+    ExpectName(SSL_get0_param(ssl_), options.host);
+  }
+
+  void Feed(std::string_view bytes) override {
+    BIO_write(SSL_get_rbio(ssl_), bytes.data(), static_cast<int>(bytes.size()));
+  }
+
+  Status Handshake(std::string& out) override {
+    const runtime::Activation activation("OPENSSLENGINE:HANDSHAKE", __LINE__);
+    ERR_clear_error();
+    return Outcome(SSL_do_handshake(ssl_), out);
+  }
+
+  bool Encrypt(std::string_view plain, std::string& out) override {
+    const runtime::Activation activation("OPENSSLENGINE:ENCRYPT", __LINE__);
+    while (!plain.empty()) {
+      const int chunk = static_cast<int>(std::min<std::size_t>(plain.size(), 16384));
+      ERR_clear_error();
+      const int n = SSL_write(ssl_, plain.data(), chunk);
+      if (Outcome(n, out) != Status::kOk) return false;
+      plain.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  }
+
+  Status Decrypt(std::string& plain, std::string& out) override {
+    const runtime::Activation activation("OPENSSLENGINE:DECRYPT", __LINE__);
+    char buf[16384];
+    for (;;) {
+      ERR_clear_error();
+      const Status status = Outcome(SSL_read(ssl_, buf, sizeof buf), out, buf, &plain);
+      if (status != Status::kOk) return plain.empty() ? status : Status::kOk;
+    }
+  }
+
+  CertificateCheck Verify() override { return VerdictOf(SSL_get_verify_result(ssl_)); }
+
+  const std::string& error() const override { return error_; }
+
+ private:
+  // What the call that returned `rc` came to; the bytes it read (into
+  // `buf`) go to `plain`, what it wrote for the server to `out`.
+  Status Outcome(int rc, std::string& out, const char* buf = nullptr, std::string* plain = nullptr) {
+    const int why = rc > 0 ? SSL_ERROR_NONE : SSL_get_error(ssl_, rc);
+    BIO* written = SSL_get_wbio(ssl_);
+    char chunk[16384];
+    int n;
+    while ((n = BIO_read(written, chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<std::size_t>(n));
+    switch (why) {
+      case SSL_ERROR_NONE:
+        if (plain != nullptr) plain->append(buf, static_cast<std::size_t>(rc));
+        return Status::kOk;
+      case SSL_ERROR_WANT_READ: return Status::kWantInput;
+      case SSL_ERROR_ZERO_RETURN: return Status::kClosed;
+      default: error_ = OpenSslReason(); return Status::kFailed;
+    }
+  }
+
+  SSL_CTX* ctx_;
+  SSL* ssl_;
+  LazyRoots lazy_roots_;
+  std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<TlsEngine> NewTlsEngine(const TlsOptions& options, std::string& error) {
+  const runtime::Activation activation("NEWTLSENGINE", __LINE__);
+  std::string bundle;
+  SSL_CTX* ctx = NewContext(options, bundle, error);
+  if (ctx == nullptr) return nullptr;
+  auto engine = std::make_unique<OpenSslEngine>(ctx, bundle);
+  engine->Start(options);
+  return engine;
+}
+
+CertificateCheck CheckCertificateChain(const std::string& chain_pem, const TlsOptions& options) {
+  const runtime::Activation activation("CHECKCERTIFICATECHAIN", __LINE__);
+  std::string error;
+  LazyRoots lazy;
+  SSL_CTX* ctx = NewContext(options, lazy.file, error);
+  if (ctx == nullptr) return {CertificateVerdict::kUntrusted, error};
+  BIO* in = BIO_new_mem_buf(chain_pem.data(), static_cast<int>(chain_pem.size()));
+  X509* leaf = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
+  STACK_OF(X509)* sent = sk_X509_new_null();
+  while (X509* more = PEM_read_bio_X509(in, nullptr, nullptr, nullptr)) sk_X509_push(sent, more);
+  ERR_clear_error();
+  BIO_free(in);
+  CertificateCheck check{CertificateVerdict::kUntrusted, "no certificate"};
+  X509_STORE_CTX* store = X509_STORE_CTX_new();
+  if (leaf != nullptr && X509_STORE_CTX_init(store, SSL_CTX_get_cert_store(ctx), leaf, sent) == 1) {
+    // As a handshake checks: the chain for a TLS server, the name as configured.
+    X509_STORE_CTX_set_default(store, "ssl_server");
+    ExpectName(X509_STORE_CTX_get0_param(store), options.host);
+    VerifyWithLazyRoots(store, &lazy);
+    check = VerdictOf(X509_STORE_CTX_get_error(store));
+  }
+  X509_STORE_CTX_free(store);
+  sk_X509_pop_free(sent, X509_free);
+  X509_free(leaf);
+  SSL_CTX_free(ctx);
+  return check;
 }
 
 }  // namespace mailclient

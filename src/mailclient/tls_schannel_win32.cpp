@@ -1,22 +1,24 @@
-// TLS through Schannel (SSPI). The handshake and the records are driven by
-// hand over the plain stream, so every wait keeps the stream's time-out.
-// Schannel is told to leave the certificate alone; the chain is checked
-// here against the system's roots plus the CAFile certificates, and the
-// name against the certificate's subject alternative names.
+// The TLS engine on Windows: Schannel (SSPI) on memory buffers. The
+// portable front (tls.cpp) moves the bytes to and from the server. Schannel
+// is told to leave the certificate alone; the system checks it afterwards
+// with its SSL chain policy (chain, validity, usage and the server's name),
+// the CAFile certificates added to the roots it trusts.
 #define SECURITY_WIN32
+#define SCHANNEL_USE_BLACKLISTS  // SCH_CREDENTIALS and TLS_PARAMETERS
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <subauth.h>
 #include <schannel.h>
 #include <security.h>
 #include <wincrypt.h>
 
-#include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "mailclient/tls.h"
+#include "mailclient/tls_engine.h"
 #include "runtime/activation.h"
 #include "runtime/system_text.h"
 #include "runtime/whole_file.h"
@@ -25,89 +27,25 @@ namespace mailclient {
 
 namespace {
 
-std::string Reason(SECURITY_STATUS status) {
-  return runtime::SystemErrorText(static_cast<unsigned long>(status));
-}
+std::string Reason(long status) { return runtime::SystemErrorText(static_cast<unsigned long>(status)); }
 
-bool Lower(char a, char b) {
-  auto l = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-  return l(a) == l(b);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (!Lower(a[i], b[i])) return false;
-  }
-  return true;
-}
-
-// A certificate name against the host: exact, or "*." standing for one
-// whole leftmost label.
-bool NameMatches(const std::string& pattern, const std::string& host) {
-  if (pattern.size() > 2 && pattern[0] == '*' && pattern[1] == '.') {
-    const std::size_t dot = host.find('.');
-    return dot != std::string::npos && dot > 0 && SameName(pattern.substr(1), host.substr(dot));
-  }
-  return SameName(pattern, host);
-}
-
-std::string Narrow(const wchar_t* w) {
-  std::string s;
-  for (; w != nullptr && *w; ++w) s += *w < 128 ? static_cast<char>(*w) : '?';
-  return s;
-}
-
-// The host as IP address bytes; empty when it is a name.
-std::vector<unsigned char> IpBytes(const std::string& host) {
+bool IsIpAddress(const std::string& host) {
   unsigned char buf[16];
-  if (inet_pton(AF_INET, host.c_str(), buf) == 1) return {buf, buf + 4};
-  if (inet_pton(AF_INET6, host.c_str(), buf) == 1) return {buf, buf + 16};
-  return {};
+  return inet_pton(AF_INET, host.c_str(), buf) == 1 || inet_pton(AF_INET6, host.c_str(), buf) == 1;
 }
 
-bool CertificateNames(PCCERT_CONTEXT cert, const std::string& host) {
-  const std::vector<unsigned char> ip = IpBytes(host);
-  PCERT_EXTENSION ext = CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
-                                          cert->pCertInfo->rgExtension);
-  if (ext != nullptr) {
-    CERT_ALT_NAME_INFO* info = nullptr;
-    DWORD size = 0;
-    if (CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
-                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &size)) {
-      bool match = false;
-      bool any_dns = false;
-      for (DWORD i = 0; i < info->cAltEntry && !match; ++i) {
-        const CERT_ALT_NAME_ENTRY& e = info->rgAltEntry[i];
-        if (e.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-          any_dns = true;
-          match = ip.empty() && NameMatches(Narrow(e.pwszDNSName), host);
-        } else if (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS) {
-          match = !ip.empty() && e.IPAddress.cbData == ip.size() &&
-                  std::memcmp(e.IPAddress.pbData, ip.data(), ip.size()) == 0;
-        }
-      }
-      LocalFree(info);
-      if (match || any_dns || !ip.empty()) return match;
-    }
-  }
-  // No alternative names: the common name, for a DNS name only.
-  char cn[256] = {};
-  CertGetNameStringA(cert, CERT_NAME_ATTR_TYPE, 0, const_cast<char*>(szOID_COMMON_NAME), cn, sizeof cn);
-  return ip.empty() && NameMatches(cn, host);
+std::wstring Wide(const std::string& s) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  std::wstring w(static_cast<std::size_t>(n), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+  return w;
 }
 
-// The CAFile's certificates in a memory store.
-HCERTSTORE LoadCaFile(const std::string& file, std::string& error) {
+// A memory store of the PEM certificates in `pem`; `first` (when asked)
+// gets the first of them. Null when `pem` holds none.
+HCERTSTORE PemStore(const std::string& pem, PCCERT_CONTEXT* first = nullptr) {
   HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
-  if (file.empty() || store == nullptr) return store;
-  std::string pem;
-  std::string reason;
-  if (!runtime::ReadWholeFile(file, pem, reason)) {
-    error = "cannot read the CA file " + file + " (CAFile in postrine.ini): " + reason;
-    CertCloseStore(store, 0);
-    return nullptr;
-  }
+  if (store == nullptr) return nullptr;
   const std::string begin = "-----BEGIN CERTIFICATE-----";
   const std::string end = "-----END CERTIFICATE-----";
   int added = 0;
@@ -121,31 +59,99 @@ HCERTSTORE LoadCaFile(const std::string& file, std::string& error) {
       continue;
     }
     std::vector<BYTE> der(size);
+    PCCERT_CONTEXT added_cert = nullptr;
     if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
                              der.data(), &size, nullptr, nullptr) &&
-        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size,
-                                         CERT_STORE_ADD_ALWAYS, nullptr)) {
+        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS,
+                                         first != nullptr && added == 0 ? &added_cert : nullptr)) {
+      if (added_cert != nullptr) *first = added_cert;
       ++added;
     }
   }
   if (added == 0) {
-    error = "the CA file " + file + " (CAFile in postrine.ini) holds no PEM certificate";
     CertCloseStore(store, 0);
     return nullptr;
   }
   return store;
 }
 
-// Checks the server's certificate: a chain to a trusted root (the system's
-// or one from CAFile), valid now, for server use, issued for `host`.
-bool CheckCertificate(PCCERT_CONTEXT cert, const TlsOptions& options, std::string& error) {
-  const std::string& host = options.host;
-  HCERTSTORE extra = LoadCaFile(options.ca_file, error);
-  if (extra == nullptr) return false;
-  HCERTSTORE all = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
-  CertAddStoreToCollection(all, extra, 0, 0);
-  if (cert->hCertStore != nullptr) CertAddStoreToCollection(all, cert->hCertStore, 0, 0);
+// The CAFile's certificates in a memory store; null (with a sentence in
+// `error`) when the file cannot be read or holds none.
+HCERTSTORE LoadCaFile(const std::string& file, std::string& error) {
+  std::string pem;
+  std::string reason;
+  if (!runtime::ReadWholeFile(file, pem, reason)) {
+    error = "cannot read the CA file " + file + " (CAFile in postrine.ini): " + reason;
+    return nullptr;
+  }
+  HCERTSTORE store = PemStore(pem);
+  if (store == nullptr) error = "the CA file " + file + " (CAFile in postrine.ini) holds no PEM certificate";
+  return store;
+}
 
+// The roots to trust: the system's, with CAFile's certificates (when there
+// are any) added through a chain engine of their own. Without CAFile the
+// system's own engine is used, so that it may still fetch a root it lacks.
+class TrustedRoots {
+ public:
+  TrustedRoots() = default;
+  TrustedRoots(const TrustedRoots&) = delete;
+  TrustedRoots& operator=(const TrustedRoots&) = delete;
+  ~TrustedRoots() {
+    if (engine_ != nullptr) CertFreeCertificateChainEngine(engine_);
+    if (roots_ != nullptr) CertCloseStore(roots_, 0);
+  }
+
+  // Takes over `ca` (a store of CAFile's certificates). False with a
+  // sentence in `error` when the system will not build the engine.
+  bool Add(HCERTSTORE ca, std::string& error) {
+    roots_ = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    HCERTSTORE system = CertOpenSystemStoreA(0, "ROOT");
+    if (system != nullptr) {
+      CertAddStoreToCollection(roots_, system, 0, 0);
+      CertCloseStore(system, 0);
+    }
+    CertAddStoreToCollection(roots_, ca, 0, 0);
+    CertCloseStore(ca, 0);
+    CERT_CHAIN_ENGINE_CONFIG config{};
+    // The size of the structure as Windows 7 defined it, the first with
+    // hExclusiveRoot: later systems take it too, and wine takes no other.
+    config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
+    config.hExclusiveRoot = roots_;
+    if (!CertCreateCertificateChainEngine(&config, &engine_)) {
+      error = "cannot trust the CA file (CAFile in postrine.ini): " + runtime::SystemErrorText(GetLastError());
+      return false;
+    }
+    return true;
+  }
+
+  HCERTCHAINENGINE engine() const { return engine_; }
+
+ private:
+  HCERTSTORE roots_ = nullptr;
+  HCERTCHAINENGINE engine_ = nullptr;
+};
+
+// The policy's answer in the words both platforms use.
+CertificateCheck VerdictOf(long status, PCCERT_CONTEXT cert) {
+  switch (status) {
+    case 0: return {};
+    case CERT_E_CN_NO_MATCH: return {CertificateVerdict::kNameMismatch, ""};
+    case CERT_E_UNTRUSTEDROOT: return {CertificateVerdict::kSelfSigned, ""};
+    case CERT_E_CHAINING: return {CertificateVerdict::kIssuerUnknown, ""};
+    case CERT_E_EXPIRED:
+      // The policy says the same for both ends of the validity period.
+      return {CertVerifyTimeValidity(nullptr, cert->pCertInfo) < 0 ? CertificateVerdict::kNotYetValid
+                                                                    : CertificateVerdict::kExpired,
+              ""};
+    default: return {CertificateVerdict::kUntrusted, Reason(status)};
+  }
+}
+
+// Builds the chain from `cert` (with what the server sent beside it, in
+// `sent`) and checks it with the system's SSL policy for `host`.
+CertificateCheck CheckServerCertificate(PCCERT_CONTEXT cert, HCERTSTORE sent, const std::string& host,
+                                        const TrustedRoots& roots) {
   CERT_CHAIN_PARA para{};
   para.cbSize = sizeof para;
   LPSTR usage[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
@@ -153,122 +159,129 @@ bool CheckCertificate(PCCERT_CONTEXT cert, const TlsOptions& options, std::strin
   para.RequestedUsage.Usage.cUsageIdentifier = 1;
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  bool ok = false;
-  if (!CertGetCertificateChain(nullptr, cert, nullptr, all, &para, 0, nullptr, &chain)) {
-    error = "cannot check the certificate for " + host + ": " + runtime::SystemErrorText(GetLastError());
-  } else {
-    const DWORD status = chain->TrustStatus.dwErrorStatus;
-    const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
-    PCCERT_CONTEXT root = simple->rgpElement[simple->cElement - 1]->pCertContext;
-    const bool root_from_ca_file =
-        CertFindCertificateInStore(extra, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, root, nullptr) != nullptr;
-    const DWORD ignorable = CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION |
-                            (root_from_ca_file ? CERT_TRUST_IS_UNTRUSTED_ROOT : 0);
-    const DWORD problems = status & ~ignorable;
-    const bool self_signed = simple->cElement == 1;
-    if (problems & CERT_TRUST_IS_NOT_TIME_VALID) {
-      error = "certificate for " + host + " has expired or is not valid yet";
-    } else if (problems & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
-      error = "certificate for " + host + " is not trusted (" + (self_signed ? "self-signed" : "issuer unknown") +
-              "); add its CA with CAFile=... in postrine.ini";
-    } else if (problems != 0) {
-      error = "certificate for " + host + " is not trusted (chain status 0x" +
-              [&] {
-                char hex[16];
-                std::snprintf(hex, sizeof hex, "%lx", static_cast<unsigned long>(problems));
-                return std::string(hex);
-              }() +
-              ")";
-    } else if (!CertificateNames(cert, host)) {
-      error = "the certificate of the server is not issued for " + host + " (host name mismatch)";
-    } else {
-      ok = true;
-    }
-    CertFreeCertificateChain(chain);
+  if (!CertGetCertificateChain(roots.engine(), cert, nullptr, sent, &para, 0, nullptr, &chain)) {
+    return {CertificateVerdict::kUntrusted, runtime::SystemErrorText(GetLastError())};
   }
-  CertCloseStore(all, 0);
-  CertCloseStore(extra, 0);
-  return ok;
+  std::wstring name = Wide(host);
+  SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+  ssl.cbSize = sizeof ssl;
+  ssl.dwAuthType = AUTHTYPE_SERVER;
+  ssl.pwszServerName = name.data();
+  CERT_CHAIN_POLICY_PARA policy{};
+  policy.cbSize = sizeof policy;
+  policy.pvExtraPolicyPara = &ssl;
+  CERT_CHAIN_POLICY_STATUS status{};
+  status.cbSize = sizeof status;
+  CertificateCheck check;
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+    check = {CertificateVerdict::kUntrusted, runtime::SystemErrorText(GetLastError())};
+  } else if (status.dwError == 0 && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+    // Windows' policy refuses a chain that ends short of any root
+    // (CERT_E_CHAINING); wine's lets it pass. Refuse it here as well.
+    check = VerdictOf(CERT_E_CHAINING, cert);
+  } else {
+    check = VerdictOf(static_cast<long>(status.dwError), cert);
+  }
+  CertFreeCertificateChain(chain);
+  return check;
 }
 
-class SchannelConnection final : public Connection {
+// Credentials for a client that checks the server itself. TLS 1.2 and 1.3
+// through SCH_CREDENTIALS where the system knows it; older systems (and
+// wine) refuse that and get TLS 1.2 through SCHANNEL_CRED.
+SECURITY_STATUS AcquireClientCredentials(CredHandle& cred) {
+  const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+  TimeStamp expiry;
+  TLS_PARAMETERS parameters{};
+  parameters.grbitDisabledProtocols = ~static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT);
+  SCH_CREDENTIALS modern{};
+  modern.dwVersion = SCH_CREDENTIALS_VERSION;
+  modern.dwFlags = flags;
+  modern.cTlsParameters = 1;
+  modern.pTlsParameters = &parameters;
+  SECURITY_STATUS s = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
+                                                nullptr, &modern, nullptr, nullptr, &cred, &expiry);
+  if (s == SEC_E_OK) return s;
+  SCHANNEL_CRED older{};
+  older.dwVersion = SCHANNEL_CRED_VERSION;
+  older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+  older.dwFlags = flags;
+  return AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND, nullptr,
+                                   &older, nullptr, nullptr, &cred, &expiry);
+}
+
+class SchannelEngine final : public TlsEngine {
  public:
-  explicit SchannelConnection(std::unique_ptr<Connection> plain) : plain_(std::move(plain)) {
+  explicit SchannelEngine(const TlsOptions& options) : host_(options.host) {
     SecInvalidateHandle(&cred_);
     SecInvalidateHandle(&ctx_);
   }
-  ~SchannelConnection() override {
+  ~SchannelEngine() override {
     if (SecIsValidHandle(&ctx_)) DeleteSecurityContext(&ctx_);
     if (SecIsValidHandle(&cred_)) FreeCredentialsHandle(&cred_);
   }
 
-  bool Handshake(const TlsOptions& options, std::string& error) {
-    SCHANNEL_CRED cred{};
-    cred.dwVersion = SCHANNEL_CRED_VERSION;
-    cred.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-    cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-    TimeStamp expiry;
-    SECURITY_STATUS s = AcquireCredentialsHandleA(nullptr, const_cast<char*>(UNISP_NAME_A), SECPKG_CRED_OUTBOUND,
-                                                  nullptr, &cred, nullptr, nullptr, &cred_, &expiry);
+  bool Start(const TlsOptions& options, std::string& error) {
+    if (options.verify && !options.ca_file.empty()) {
+      HCERTSTORE ca = LoadCaFile(options.ca_file, error);
+      if (ca == nullptr || !roots_.Add(ca, error)) return false;
+    }
+    const SECURITY_STATUS s = AcquireClientCredentials(cred_);
     if (s != SEC_E_OK) {
+      SecInvalidateHandle(&cred_);
       error = "TLS cannot start: " + Reason(s);
       return false;
     }
-    const bool name = IpBytes(options.host).empty();
+    return true;
+  }
+
+  void Feed(std::string_view bytes) override { incoming_.append(bytes); }
+
+  Status Handshake(std::string& out) override {
+    const runtime::Activation activation("SCHANNELENGINE:HANDSHAKE", __LINE__);
     const DWORD flags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                         ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM;
-    bool first = true;
+    // No name for an address: SNI carries host names only.
+    char* target = IsIpAddress(host_) ? nullptr : host_.data();
     for (;;) {
+      const bool first = !SecIsValidHandle(&ctx_);
+      if (!first && incoming_.empty()) return Status::kWantInput;
       SecBuffer in[2] = {{static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
                          {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in};
-      SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
-      SecBufferDesc out_desc{SECBUFFER_VERSION, 1, out};
+      SecBuffer token{0, SECBUFFER_TOKEN, nullptr};
+      SecBufferDesc out_desc{SECBUFFER_VERSION, 1, &token};
       DWORD attributes = 0;
-      s = InitializeSecurityContextA(&cred_, first ? nullptr : &ctx_,
-                                     name ? const_cast<char*>(options.host.c_str()) : nullptr, flags, 0, 0,
-                                     first ? nullptr : &in_desc, 0, &ctx_, &out_desc, &attributes, &expiry);
-      first = false;
-      if (out[0].cbBuffer > 0 && out[0].pvBuffer != nullptr) {
-        const bool sent = plain_->Send(
-            std::string_view(static_cast<const char*>(out[0].pvBuffer), out[0].cbBuffer), options.timeout_ms);
-        FreeContextBuffer(out[0].pvBuffer);
-        if (!sent) {
-          error = "TLS handshake with " + options.host + " failed: " + plain_->error();
-          return false;
-        }
+      TimeStamp expiry;
+      const SECURITY_STATUS s =
+          InitializeSecurityContextA(&cred_, first ? nullptr : &ctx_, target, flags, 0, 0, first ? nullptr : &in_desc,
+                                     0, &ctx_, &out_desc, &attributes, &expiry);
+      if (token.cbBuffer > 0 && token.pvBuffer != nullptr) {
+        out.append(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
+        FreeContextBuffer(token.pvBuffer);
       }
-      if (s == SEC_E_INCOMPLETE_MESSAGE) {
-        if (!ReceiveMore(options.timeout_ms, error)) return false;
-        continue;
-      }
+      if (s == SEC_E_INCOMPLETE_MESSAGE) return Status::kWantInput;
+      if (s == SEC_I_INCOMPLETE_CREDENTIALS) continue;  // asked for a client certificate: go on without
       if (s != SEC_E_OK && s != SEC_I_CONTINUE_NEEDED) {
-        error = "TLS handshake with " + options.host + " failed: " + Reason(s);
-        return false;
+        error_ = Reason(s);
+        return Status::kFailed;
       }
-      KeepExtra(in[1]);
-      if (s == SEC_E_OK) break;
-      if (incoming_.empty() && !ReceiveMore(options.timeout_ms, error)) return false;
+      if (!first) KeepExtra(in[1]);
+      if (s == SEC_E_OK) {
+        handshake_done_ = true;
+        QueryContextAttributesA(&ctx_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+        return Status::kOk;
+      }
     }
-    QueryContextAttributesA(&ctx_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
-    if (!options.verify) return true;
-    PCCERT_CONTEXT cert = nullptr;
-    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == nullptr) {
-      error = "the server " + options.host + " showed no certificate";
-      return false;
-    }
-    const bool trusted = CheckCertificate(cert, options, error);
-    CertFreeCertificateContext(cert);
-    return trusted;
   }
 
-  bool Send(std::string_view bytes, int timeout_ms) override {
-    const runtime::Activation activation("SCHANNELCONNECTION:SEND", __LINE__);
+  bool Encrypt(std::string_view plain, std::string& out) override {
+    const runtime::Activation activation("SCHANNELENGINE:ENCRYPT", __LINE__);
     std::string record;
-    while (!bytes.empty()) {
-      const std::size_t n = std::min<std::size_t>(bytes.size(), sizes_.cbMaximumMessage);
+    while (!plain.empty()) {
+      const std::size_t n = std::min<std::size_t>(plain.size(), sizes_.cbMaximumMessage);
       record.assign(sizes_.cbHeader + n + sizes_.cbTrailer, '\0');
-      std::memcpy(&record[sizes_.cbHeader], bytes.data(), n);
+      std::memcpy(&record[sizes_.cbHeader], plain.data(), n);
       SecBuffer b[4] = {{sizes_.cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
                         {static_cast<unsigned long>(n), SECBUFFER_DATA, record.data() + sizes_.cbHeader},
                         {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + n},
@@ -279,56 +292,58 @@ class SchannelConnection final : public Connection {
         error_ = "TLS cannot encrypt: " + Reason(s);
         return false;
       }
-      const std::size_t total = b[0].cbBuffer + b[1].cbBuffer + b[2].cbBuffer;
-      if (!plain_->Send(std::string_view(record.data(), total), timeout_ms)) {
-        error_ = plain_->error();
-        return false;
-      }
-      bytes.remove_prefix(n);
+      out.append(record.data(), b[0].cbBuffer + b[1].cbBuffer + b[2].cbBuffer);
+      plain.remove_prefix(n);
     }
     return true;
   }
 
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
-    const runtime::Activation activation("SCHANNELCONNECTION:RECEIVE", __LINE__);
-    while (plain_pos_ >= plaintext_.size()) {
-      plaintext_.clear();
-      plain_pos_ = 0;
-      if (incoming_.empty()) {
-        const long got = ReceiveRaw(timeout_ms);
-        if (got <= 0) return got;
-      }
-      SecBuffer b[4] = {{static_cast<unsigned long>(incoming_.size()), SECBUFFER_DATA, incoming_.data()},
-                        {0, SECBUFFER_EMPTY, nullptr},
-                        {0, SECBUFFER_EMPTY, nullptr},
-                        {0, SECBUFFER_EMPTY, nullptr}};
-      SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
-      const SECURITY_STATUS s = DecryptMessage(&ctx_, &desc, 0, nullptr);
-      if (s == SEC_E_INCOMPLETE_MESSAGE) {
-        const long got = ReceiveRaw(timeout_ms);
-        if (got <= 0) return got;
-        continue;
-      }
-      if (s == SEC_I_CONTEXT_EXPIRED) return 0;  // the server ended the session
-      if (s != SEC_E_OK) {
-        error_ = "TLS cannot decrypt: " + Reason(s);
-        return -1;
-      }
-      SecBuffer* extra = nullptr;
-      for (SecBuffer& x : b) {
-        if (x.BufferType == SECBUFFER_DATA) plaintext_.append(static_cast<const char*>(x.pvBuffer), x.cbBuffer);
-        if (x.BufferType == SECBUFFER_EXTRA) extra = &x;
-      }
-      if (extra != nullptr) {
-        KeepExtra(*extra);
-      } else {
-        incoming_.clear();
-      }
+  Status Decrypt(std::string& plain, std::string& out) override {
+    const runtime::Activation activation("SCHANNELENGINE:DECRYPT", __LINE__);
+    if (renegotiating_) {
+      const Status status = Handshake(out);
+      if (status != Status::kOk) return status;
+      renegotiating_ = false;
     }
-    const std::size_t n = std::min(size, plaintext_.size() - plain_pos_);
-    std::memcpy(buffer, plaintext_.data() + plain_pos_, n);
-    plain_pos_ += n;
-    return static_cast<long>(n);
+    if (incoming_.empty()) return Status::kWantInput;
+    SecBuffer b[4] = {{static_cast<unsigned long>(incoming_.size()), SECBUFFER_DATA, incoming_.data()},
+                      {0, SECBUFFER_EMPTY, nullptr},
+                      {0, SECBUFFER_EMPTY, nullptr},
+                      {0, SECBUFFER_EMPTY, nullptr}};
+    SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
+    const SECURITY_STATUS s = DecryptMessage(&ctx_, &desc, 0, nullptr);
+    if (s == SEC_E_INCOMPLETE_MESSAGE) return Status::kWantInput;
+    if (s == SEC_I_CONTEXT_EXPIRED) return Status::kClosed;
+    if (s != SEC_E_OK && s != SEC_I_RENEGOTIATE) {
+      error_ = "TLS cannot decrypt: " + Reason(s);
+      return Status::kFailed;
+    }
+    const SecBuffer* extra = nullptr;
+    for (const SecBuffer& x : b) {
+      if (x.BufferType == SECBUFFER_DATA) plain.append(static_cast<const char*>(x.pvBuffer), x.cbBuffer);
+      if (x.BufferType == SECBUFFER_EXTRA) extra = &x;
+    }
+    if (extra != nullptr) {
+      KeepExtra(*extra);
+    } else {
+      incoming_.clear();
+    }
+    // After a TLS 1.3 handshake the server still sends handshake messages
+    // (session tickets, key updates); Schannel hands them back (as extra
+    // bytes) to go through the handshake call.
+    if (s == SEC_I_RENEGOTIATE && !incoming_.empty()) renegotiating_ = true;
+    return Status::kOk;
+  }
+
+  CertificateCheck Verify() override {
+    if (!handshake_done_) return {};
+    PCCERT_CONTEXT cert = nullptr;
+    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == nullptr) {
+      return {CertificateVerdict::kUntrusted, "the server showed no certificate"};
+    }
+    const CertificateCheck check = CheckServerCertificate(cert, cert->hCertStore, host_, roots_);
+    CertFreeCertificateContext(cert);
+    return check;
   }
 
   const std::string& error() const override { return error_; }
@@ -343,42 +358,44 @@ class SchannelConnection final : public Connection {
     }
   }
 
-  long ReceiveRaw(int timeout_ms) {
-    char chunk[16384];
-    const long n = plain_->Receive(chunk, sizeof chunk, timeout_ms);
-    if (n < 0) error_ = plain_->error();
-    if (n > 0) incoming_.append(chunk, static_cast<std::size_t>(n));
-    return n;
-  }
-
-  bool ReceiveMore(int timeout_ms, std::string& error) {
-    const long n = ReceiveRaw(timeout_ms);
-    if (n > 0) return true;
-    error = "TLS handshake failed: " + (n == 0 ? std::string("the server closed the connection") : error_);
-    return false;
-  }
-
-  std::unique_ptr<Connection> plain_;
+  std::string host_;
+  TrustedRoots roots_;
   CredHandle cred_;
   CtxtHandle ctx_;
   SecPkgContext_StreamSizes sizes_{};
   std::string incoming_;
-  std::string plaintext_;
-  std::size_t plain_pos_ = 0;
+  bool handshake_done_ = false;
+  bool renegotiating_ = false;
   std::string error_;
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> StartTls(std::unique_ptr<Connection> plain, const TlsOptions& options,
-                                     std::string& error) {
-  const runtime::Activation activation("STARTTLS", __LINE__);
-  auto tls = std::make_unique<SchannelConnection>(std::move(plain));
-  if (!tls->Handshake(options, error)) {
-    if (!options.verify) error += kVerifyOffNote;
-    return nullptr;
+std::unique_ptr<TlsEngine> NewTlsEngine(const TlsOptions& options, std::string& error) {
+  const runtime::Activation activation("NEWTLSENGINE", __LINE__);
+  auto engine = std::make_unique<SchannelEngine>(options);
+  if (!engine->Start(options, error)) return nullptr;
+  return engine;
+}
+
+CertificateCheck CheckCertificateChain(const std::string& chain_pem, const TlsOptions& options) {
+  const runtime::Activation activation("CHECKCERTIFICATECHAIN", __LINE__);
+  TrustedRoots roots;
+  std::string error;
+  if (!options.ca_file.empty()) {
+    HCERTSTORE ca = LoadCaFile(options.ca_file, error);
+    if (ca == nullptr || !roots.Add(ca, error)) return {CertificateVerdict::kUntrusted, error};
   }
-  return tls;
+  PCCERT_CONTEXT leaf = nullptr;
+  HCERTSTORE sent = PemStore(chain_pem, &leaf);
+  if (sent == nullptr || leaf == nullptr) {
+    if (sent != nullptr) CertCloseStore(sent, 0);
+    return {CertificateVerdict::kUntrusted, "no certificate"};
+  }
+  const CertificateCheck check = CheckServerCertificate(leaf, sent, options.host, roots);
+  CertFreeCertificateContext(leaf);
+  CertCloseStore(sent, 0);
+  return check;
 }
 
 }  // namespace mailclient

@@ -121,26 +121,52 @@ def smtp_server():
         server.stop()
 
 
+# The server certificates of the TLS tests: subject alternative names, and
+# the validity period where it is not "from now on for two days".
+SERVER_CERTIFICATES = {
+    "good": ("DNS:localhost,IP:127.0.0.1", None),
+    "wrong_name": ("DNS:mail.example.org", None),
+    "dns_only": ("DNS:localhost", None),
+    "ip_only": ("IP:127.0.0.1", None),
+    "wildcard_ip": ("DNS:*.0.0.1", None),
+    "wildcard_localhost": ("DNS:*.localhost", None),
+    "expired": ("DNS:localhost,IP:127.0.0.1", ("20000101000000Z", "20010101000000Z")),
+    "not_yet_valid": ("DNS:localhost,IP:127.0.0.1", ("21000101000000Z", "21010101000000Z")),
+}
+
+
 @pytest.fixture(scope="session")
 def certificates(tmp_path_factory):
-    """A test CA with server certificates made at test time by the openssl
-    command: "good" for localhost and 127.0.0.1, "wrong_name" for another
-    name, "self_signed" signed by itself."""
+    """A test CA with the server certificates of SERVER_CERTIFICATES, made
+    at test time by the openssl command; "self_signed" signed by itself and
+    "other_issuer" by a CA that nobody trusts."""
     d = tmp_path_factory.mktemp("certs")
 
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=d, check=True, capture_output=True)
 
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
-    openssl("req", "-x509", *key, "-keyout", "ca.key", "-out", "ca.pem", "-days", "2",
-            "-subj", "/CN=postrine test CA", "-addext", "basicConstraints=critical,CA:TRUE",
-            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
-    names = {"good": "DNS:localhost,IP:127.0.0.1", "wrong_name": "DNS:mail.example.org"}
-    for name, san in names.items():
+    for ca in ("ca", "other_ca"):
+        openssl("req", "-x509", *key, "-keyout", f"{ca}.key", "-out", f"{ca}.pem", "-days", "2",
+                "-subj", f"/CN=postrine test {ca}", "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    # "openssl ca" rather than "x509 -req": it sets any validity period.
+    (d / "ca.cnf").write_text("[ca]\ndefault_ca = test\n[test]\ndatabase = index.txt\nnew_certs_dir = .\n"
+                              "serial = serial\ndefault_md = sha256\npolicy = any\nunique_subject = no\ndefault_days = 2\n"
+                              "[any]\ncommonName = supplied\n")
+    (d / "index.txt").write_text("")
+    (d / "serial").write_text("01\n")
+
+    def issue(name, san, dates=None, ca="ca"):
         (d / f"{name}.ext").write_text(f"subjectAltName={san}\nextendedKeyUsage=serverAuth\n")
         openssl("req", *key, "-keyout", f"{name}.key", "-out", f"{name}.csr", "-subj", "/CN=server")
-        openssl("x509", "-req", "-in", f"{name}.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
-                "-CAcreateserial", "-out", f"{name}.pem", "-days", "2", "-extfile", f"{name}.ext")
+        period = ["-startdate", dates[0], "-enddate", dates[1]] if dates else []
+        openssl("ca", "-batch", "-notext", "-config", "ca.cnf", "-cert", f"{ca}.pem", "-keyfile", f"{ca}.key",
+                "-in", f"{name}.csr", "-out", f"{name}.pem", "-extfile", f"{name}.ext", *period)
+
+    for name, (san, dates) in SERVER_CERTIFICATES.items():
+        issue(name, san, dates)
+    issue("other_issuer", "DNS:localhost,IP:127.0.0.1", ca="other_ca")
     openssl("req", "-x509", *key, "-keyout", "self_signed.key", "-out", "self_signed.pem",
             "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
     return d

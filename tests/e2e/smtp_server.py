@@ -128,7 +128,9 @@ class FaultySMTP(SMTP):
     of the message. Actions: a reply of FAULT_REPLIES instead of the real
     one, "drop" (close the connection instead of answering), "drop-after"
     (answer, then close), "stall" (never answer), and for STARTTLS
-    "tls-drop" and "tls-garbage" (agree, then close or send no TLS)."""
+    "tls-drop" and "tls-garbage" (agree, then close or send no TLS), and
+    "tls-chatter" (agree, then answer the handshake in clear text and keep
+    the connection open)."""
 
     def __init__(self, *args, **kwargs):
         super().__init__(*args, **kwargs)
@@ -162,6 +164,10 @@ class FaultySMTP(SMTP):
             await SMTP.push(self, "220 Ready to start TLS")
             if action == "tls-garbage":
                 await SMTP.push(self, "this is no TLS record")
+            if action == "tls-chatter":  # clear text once the handshake has begun, and no end
+                await asyncio.sleep(0.3)
+                await SMTP.push(self, "250 this is no TLS record")
+                await asyncio.sleep(3600)
             self.transport.close()
             return
         await SMTP.push(self, FAULT_REPLIES[action])
@@ -197,19 +203,22 @@ class FaultySMTP(SMTP):
         self.transport.close()
 
 
-def server_context(cert, key):
+def server_context(cert, key, tls13_only=False):
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(cert, key)
+    if tls13_only:
+        context.minimum_version = ssl.TLSVersion.TLSv1_3
     return context
 
 
 class Server(Controller):
-    """tls: None, "starttls" or "smtps", with `cert` and `key` files; host:
+    """tls: None, "starttls" or "smtps", with `cert` and `key` files (and
+    tls13_only to refuse anything older than TLS 1.3); host:
     "127.0.0.1" or "::1"; size_limit: the SIZE the server announces."""
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
                  require_starttls=False, auth_require_tls=False, host="127.0.0.1",
-                 size_limit=None, auth_required=False):
+                 size_limit=None, auth_required=False, tls13_only=False):
         self.recorder = Recorder(behaviour)
         kwargs = {}
         if size_limit is not None:
@@ -218,9 +227,9 @@ class Server(Controller):
             kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls,
                           auth_required=auth_required)
         if tls == "starttls":
-            kwargs.update(tls_context=server_context(cert, key), require_starttls=require_starttls)
+            kwargs.update(tls_context=server_context(cert, key, tls13_only), require_starttls=require_starttls)
         if tls == "smtps":
-            kwargs.update(ssl_context=server_context(cert, key))
+            kwargs.update(ssl_context=server_context(cert, key, tls13_only))
         super().__init__(self.recorder, hostname=host, port=free_port(host), **kwargs)
         self.ready = threading.Event()
 
@@ -240,3 +249,54 @@ class Server(Controller):
     @property
     def commands(self):
         return self.recorder.commands
+
+
+class TricklingTlsServer:
+    """SMTPS on loopback that completes the TLS handshake, then sends the
+    record holding its greeting one byte every `pause` seconds: a peer that
+    keeps a connection alive without ever answering in time."""
+
+    def __init__(self, cert, key, pause):
+        self.context = server_context(cert, key)
+        self.pause = pause
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.stopping = threading.Event()
+        self.thread = threading.Thread(target=self.serve, daemon=True)
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.listener.close()
+        self.thread.join(timeout=10)
+
+    def serve(self):
+        try:
+            connection, _ = self.listener.accept()
+        except OSError:
+            return
+        with connection:
+            incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
+            tls = self.context.wrap_bio(incoming, outgoing, server_side=True)
+            try:
+                while True:
+                    try:
+                        tls.do_handshake()
+                        break
+                    except ssl.SSLWantReadError:
+                        connection.sendall(outgoing.read())
+                        data = connection.recv(65536)
+                        if not data:
+                            return
+                        incoming.write(data)
+                connection.sendall(outgoing.read())
+                tls.write(b"220 postrine.test trickling greeting\r\n")
+                for byte in outgoing.read():
+                    if self.stopping.wait(self.pause):
+                        return
+                    connection.sendall(bytes([byte]))
+            except (OSError, ssl.SSLError):
+                return

@@ -1,0 +1,180 @@
+// The portable half of TLS: the connection that moves bytes between the
+// plain stream and the platform's engine (tls_engine.h). The waits, their
+// deadlines, the look at the server's first bytes and the sentences for a
+// refused certificate live here once, so both platforms behave alike.
+#include <cstring>
+
+#include "mailclient/net_platform.h"
+#include "mailclient/tls_engine.h"
+#include "runtime/activation.h"
+
+namespace mailclient {
+
+namespace {
+
+// What is left of `deadline` for one wait; 0 once it has passed, so the
+// wait still looks at what has arrived (and the stream records a time-out).
+int Left(long long deadline) {
+  const long long left = deadline - NowMs();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// The first bytes from a server in the handshake open a record: a
+// handshake message (22) or an alert (21), protocol version 3.x. Anything
+// else is a server that goes on in clear text, and waiting for the rest of
+// a "record" would only run out the clock.
+bool OpensTlsRecord(std::string_view head) {
+  if (!head.empty() && head[0] != 0x15 && head[0] != 0x16) return false;
+  return head.size() < 2 || head[1] == 0x03;
+}
+
+class TlsConnection final : public Connection {
+ public:
+  TlsConnection(std::unique_ptr<Connection> plain, std::unique_ptr<TlsEngine> engine)
+      : plain_(std::move(plain)), engine_(std::move(engine)) {}
+
+  // The whole handshake within options.timeout_ms, then the certificate
+  // check. False with a sentence in `error`.
+  bool Handshake(const TlsOptions& options, std::string& error) {
+    const runtime::Activation activation("TLSCONNECTION:HANDSHAKE", __LINE__);
+    const long long deadline = NowMs() + options.timeout_ms;
+    handshaking_ = true;
+    std::string out;
+    bool done = false;
+    for (;;) {
+      const TlsEngine::Status status = engine_->Handshake(out);
+      if (!Flush(out, deadline, options.timeout_ms)) break;
+      if (status == TlsEngine::Status::kOk) {
+        done = true;
+        break;
+      }
+      if (status != TlsEngine::Status::kWantInput) {
+        error_ = status == TlsEngine::Status::kClosed ? "the server ended the session" : engine_->error();
+        break;
+      }
+      if (Pull(deadline, options.timeout_ms) <= 0) break;
+    }
+    handshaking_ = false;
+    if (options.verify) {
+      const CertificateCheck check = engine_->Verify();
+      if (check.verdict != CertificateVerdict::kTrusted) {
+        error = CertificateFailure(check, options.host);
+        return false;
+      }
+    }
+    if (done) return true;
+    error = "TLS handshake with " + options.host + " failed: " + error_ + (options.verify ? "" : kVerifyOffNote);
+    return false;
+  }
+
+  bool Send(std::string_view bytes, int timeout_ms) override {
+    const runtime::Activation activation("TLSCONNECTION:SEND", __LINE__);
+    const long long deadline = NowMs() + timeout_ms;
+    std::string out;
+    if (!engine_->Encrypt(bytes, out)) {
+      error_ = engine_->error();
+      return false;
+    }
+    return Flush(out, deadline, timeout_ms);
+  }
+
+  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
+    const runtime::Activation activation("TLSCONNECTION:RECEIVE", __LINE__);
+    const long long deadline = NowMs() + timeout_ms;
+    std::string out;
+    while (pos_ >= text_.size()) {
+      text_.clear();
+      pos_ = 0;
+      const TlsEngine::Status status = engine_->Decrypt(text_, out);
+      if (!Flush(out, deadline, timeout_ms)) return -1;
+      if (status == TlsEngine::Status::kOk) continue;
+      if (status == TlsEngine::Status::kClosed) return 0;
+      if (status == TlsEngine::Status::kFailed) {
+        error_ = engine_->error();
+        return -1;
+      }
+      const long n = Pull(deadline, timeout_ms);
+      if (n <= 0) return n;
+    }
+    const std::size_t n = std::min(size, text_.size() - pos_);
+    std::memcpy(buffer, text_.data() + pos_, n);
+    pos_ += n;
+    return static_cast<long>(n);
+  }
+
+  const std::string& error() const override { return error_; }
+
+ private:
+  // Sends what the engine wrote and empties `out`.
+  bool Flush(std::string& out, long long deadline, int timeout_ms) {
+    if (out.empty()) return true;
+    const bool sent = plain_->Send(out, Left(deadline));
+    out.clear();
+    if (!sent) error_ = NowMs() >= deadline ? TimedOut(timeout_ms) : plain_->error();
+    return sent;
+  }
+
+  // Hands the engine what the server sends next. The count; 0 when the
+  // server closed the connection, -1 on failure; both with error_ set.
+  long Pull(long long deadline, int timeout_ms) {
+    char chunk[16384];
+    const long n = plain_->Receive(chunk, sizeof chunk, Left(deadline));
+    if (n < 0) {
+      error_ = NowMs() >= deadline ? TimedOut(timeout_ms) : plain_->error();
+      return -1;
+    }
+    if (n == 0) {
+      error_ = "the server closed the connection";
+      return 0;
+    }
+    const std::string_view got(chunk, static_cast<std::size_t>(n));
+    if (handshaking_ && head_.size() < 2) {
+      head_ += got.substr(0, 2 - head_.size());
+      if (!OpensTlsRecord(head_)) {
+        error_ = "the server answered in clear text, not with TLS";
+        return -1;
+      }
+    }
+    engine_->Feed(got);
+    return n;
+  }
+
+  std::unique_ptr<Connection> plain_;
+  std::unique_ptr<TlsEngine> engine_;
+  std::string text_;  // decrypted, not yet taken
+  std::size_t pos_ = 0;
+  std::string head_;  // the server's first two bytes
+  bool handshaking_ = false;
+  std::string error_;
+};
+
+}  // namespace
+
+std::string CertificateFailure(const CertificateCheck& check, const std::string& host) {
+  const runtime::Activation activation("CERTIFICATEFAILURE", __LINE__);
+  const std::string subject = "certificate for " + host;
+  const std::string add_ca = "; add its CA with CAFile=... in postrine.ini";
+  switch (check.verdict) {
+    case CertificateVerdict::kTrusted: return "";
+    case CertificateVerdict::kNameMismatch:
+      return "the certificate of the server is not issued for " + host + " (host name mismatch)";
+    case CertificateVerdict::kSelfSigned: return subject + " is not trusted (self-signed)" + add_ca;
+    case CertificateVerdict::kIssuerUnknown: return subject + " is not trusted (issuer unknown)" + add_ca;
+    case CertificateVerdict::kExpired: return subject + " has expired";
+    case CertificateVerdict::kNotYetValid: return subject + " is not valid yet";
+    case CertificateVerdict::kUntrusted: break;
+  }
+  return subject + " is not trusted (" + check.detail + ")";
+}
+
+std::unique_ptr<Connection> StartTls(std::unique_ptr<Connection> plain, const TlsOptions& options,
+                                     std::string& error) {
+  const runtime::Activation activation("STARTTLS", __LINE__);
+  std::unique_ptr<TlsEngine> engine = NewTlsEngine(options, error);
+  if (!engine) return nullptr;
+  auto tls = std::make_unique<TlsConnection>(std::move(plain), std::move(engine));
+  if (!tls->Handshake(options, error)) return nullptr;
+  return tls;
+}
+
+}  // namespace mailclient
