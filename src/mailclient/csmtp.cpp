@@ -38,14 +38,14 @@ class LineWatch final : public Connection {
  public:
   LineWatch(std::unique_ptr<Connection> inner, bool& failed) : inner_(std::move(inner)), failed_(failed) {}
 
-  bool Send(std::string_view bytes, int timeout_ms) override {
-    const bool sent = inner_->Send(bytes, timeout_ms);
+  bool Send(std::string_view bytes, const Deadline& deadline) override {
+    const bool sent = inner_->Send(bytes, deadline);
     failed_ = failed_ || !sent;
     return sent;
   }
 
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
-    const long n = inner_->Receive(buffer, size, timeout_ms);
+  long Receive(char* buffer, std::size_t size, const Deadline& deadline) override {
+    const long n = inner_->Receive(buffer, size, deadline);
     failed_ = failed_ || n <= 0;
     return n;
   }
@@ -90,7 +90,7 @@ Capabilities ParseCapabilities(const Reply& ehlo) {
 }
 
 CSmtp::CSmtp(const CEmail& email, std::string server, int port)
-    : email_(email), server_(std::move(server)), port_(port) {
+    : email_(email), server_(BareHost(server)), port_(port) {
   const runtime::Activation activation("CSMTP:INIT", __LINE__);
 }
 

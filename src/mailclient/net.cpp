@@ -1,6 +1,9 @@
 #include "mailclient/net.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 #include "mailclient/net_platform.h"
 #include "runtime/activation.h"
@@ -16,13 +19,13 @@ class TcpConnection final : public Connection {
   explicit TcpConnection(detail::Socket s) : s_(s) {}
   ~TcpConnection() override { detail::SocketClose(s_); }
 
-  bool Send(std::string_view bytes, int timeout_ms) override {
+  bool Send(std::string_view bytes, const Deadline& deadline) override {
     const runtime::Activation activation("TCPCONNECTION:SEND", __LINE__);
     while (!bytes.empty()) {
       const long n = detail::SocketSend(s_, bytes.data(), bytes.size());
       if (n >= 0) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
-      } else if (n == detail::kFailed || !Wait(true, timeout_ms)) {
+      } else if (n == detail::kFailed || !Wait(true, deadline)) {
         if (n == detail::kFailed) error_ = detail::SocketError();
         return false;
       }
@@ -30,23 +33,23 @@ class TcpConnection final : public Connection {
     return true;
   }
 
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
+  long Receive(char* buffer, std::size_t size, const Deadline& deadline) override {
     const runtime::Activation activation("TCPCONNECTION:RECEIVE", __LINE__);
     for (;;) {
       const long n = detail::SocketReceive(s_, buffer, size);
       if (n >= 0) return n;
       if (n == detail::kFailed) error_ = detail::SocketError();
-      if (n == detail::kFailed || !Wait(false, timeout_ms)) return -1;
+      if (n == detail::kFailed || !Wait(false, deadline)) return -1;
     }
   }
 
   const std::string& error() const override { return error_; }
 
  private:
-  bool Wait(bool write, int timeout_ms) {
-    const int ready = detail::SocketWait(s_, write, timeout_ms);
+  bool Wait(bool write, const Deadline& deadline) {
+    const int ready = detail::SocketWait(s_, write, deadline.Left());
     if (ready == 1) return true;
-    error_ = ready == 0 ? TimedOut(timeout_ms) : detail::SocketError();
+    error_ = ready == 0 ? TimedOut(deadline) : detail::SocketError();
     return false;
   }
 
@@ -56,14 +59,64 @@ class TcpConnection final : public Connection {
 
 }  // namespace
 
-std::string TimedOut(int timeout_ms) {
-  return "no answer within " + std::to_string(timeout_ms / 1000) + " seconds";
+Deadline::Deadline(int limit_ms) : at_ms_(NowMs() + limit_ms), limit_ms_(limit_ms) {}
+
+int Deadline::Left() const {
+  const long long left = at_ms_ - NowMs();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+std::string TimedOut(const Deadline& deadline) {
+  const int seconds = (deadline.limit_ms() + 999) / 1000;
+  return "no answer within " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
 long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
              std::chrono::steady_clock::now().time_since_epoch())
       .count();
+}
+
+// The system's resolver knows no time limit, so it runs on a thread of its
+// own; at the deadline the thread is left to finish alone and its answer
+// is thrown away.
+std::vector<Endpoint> detail::ResolveWithin(const Resolver& resolve, const std::string& host, int port,
+                                            const Deadline& deadline, std::string& error) {
+  const runtime::Activation activation("RESOLVEWITHIN", __LINE__);
+  struct Lookup {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    std::vector<Endpoint> endpoints;
+    std::string error;
+  };
+  auto lookup = std::make_shared<Lookup>();
+  try {
+    std::thread([lookup, resolve, host, port] {
+      std::string why;
+      std::vector<Endpoint> endpoints = resolve(host, port, why);
+      const std::lock_guard<std::mutex> lock(lookup->mutex);
+      lookup->endpoints = std::move(endpoints);
+      lookup->error = std::move(why);
+      lookup->finished = true;
+      lookup->done.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return resolve(host, port, error);  // no thread to spare: wait as the system does
+  }
+  std::unique_lock<std::mutex> lock(lookup->mutex);
+  if (!lookup->done.wait_for(lock, std::chrono::milliseconds(deadline.Left()), [&] { return lookup->finished; })) {
+    error = "the name service gave " + TimedOut(deadline);
+    return {};
+  }
+  error = lookup->error;
+  return std::move(lookup->endpoints);
+}
+
+std::string BareHost(const std::string& server) {
+  const bool bracketed = server.size() > 2 && server.front() == '[' && server.back() == ']' &&
+                         server.find(':') != std::string::npos;
+  return bracketed ? server.substr(1, server.size() - 2) : server;
 }
 
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
@@ -75,7 +128,7 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int ti
     return nullptr;
   }
   std::string why;
-  const std::vector<Endpoint> endpoints = Resolve(host, port, why);
+  const std::vector<Endpoint> endpoints = detail::ResolveWithin(Resolve, host, port, Deadline(timeout_ms), why);
   if (endpoints.empty()) {
     error = "cannot find the server " + host + ": " + why;
     return nullptr;

@@ -1,6 +1,7 @@
-// The transport under the SMTP dialogue: a byte stream to the server with a
-// time-out on every wait. TCP is one kind; the TLS layer wraps another
-// stream in one of its own, so the dialogue never knows which it talks to.
+// The transport under the SMTP dialogue: a byte stream to the server whose
+// every wait ends at a deadline. TCP is one kind; the TLS layer wraps
+// another stream in one of its own, so the dialogue never knows which it
+// talks to.
 #pragma once
 
 #include <cstddef>
@@ -10,18 +11,42 @@
 
 namespace mailclient {
 
+/// The moment a wait must end, and the limit it was set from. One deadline
+/// is carried down through every layer, so a peer that trickles bytes
+/// cannot stretch a wait; a message names the configured limit.
+class Deadline {
+ public:
+  /// `limit_ms` from now.
+  explicit Deadline(int limit_ms);
+  /// Milliseconds left; 0 once the deadline has passed.
+  int Left() const;
+  bool Passed() const { return Left() == 0; }
+  int limit_ms() const { return limit_ms_; }
+
+ private:
+  long long at_ms_;
+  int limit_ms_;
+};
+
+/// "no answer within N seconds", N the deadline's configured limit.
+std::string TimedOut(const Deadline& deadline);
+
 class Connection {
  public:
   virtual ~Connection() = default;
-  /// Sends all of `bytes`, waiting at most `timeout_ms` for each part to
-  /// leave. False on failure; error() then says why.
-  virtual bool Send(std::string_view bytes, int timeout_ms) = 0;
-  /// Receives at least one byte into `buffer`, waiting at most `timeout_ms`.
-  /// The count received; 0 when the server closed the connection; -1 on
-  /// failure or time-out, with error() saying which.
-  virtual long Receive(char* buffer, std::size_t size, int timeout_ms) = 0;
+  /// Sends all of `bytes` by `deadline`. False on failure; error() then
+  /// says why.
+  virtual bool Send(std::string_view bytes, const Deadline& deadline) = 0;
+  /// Receives at least one byte into `buffer` by `deadline`. The count
+  /// received; 0 when the server closed the connection; -1 on failure or
+  /// time-out, with error() saying which.
+  virtual long Receive(char* buffer, std::size_t size, const Deadline& deadline) = 0;
   virtual const std::string& error() const = 0;
 };
+
+/// The host as the resolver and the certificate check take it: an IPv6
+/// literal written in brackets, as in a URL ("[::1]"), without them.
+std::string BareHost(const std::string& server);
 
 /// A TCP connection to `host` at `port`, trying every address the name
 /// resolves to (IPv6 and IPv4) in turn, each within `timeout_ms`. Null on

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,13 +26,16 @@ struct Endpoint {
 /// Empty on failure, with the resolver's reason in `error`.
 std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& error);
 
-/// The text of a wait that ran out.
-std::string TimedOut(int timeout_ms);
-
 /// Milliseconds on the monotonic clock, for deadlines.
 long long NowMs();
 
 namespace detail {
+
+using Resolver = std::function<std::vector<Endpoint>(const std::string& host, int port, std::string& error)>;
+/// `resolve`'s answer if it comes by `deadline`; else none, with a
+/// time-out in `error`.
+std::vector<Endpoint> ResolveWithin(const Resolver& resolve, const std::string& host, int port,
+                                    const Deadline& deadline, std::string& error);
 
 /// A socket descriptor or a Winsock SOCKET.
 using Socket = std::intptr_t;

@@ -1,6 +1,5 @@
 #include "mailclient/smtp_channel.h"
 
-#include "mailclient/net_platform.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -12,12 +11,12 @@ SmtpChannel::SmtpChannel(std::unique_ptr<Connection> connection)
 
 bool SmtpChannel::Send(std::string_view bytes, int timeout_ms) {
   const runtime::Activation activation("SMTPCHANNEL:SEND", __LINE__);
-  if (connection_->Send(bytes, timeout_ms)) return true;
+  if (connection_->Send(bytes, Deadline(timeout_ms))) return true;
   error_ = "the connection failed while sending: " + connection_->error();
   return false;
 }
 
-bool SmtpChannel::ReadLine(std::string& line, long long deadline_ms) {
+bool SmtpChannel::ReadLine(std::string& line, const Deadline& deadline) {
   const runtime::Activation activation("SMTPCHANNEL:READLINE", __LINE__);
   for (;;) {
     const std::size_t nl = buffer_.find('\n', pos_);
@@ -34,13 +33,12 @@ bool SmtpChannel::ReadLine(std::string& line, long long deadline_ms) {
     }
     buffer_.erase(0, pos_);
     pos_ = 0;
-    const long long left = deadline_ms - NowMs();
-    if (left <= 0) {
-      error_ = "the server did not answer in time";
+    if (deadline.Passed()) {
+      error_ = "the server did not answer: " + TimedOut(deadline);
       return false;
     }
     char chunk[4096];
-    const long n = connection_->Receive(chunk, sizeof chunk, static_cast<int>(left));
+    const long n = connection_->Receive(chunk, sizeof chunk, deadline);
     if (n == 0) {
       error_ = "the server closed the connection";
       return false;
@@ -55,7 +53,7 @@ bool SmtpChannel::ReadLine(std::string& line, long long deadline_ms) {
 
 bool SmtpChannel::ReadReply(Reply& reply, int timeout_ms) {
   const runtime::Activation activation("SMTPCHANNEL:READREPLY", __LINE__);
-  const long long deadline = NowMs() + timeout_ms;
+  const Deadline deadline(timeout_ms);
   ReplyParser parser;
   std::string line;
   for (;;) {

@@ -30,7 +30,7 @@ class SmtpChannel {
   bool HasBuffered() const { return pos_ < buffer_.size(); }
 
  private:
-  bool ReadLine(std::string& line, long long deadline_ms);
+  bool ReadLine(std::string& line, const Deadline& deadline);
 
   std::unique_ptr<Connection> connection_;
   std::string buffer_;

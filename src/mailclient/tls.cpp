@@ -12,13 +12,6 @@ namespace mailclient {
 
 namespace {
 
-// What is left of `deadline` for one wait; 0 once it has passed, so the
-// wait still looks at what has arrived (and the stream records a time-out).
-int Left(long long deadline) {
-  const long long left = deadline - NowMs();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
-
 // The first bytes from a server in the handshake open a record: a
 // handshake message (22) or an alert (21), protocol version 3.x. Anything
 // else is a server that goes on in clear text, and waiting for the rest of
@@ -37,13 +30,13 @@ class TlsConnection final : public Connection {
   // check. False with a sentence in `error`.
   bool Handshake(const TlsOptions& options, std::string& error) {
     const runtime::Activation activation("TLSCONNECTION:HANDSHAKE", __LINE__);
-    const long long deadline = NowMs() + options.timeout_ms;
+    const Deadline deadline(options.timeout_ms);
     handshaking_ = true;
     std::string out;
     bool done = false;
     for (;;) {
       const TlsEngine::Status status = engine_->Handshake(out);
-      if (!Flush(out, deadline, options.timeout_ms)) break;
+      if (!Flush(out, deadline)) break;
       if (status == TlsEngine::Status::kOk) {
         done = true;
         break;
@@ -52,7 +45,7 @@ class TlsConnection final : public Connection {
         error_ = status == TlsEngine::Status::kClosed ? "the server ended the session" : engine_->error();
         break;
       }
-      if (Pull(deadline, options.timeout_ms) <= 0) break;
+      if (Pull(deadline) <= 0) break;
     }
     handshaking_ = false;
     if (options.verify) {
@@ -67,33 +60,31 @@ class TlsConnection final : public Connection {
     return false;
   }
 
-  bool Send(std::string_view bytes, int timeout_ms) override {
+  bool Send(std::string_view bytes, const Deadline& deadline) override {
     const runtime::Activation activation("TLSCONNECTION:SEND", __LINE__);
-    const long long deadline = NowMs() + timeout_ms;
     std::string out;
     if (!engine_->Encrypt(bytes, out)) {
       error_ = engine_->error();
       return false;
     }
-    return Flush(out, deadline, timeout_ms);
+    return Flush(out, deadline);
   }
 
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
+  long Receive(char* buffer, std::size_t size, const Deadline& deadline) override {
     const runtime::Activation activation("TLSCONNECTION:RECEIVE", __LINE__);
-    const long long deadline = NowMs() + timeout_ms;
     std::string out;
     while (pos_ >= text_.size()) {
       text_.clear();
       pos_ = 0;
       const TlsEngine::Status status = engine_->Decrypt(text_, out);
-      if (!Flush(out, deadline, timeout_ms)) return -1;
+      if (!Flush(out, deadline)) return -1;
       if (status == TlsEngine::Status::kOk) continue;
       if (status == TlsEngine::Status::kClosed) return 0;
       if (status == TlsEngine::Status::kFailed) {
         error_ = engine_->error();
         return -1;
       }
-      const long n = Pull(deadline, timeout_ms);
+      const long n = Pull(deadline);
       if (n <= 0) return n;
     }
     const std::size_t n = std::min(size, text_.size() - pos_);
@@ -106,21 +97,21 @@ class TlsConnection final : public Connection {
 
  private:
   // Sends what the engine wrote and empties `out`.
-  bool Flush(std::string& out, long long deadline, int timeout_ms) {
+  bool Flush(std::string& out, const Deadline& deadline) {
     if (out.empty()) return true;
-    const bool sent = plain_->Send(out, Left(deadline));
+    const bool sent = plain_->Send(out, deadline);
     out.clear();
-    if (!sent) error_ = NowMs() >= deadline ? TimedOut(timeout_ms) : plain_->error();
+    if (!sent) error_ = plain_->error();
     return sent;
   }
 
   // Hands the engine what the server sends next. The count; 0 when the
   // server closed the connection, -1 on failure; both with error_ set.
-  long Pull(long long deadline, int timeout_ms) {
+  long Pull(const Deadline& deadline) {
     char chunk[16384];
-    const long n = plain_->Receive(chunk, sizeof chunk, Left(deadline));
+    const long n = plain_->Receive(chunk, sizeof chunk, deadline);
     if (n < 0) {
-      error_ = NowMs() >= deadline ? TimedOut(timeout_ms) : plain_->error();
+      error_ = plain_->error();
       return -1;
     }
     if (n == 0) {

@@ -4,14 +4,15 @@ namespace runtime {
 
 namespace {
 // A fixed array: the stack is read from signal handlers, which must not
-// allocate. Activations beyond its size are counted but not recorded.
+// allocate. Activations beyond its size are counted but not recorded. Each
+// thread has a stack of its own (the name resolver runs on one).
 constexpr std::size_t kMaxRecorded = 512;
 struct Frame {
   const char* name;
   int line;
 };
-Frame g_frames[kMaxRecorded];
-std::size_t g_depth = 0;
+thread_local Frame g_frames[kMaxRecorded];
+thread_local std::size_t g_depth = 0;
 }  // namespace
 
 Activation::Activation(const char* name, int line) noexcept {

@@ -251,13 +251,15 @@ def test_a_message_larger_than_the_server_takes_is_not_sent(program, smtp_server
     assert "MAIL" not in server.commands and server.messages == []
 
 
-def test_a_server_on_ipv6_loopback_is_reached(program, smtp_server):
+@pytest.mark.parametrize("name", ["::1", "[::1]"])
+def test_a_server_on_ipv6_loopback_is_reached(program, smtp_server, name):
     try:
         server = smtp_server(host="::1")
     except OSError as e:  # a host with IPv6 switched off
         pytest.skip(f"no IPv6 loopback here: {e}")
-    configure(program, server, ServerName="::1")
-    assert send(program, "mail.txt", "ops@example.com").returncode == 0
+    configure(program, server, ServerName=name)
+    run = send(program, "mail.txt", "ops@example.com")
+    assert run.returncode == 0, run.lines
     assert len(server.messages) == 1
 
 

@@ -47,7 +47,7 @@ class Server {
   /// The message as it went over the wire, up to and with the final ".".
   std::string message;
   std::vector<Write> writes;
-  /// The time-out of every wait for a reply, in milliseconds.
+  /// The configured limit of every wait for a reply, in milliseconds.
   std::vector<int> waits;
   /// Command lines sent under TLS ("STARTTLS" ends the clear text).
   std::vector<std::string> tls_commands;
@@ -84,8 +84,8 @@ class Server {
 
   /// Hands out pending reply bytes; -1 (a time-out) when none are due, 0
   /// when the script has ended and nothing is pending.
-  long Answer(char* buffer, std::size_t size, int timeout_ms) {
-    waits.push_back(timeout_ms);
+  long Answer(char* buffer, std::size_t size, const mailclient::Deadline& deadline) {
+    waits.push_back(deadline.limit_ms());
     if (out_.empty()) return script_.empty() && hangs_up ? 0 : -1;
     const std::size_t n = std::min({size, out_.size(), piece});
     out_.copy(buffer, n);
@@ -130,13 +130,13 @@ class Server {
 class Line final : public mailclient::Connection {
  public:
   explicit Line(Server& server) : server_(server) {}
-  bool Send(std::string_view bytes, int) override {
+  bool Send(std::string_view bytes, const mailclient::Deadline&) override {
     server_.Receive(bytes);
     return true;
   }
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
-    const long n = server_.Answer(buffer, size, timeout_ms);
-    if (n < 0) error_ = "no answer within " + std::to_string(timeout_ms / 1000) + " seconds";
+  long Receive(char* buffer, std::size_t size, const mailclient::Deadline& deadline) override {
+    const long n = server_.Answer(buffer, size, deadline);
+    if (n < 0) error_ = mailclient::TimedOut(deadline);
     return n;
   }
   const std::string& error() const override { return error_; }
@@ -151,9 +151,11 @@ class Line final : public mailclient::Connection {
 class Tls final : public mailclient::Connection {
  public:
   explicit Tls(std::unique_ptr<mailclient::Connection> plain) : plain_(std::move(plain)) {}
-  bool Send(std::string_view bytes, int timeout_ms) override { return plain_->Send(bytes, timeout_ms); }
-  long Receive(char* buffer, std::size_t size, int timeout_ms) override {
-    return plain_->Receive(buffer, size, timeout_ms);
+  bool Send(std::string_view bytes, const mailclient::Deadline& deadline) override {
+    return plain_->Send(bytes, deadline);
+  }
+  long Receive(char* buffer, std::size_t size, const mailclient::Deadline& deadline) override {
+    return plain_->Receive(buffer, size, deadline);
   }
   const std::string& error() const override { return plain_->error(); }
 

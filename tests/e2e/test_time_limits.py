@@ -1,0 +1,125 @@
+"""A peer that keeps the line alive without ever answering in time: a proxy
+in front of a real server passes the server's bytes on one at a time,
+slowly, from a chosen moment. Each byte comes well within the time-out, the
+whole answer never does; whatever stage it hits, clear text or TLS, the run
+ends within the time-out and says so, exit 75."""
+
+import socket
+import threading
+import time
+
+import pytest
+
+from conftest import WINE
+
+TIMEOUT = 2  # seconds
+PAUSE = 0.2  # between two trickled bytes
+
+
+class TricklingProxy:
+    """Forwards one connection to `upstream`. The client's bytes go on at
+    once; the server's too, until the client has sent `after` (at once when
+    None) and the server has then sent `lines_first` more lines; from there
+    the server's bytes trickle."""
+
+    def __init__(self, upstream, after=None, lines_first=0):
+        self.upstream = upstream
+        self.after = after
+        self.lines_first = lines_first
+        self.listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self.listener.getsockname()[1]
+        self.stopping = threading.Event()
+        self.triggered = threading.Event()
+        if after is None:
+            self.triggered.set()
+        self.threads = []
+
+    def __enter__(self):
+        self.threads.append(threading.Thread(target=self.serve, daemon=True))
+        self.threads[0].start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.listener.close()
+        for t in self.threads:
+            t.join(timeout=10)
+
+    def serve(self):
+        try:
+            client, _ = self.listener.accept()
+        except OSError:
+            return
+        server = socket.create_connection(("127.0.0.1", self.upstream))
+        with client, server:
+            up = threading.Thread(target=self.client_to_server, args=(client, server), daemon=True)
+            up.start()
+            self.server_to_client(server, client)
+            up.join(timeout=5)
+
+    def client_to_server(self, client, server):
+        seen = b""
+        try:
+            while not self.stopping.is_set():
+                data = client.recv(65536)
+                if not data:
+                    return
+                seen = (seen + data)[-4096:]
+                if self.after is not None and self.after in seen:
+                    self.triggered.set()
+                server.sendall(data)
+        except OSError:
+            return
+
+    def server_to_client(self, server, client):
+        lines_left = self.lines_first
+        try:
+            while not self.stopping.is_set():
+                data = server.recv(65536)
+                if not data:
+                    return
+                for i, byte in enumerate(data):
+                    if not self.triggered.is_set() or lines_left > 0:
+                        client.sendall(bytes([byte]))
+                        if self.triggered.is_set() and byte == 0x0A:
+                            lines_left -= 1
+                        continue
+                    if self.stopping.wait(PAUSE):
+                        return
+                    client.sendall(bytes([byte]))
+        except OSError:
+            return
+
+
+def ca_file(certificates):
+    path = str(certificates / "ca.pem")
+    return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+CASES = {
+    # name: (server's TLS, TLS setting, trickle after, lines first, the error line's end)
+    "clear-text greeting": (None, "off", None, 0, "[greeting: the server did not answer: no answer within 2 seconds]"),
+    "clear-text reply": (None, "off", b"EHLO", 0, "[EHLO: the server did not answer: no answer within 2 seconds]"),
+    "SMTPS handshake": ("smtps", "smtps", None, 0,
+                        "[TLS handshake with localhost failed: no answer within 2 seconds]"),
+    "STARTTLS handshake": ("starttls", "starttls", b"STARTTLS", 1,
+                           "[STARTTLS: TLS handshake with localhost failed: no answer within 2 seconds]"),
+}
+
+
+@pytest.mark.parametrize("tls, setting, after, lines_first, ending", CASES.values(), ids=CASES.keys())
+def test_a_trickling_server_cannot_stretch_the_time_out(program, smtp_server, certificates,
+                                                        tls, setting, after, lines_first, ending):
+    options = dict(tls=tls, cert=str(certificates / "good.pem"), key=str(certificates / "good.key")) if tls else {}
+    server = smtp_server(**options)
+    with TricklingProxy(server.port, after, lines_first) as proxy:
+        program.write_ini(ServerName="localhost", PortNumber=proxy.port, Sender="alerts@example.com",
+                          TLS=setting, CAFile=ca_file(certificates), Timeout=str(TIMEOUT))
+        (program.directory / "mail.txt").write_bytes(b"report\n")
+        started = time.monotonic()
+        run = program.run("mail.txt", "ops@example.com")
+        elapsed = time.monotonic() - started
+    assert run.returncode == 75, run.lines
+    assert run.lines[-1].endswith(ending), run.lines
+    assert elapsed < TIMEOUT + (5 if WINE else 3), f"took {elapsed:.1f} s"
+    assert server.messages == []
