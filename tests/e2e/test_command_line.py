@@ -87,6 +87,7 @@ def test_the_shipped_program_holds_an_error_on_screen_for_five_seconds(real_prog
 @pytest.mark.parametrize("setting, line", [
     ({"PortNumber": "4294969821"}, "PortNumber 4294969821 in postrine.ini is out of range (use 1 to 65535)"),
     ({"PortNumber": "70000"}, "PortNumber 70000 in postrine.ini is out of range (use 1 to 65535)"),
+    ({"PortNumber": "0"}, "PortNumber 0 in postrine.ini is out of range (use 1 to 65535)"),
     ({"Timeout": "5m"}, 'unknown Timeout setting "5m" in postrine.ini '
                         '(use a whole number of seconds from 1 to 86400)'),
     ({"TLS": "yes"}, 'unknown TLS setting "yes" in postrine.ini (use auto, starttls, smtps or off)'),
