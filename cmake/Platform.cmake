@@ -10,7 +10,7 @@ else()
   target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto)
 endif()
 
-# The registry for the web server's log directory.
+# The registry, where the log finds the web server's log directory.
 if(WIN32)
-  target_link_libraries(postrine_env PUBLIC advapi32)
+  target_link_libraries(postrine_log PUBLIC advapi32)
 endif()

@@ -1,8 +1,8 @@
 #include "log/log_file.h"
 
-#include "env/web_server_log_dir.h"
 #include "log/debug_output.h"
 #include "log/fopen_retry.h"
+#include "log/web_server_log_dir.h"
 #include "runtime/activation.h"
 #include "runtime/error_slot.h"
 #include "runtime/files.h"

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "../env/support.h"
 #include "error/error.h"
 #include "log/debug_output.h"
 #include "log/fopen_retry.h"
@@ -20,6 +19,7 @@
 #include "runtime/process.h"
 #include "runtime/identity.h"
 #include "runtime/whole_file.h"
+#include "support/machine_registry.h"
 
 namespace fs = std::filesystem;
 
@@ -124,7 +124,7 @@ TEST_F(LogFileTest, ANameWithADirectoryIsKeptThere) {
 }
 
 TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
-  envtest::ScratchMachineRegistry registry;
+  test_support::ScratchMachineRegistry registry;
   fs::create_directories(dir_ / "web");
   registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", "LogFileDirectory",
                     (dir_ / "web").string());
