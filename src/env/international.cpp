@@ -1,11 +1,11 @@
 #include "env/international.h"
 
-#include <cctype>
 #include <string>
 #include <vector>
 
 #include "env/locale_info.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/error_slot.h"
 #include "runtime/format.h"
 #include "runtime/recovery.h"
@@ -13,7 +13,7 @@
 
 namespace {
 constexpr int kBufferSize = 64;
-LocaleSource g_source;
+env::LocaleSource g_source;
 
 // Puts the handler back on every way out of SetInternational.
 class HandlerRestore {
@@ -30,18 +30,13 @@ class HandlerRestore {
 // One query into the shared buffer; the item's text, or false.
 bool Query(unsigned item, std::vector<char>& buffer, std::string& text) {
   const int count = g_source ? g_source(item, buffer.data(), kBufferSize)
-                             : env::UserLocaleInfo(item, buffer.data(), kBufferSize);
+                             : env::detail::UserLocaleInfo(item, buffer.data(), kBufferSize);
   if (count <= 0) return false;
   text.assign(buffer.data(), static_cast<std::size_t>(count - 1));
   return true;
 }
 
 char FirstByte(const std::string& text) { return text.empty() ? '\0' : text[0]; }
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
 
 void ApplyLocale() {
   runtime::SetInternationalMode(1);
@@ -58,7 +53,7 @@ void ApplyLocale() {
 
   const int order = Query(env::kLocaleIDate, buffer, text) ? static_cast<int>(runtime::Val(text)) : 0;
   const std::string sep = Query(env::kLocaleSDate, buffer, text) ? text.substr(0, 1) : "/";
-  const std::string short_date = Query(env::kLocaleSShortDate, buffer, text) ? Upper(text) : "mm/dd/yy";
+  const std::string short_date = Query(env::kLocaleSShortDate, buffer, text) ? runtime::AsciiUpper(text) : "mm/dd/yy";
   const std::string year = short_date.find("YYYY") != std::string::npos ? "YYYY" : "YY";
   if (order == 1) {
     runtime::SetDateFrmt("DD" + sep + "MM" + sep + year);
@@ -74,15 +69,19 @@ void ApplyLocale() {
 }
 }  // namespace
 
+namespace env {
+
 LocaleSource SetLocaleSource(LocaleSource source) {
   LocaleSource previous = std::move(g_source);
   g_source = std::move(source);
   return previous;
 }
 
+}  // namespace env
+
 void SetInternational(const runtime::Symbol& mode) {
   const runtime::Activation activation("SETINTERNATIONAL", __LINE__);
-  if (Upper(mode.name) != "WINDOWS") return;
+  if (runtime::AsciiUpper(mode.name) != "WINDOWS") return;
   // Any run-time error while the settings are applied ends the work at the
   // recovery point below, with no message; what was set stays set.
   const HandlerRestore restore(

@@ -73,7 +73,7 @@ TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
       {"D:\\Logs\\run.txt", true, "", "\\run.log"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(LogFileNameFor(P(c.base), c.web, P(c.web_dir)), P(c.expected)) << c.base;
+    EXPECT_EQ(logging::LogFileNameFor(P(c.base), c.web, P(c.web_dir)), P(c.expected)) << c.base;
   }
 }
 

@@ -34,7 +34,7 @@ ScratchMachineRegistry::~ScratchMachineRegistry() {
 
 void ScratchMachineRegistry::SetValue(const std::string& key_path, const std::string& name,
                                       const std::string& value) {
-  settings::WriteProfileKey(key_path, name, value, place_->file.string());
+  settings::detail::WriteProfileKey(key_path, name, value, place_->file.string());
 }
 
 // A directory where the file should be cannot be read, even by root.
