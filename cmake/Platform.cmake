@@ -1,9 +1,7 @@
 # System libraries each platform's back ends need.
 if(WIN32)
   target_link_libraries(postrine_runtime PUBLIC kernel32 user32)
-  if(TARGET postrine_mailclient AND NOT POSTRINE_MAILCLIENT_INTERFACE)
-    target_link_libraries(postrine_mailclient PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
-  endif()
+  target_link_libraries(postrine_mailclient PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
 else()
   find_package(Threads REQUIRED)
   target_link_libraries(postrine_runtime PUBLIC ${CMAKE_DL_LIBS} Threads::Threads)
@@ -12,7 +10,7 @@ else()
   target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto)
 endif()
 
-# The registry for the web server's log directory.
+# The registry, where the log finds the web server's log directory.
 if(WIN32)
-  target_link_libraries(postrine_env PUBLIC advapi32)
+  target_link_libraries(postrine_log PUBLIC advapi32)
 endif()

@@ -66,13 +66,6 @@ function(postrine_unit_tests)
     add_executable(${target} ${sources})
     target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(${target} PRIVATE postrine_${name} GTest::gtest_main)
-    if(TARGET postrine_test_support)
-      target_link_libraries(${target} PRIVATE postrine_test_support)
-    endif()
-    target_compile_definitions(${target} PRIVATE
-      POSTRINE_EXE="$<TARGET_FILE:postrine>"
-      POSTRINE_FAST_EXE="$<TARGET_FILE:postrine_fastpause>")
-    add_dependencies(${target} postrine postrine_fastpause)
     if(CMAKE_CROSSCOMPILING)
       # Under wine every process start costs, so each test program runs as
       # one ctest test.

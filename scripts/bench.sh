@@ -3,7 +3,7 @@
 # (bench/run.py), then the micro-benchmarks of the parsers and encoders.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh bench
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DPOSTRINE_TESTS=OFF -DPOSTRINE_BENCH=ON >/dev/null
 ninja -C build-bench postrine postrine_micro
 /usr/bin/python3 bench/run.py build-bench/postrine "${RUNS:-5}"

@@ -4,13 +4,14 @@
 # received. Nothing leaves the machine.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build postrine
+# Only what the demo needs: no test framework, cross compiler or wine.
+scripts/install-deps.sh demo
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPOSTRINE_TESTS=OFF >/dev/null
+ninja -C build-demo postrine
 
 demo=$(mktemp -d)
 trap 'rm -rf "$demo"' EXIT
-cp build/postrine "$demo/postrine"
+cp build-demo/postrine "$demo/postrine"
 
 /usr/bin/python3 scripts/capture_server.py "$demo/port" 60 >"$demo/received" &
 server=$!

@@ -1,20 +1,55 @@
 #!/bin/sh
-# Installs from Debian's archive whatever the build and the tests need and
-# this machine lacks. Safe to run again: it does nothing when all is there.
+# Installs from Debian's archive whatever one job needs and this machine
+# lacks. Safe to run again: it does nothing when all is there.
+#
+#   scripts/install-deps.sh demo    build postrine and send through a capture server
+#   scripts/install-deps.sh test    the whole test suite (the default)
+#   scripts/install-deps.sh bench   the benchmarks
 set -eu
 
-need=""
+job=${1:-test}
+demo="cmake ninja-build g++ libssl-dev python3 python3-aiosmtpd"
+case $job in
+  demo) want=$demo ;;
+  test) want="$demo clang libgtest-dev libgmock-dev googletest openssl python3-pytest python3-pytest-xdist
+              mingw-w64 wine wine64 locales-all" ;;
+  bench) want="$demo libbenchmark-dev openssl curl msmtp swaks time" ;;
+  *) echo "usage: $0 [demo|test|bench]" >&2; exit 64 ;;
+esac
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev \
-           libssl-dev openssl python3 python3-aiosmtpd python3-pytest \
-           mingw-w64 wine wine64 locales-all curl msmtp swaks time; do
+updated=""
+install() {
+  echo "installing:$*"
+  [ -n "$updated" ] || $SUDO apt-get update -qq
+  updated=yes
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "$@"
+}
+
+need=""
+for pkg in $want; do
   have_pkg "$pkg" || need="$need $pkg"
 done
 
-if [ -n "$need" ]; then
-  echo "installing:$need"
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends $need
+# The i686 Windows build's tests run under Debian's 32-bit wine, which needs
+# the i386 architecture and a kernel that runs 32-bit code. Some virtual
+# machines run 64-bit user code only; there wine32 would stand in for wine64
+# as the loader of every program and none would start, so it stays out.
+if [ "$job" = test ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    updated=""
+  fi
+  have_pkg libc6:i386 || need="$need libc6:i386"
+fi
+[ -z "$need" ] || install $need
+
+if [ "$job" = test ] && ! have_pkg wine32:i386; then
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    install wine32:i386
+  else
+    echo "wine32:i386 left out: this machine cannot run 32-bit programs"
+  fi
 fi

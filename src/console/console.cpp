@@ -5,10 +5,10 @@
 #include "console/console_platform.h"
 #include "runtime/activation.h"
 
-namespace cp = console_platform;
+namespace cp = console::detail;
 using runtime::Handle;
 
-namespace console_platform {
+namespace console::detail {
 namespace {
 ConsoleApi* g_installed = nullptr;
 }  // namespace
@@ -20,7 +20,7 @@ ConsoleApi* SetApi(ConsoleApi* api) {
   g_installed = api;
   return previous;
 }
-}  // namespace console_platform
+}  // namespace console::detail
 
 namespace {
 std::int16_t Low16(std::int64_t v) {

@@ -20,6 +20,8 @@ class ConsoleCoord {
   std::int16_t Y = 0;
 };
 
+namespace console {
+
 /// Console text attribute bits, as on the Windows console.
 enum : std::uint16_t {
   kForegroundBlue = 0x1,
@@ -31,6 +33,8 @@ enum : std::uint16_t {
   kBackgroundRed = 0x40,
   kBackgroundIntensity = 0x80,
 };
+
+}  // namespace console
 
 class Console {
  public:

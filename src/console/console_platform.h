@@ -1,6 +1,6 @@
 // The console functions one platform offers, in the shape of the Windows
 // console API. console.cpp holds the logic and calls them through
-// console_platform::Api(); console_win32.cpp calls the real functions and
+// console::detail::Api(); console_win32.cpp calls the real functions and
 // console_posix.cpp stands in for them on a terminal. Unit tests install a
 // recorder in place of the platform to check which calls the logic makes.
 #pragma once
@@ -10,7 +10,7 @@
 
 #include "runtime/handle.h"
 
-namespace console_platform {
+namespace console::detail {
 
 struct Coord {
   std::int16_t x = 0;
@@ -102,4 +102,4 @@ ConsoleApi& Api();
 /// Installs `api` (nullptr: the platform's again); returns the previous one.
 ConsoleApi* SetApi(ConsoleApi* api);
 
-}  // namespace console_platform
+}  // namespace console::detail

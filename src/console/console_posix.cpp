@@ -16,7 +16,7 @@
 
 #include "console/console_platform.h"
 
-namespace console_platform {
+namespace console::detail {
 
 namespace {
 
@@ -265,4 +265,4 @@ ConsoleApi& PlatformApi() {
   return api;
 }
 
-}  // namespace console_platform
+}  // namespace console::detail

@@ -3,7 +3,7 @@
 
 #include "console/console_platform.h"
 
-namespace console_platform {
+namespace console::detail {
 
 namespace {
 HANDLE AsWin(runtime::Handle h) { return reinterpret_cast<HANDLE>(h); }
@@ -105,4 +105,4 @@ ConsoleApi& PlatformApi() {
   return api;
 }
 
-}  // namespace console_platform
+}  // namespace console::detail

@@ -13,7 +13,7 @@
 
 namespace {
 constexpr int kBufferSize = 64;
-LocaleSource g_source;
+env::LocaleSource g_source;
 
 // Puts the handler back on every way out of SetInternational.
 class HandlerRestore {
@@ -30,7 +30,7 @@ class HandlerRestore {
 // One query into the shared buffer; the item's text, or false.
 bool Query(unsigned item, std::vector<char>& buffer, std::string& text) {
   const int count = g_source ? g_source(item, buffer.data(), kBufferSize)
-                             : env::UserLocaleInfo(item, buffer.data(), kBufferSize);
+                             : env::detail::UserLocaleInfo(item, buffer.data(), kBufferSize);
   if (count <= 0) return false;
   text.assign(buffer.data(), static_cast<std::size_t>(count - 1));
   return true;
@@ -69,11 +69,15 @@ void ApplyLocale() {
 }
 }  // namespace
 
+namespace env {
+
 LocaleSource SetLocaleSource(LocaleSource source) {
   LocaleSource previous = std::move(g_source);
   g_source = std::move(source);
   return previous;
 }
+
+}  // namespace env
 
 void SetInternational(const runtime::Symbol& mode) {
   const runtime::Activation activation("SETINTERNATIONAL", __LINE__);

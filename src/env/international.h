@@ -12,7 +12,11 @@
 /// where it happens; the error handler in place before is always restored.
 void SetInternational(const runtime::Symbol& mode);
 
+namespace env {
+
 /// Where the locale items come from (GetLocaleInfoA semantics); tests put a
 /// table in place of the user's locale. Empty restores the real source.
 using LocaleSource = std::function<int(unsigned item, char* buffer, int size)>;
 LocaleSource SetLocaleSource(LocaleSource source);
+
+}  // namespace env

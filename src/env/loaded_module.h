@@ -1,13 +1,14 @@
 // The version export of a module that is already loaded into the process:
 // GetModuleHandleA and GetProcAddress on Windows, dlopen with RTLD_NOLOAD
-// and dlsym on POSIX. Nothing here ever loads a module.
+// and dlsym on POSIX. Nothing here ever loads a module; only WinDllVersion
+// calls it.
 #pragma once
 
 #include <cstdint>
 #include <optional>
 #include <string>
 
-namespace env {
+namespace env::detail {
 
 /// DLLVERSIONINFO: five unsigned 32-bit fields, 20 bytes.
 struct DllVersionInfo {
@@ -24,4 +25,4 @@ static_assert(sizeof(DllVersionInfo) == 20);
 /// that name is loaded or it has no such export.
 std::optional<std::int32_t> CallDllGetVersion(const std::string& name, DllVersionInfo& info);
 
-}  // namespace env
+}  // namespace env::detail

@@ -3,7 +3,7 @@
 #include "env/loaded_module.h"
 #include "runtime/activation.h"
 
-namespace env {
+namespace env::detail {
 
 std::optional<std::int32_t> CallDllGetVersion(const std::string& name, DllVersionInfo& info) {
   const runtime::Activation activation("CALLDLLGETVERSION", __LINE__);
@@ -21,4 +21,4 @@ std::optional<std::int32_t> CallDllGetVersion(const std::string& name, DllVersio
   return result;
 }
 
-}  // namespace env
+}  // namespace env::detail

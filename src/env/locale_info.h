@@ -16,8 +16,10 @@ inline constexpr unsigned kLocaleITime = 0x23;
 inline constexpr unsigned kLocaleS1159 = 0x28;
 inline constexpr unsigned kLocaleS2359 = 0x29;
 
+namespace detail {
 /// On Windows GetLocaleInfoA for GetUserDefaultLCID; on POSIX the C
 /// library's locale of the environment, mapped item by item.
 int UserLocaleInfo(unsigned item, char* buffer, int size);
+}  // namespace detail
 
 }  // namespace env

@@ -113,6 +113,8 @@ std::string ItemText(unsigned item, locale_t loc) {
 }
 }  // namespace
 
+namespace detail {
+
 int UserLocaleInfo(unsigned item, char* buffer, int size) {
   const runtime::Activation activation("USERLOCALEINFO", __LINE__);
   if (!LocaleConfigured()) return 0;
@@ -124,5 +126,7 @@ int UserLocaleInfo(unsigned item, char* buffer, int size) {
   std::memcpy(buffer, text.c_str(), text.size() + 1);
   return static_cast<int>(text.size() + 1);
 }
+
+}  // namespace detail
 
 }  // namespace env

@@ -11,8 +11,8 @@ WinDllVersion::WinDllVersion(const std::string& dll_name) {
 std::string WinDllVersion::DLL(const std::string& dll_name) {
   const runtime::Activation activation("WINDLLVERSION:DLL", __LINE__);
   cDllName_ = dll_name;
-  env::DllVersionInfo info;
-  if (env::CallDllGetVersion(cDllName_, info) == 0) {
+  env::detail::DllVersionInfo info;
+  if (env::detail::CallDllGetVersion(cDllName_, info) == 0) {
     MajorVersion = info.dwMajorVersion;
     MinorVersion = info.dwMinorVersion;
     Build = info.dwBuildNumber;

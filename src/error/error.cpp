@@ -18,10 +18,13 @@ std::string StackFor(std::uint32_t skip, std::size_t own_frames) {
   const std::size_t depth = runtime::ActivationDepth();
   std::string text;
   std::size_t lines = 0;
-  for (std::size_t n = skip + own_frames; n < depth && lines < kCallStackLimit; ++n, ++lines) {
-    std::string name = runtime::ProcName(n);
+  // Counted in 64 bits: with a 32-bit size_t the largest skip would wrap
+  // around to the innermost frame.
+  for (std::uint64_t n = std::uint64_t{skip} + own_frames; n < depth && lines < kCallStackLimit; ++n, ++lines) {
+    const auto frame = static_cast<std::size_t>(n);
+    std::string name = runtime::ProcName(frame);
     if (name.empty()) name = "*ProcName*";
-    text += name + " (Line:" + std::to_string(runtime::ProcLine(n)) + ")\r\n";
+    text += name + " (Line:" + std::to_string(runtime::ProcLine(frame)) + ")\r\n";
   }
   return lines == 0 ? "*EmptyCallStack*\r\n" : text;
 }

@@ -1,8 +1,8 @@
 #include "log/log_file.h"
 
-#include "env/web_server_log_dir.h"
 #include "log/debug_output.h"
 #include "log/fopen_retry.h"
+#include "log/web_server_log_dir.h"
 #include "runtime/activation.h"
 #include "runtime/error_slot.h"
 #include "runtime/files.h"
@@ -22,6 +22,8 @@ std::string WithExtension(const std::string& path, const char* extension) {
 
 }  // namespace
 
+namespace logging {
+
 std::string LogFileNameFor(const std::string& base_path, bool in_web_server_dir,
                            const std::string& web_server_dir) {
   const runtime::Activation activation("LOGFILENAMEFOR", __LINE__);
@@ -38,6 +40,8 @@ std::string LogFileNameFor(const std::string& base_path, bool in_web_server_dir,
   return has_extension ? base_path.substr(0, dot + 1) + "log" : base_path + ".log";
 }
 
+}  // namespace logging
+
 LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_server, const runtime::Value& append) {
   const runtime::Activation activation("LOGFILE:INIT", __LINE__);
   const std::string exe = runtime::ExeFileName();
@@ -50,7 +54,8 @@ LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_serv
     const std::string& name = file_name.AsStr();
     base = name.find(Separator()) != std::string::npos ? name : server_path_ + name;
   }
-  fname_ = LogFileNameFor(base, in_web_server_dir, in_web_server_dir ? GetWebServerLogDir() : std::string());
+  fname_ = logging::LogFileNameFor(base, in_web_server_dir,
+                                   in_web_server_dir ? GetWebServerLogDir() : std::string());
   append_ = append.IsLogical() ? append.AsLogical() : true;
 
   const bool exists = runtime::File(fname_);

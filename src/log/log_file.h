@@ -53,8 +53,12 @@ class LogFile {
   bool append_ = false;
 };
 
+namespace logging {
+
 /// The log file's path for a base path (a full file name), as LogFile:Init
 /// names it: beside the base (its extension replaced by "log", or ".log"
 /// added), or in `web_server_dir` when `in_web_server_dir` is TRUE.
 std::string LogFileNameFor(const std::string& base_path, bool in_web_server_dir,
                            const std::string& web_server_dir);
+
+}  // namespace logging

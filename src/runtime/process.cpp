@@ -46,7 +46,7 @@ std::string JoinCommandLine(const std::vector<std::string>& args) {
     bool last = i + 1 == args.size();
     // A final backslash would escape the closing quote; as the last
     // argument the quote can simply stay open.
-    if (!(last && arg.back() == '\\')) line += '"';
+    if (!(last && !arg.empty() && arg.back() == '\\')) line += '"';
   }
   return line;
 }

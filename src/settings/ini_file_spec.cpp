@@ -31,7 +31,7 @@ IniFileSpec::IniFileSpec(const std::string& file_name) : FileSpec(file_name) {
 std::string IniFileSpec::GetString(const std::string& section, const std::string& key,
                                    const std::string& fallback) {
   const runtime::Activation activation("INIFILESPEC:GETSTRING", __LINE__);
-  std::string value = settings::ReadProfileKey(section, key, fallback, kBufferSize, FullPath());
+  std::string value = settings::detail::ReadProfileKey(section, key, fallback, kBufferSize, FullPath());
   const std::size_t end = value.find_last_not_of(' ');
   value.resize(end == std::string::npos ? 0 : end + 1);
   return value;
@@ -67,7 +67,7 @@ std::int64_t IniFileSpec::GetIntCheck(const std::string& section, const std::str
 IniFileSpec& IniFileSpec::WriteString(const std::string& section, const std::string& key,
                                       const std::string& value) {
   const runtime::Activation activation("INIFILESPEC:WRITESTRING", __LINE__);
-  settings::WriteProfileKey(section, key, value, FullPath());
+  settings::detail::WriteProfileKey(section, key, value, FullPath());
   return *this;
 }
 

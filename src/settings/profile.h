@@ -1,12 +1,13 @@
 // The platform's private profile functions: one key of one section of a
 // settings file, read into a buffer of a given size or written in place.
 // Windows has them built in; on POSIX profile_posix.cpp stands in for them.
+// IniFileSpec is their one caller.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
-namespace settings {
+namespace settings::detail {
 
 /// The value of `key` in `section` of `file`, or `fallback` when the key,
 /// its section or the file is missing; cut to `buffer_size` - 1 bytes.
@@ -20,4 +21,4 @@ std::string ReadProfileKey(const std::string& section, const std::string& key,
 bool WriteProfileKey(const std::string& section, const std::string& key,
                         const std::string& value, const std::string& file);
 
-}  // namespace settings
+}  // namespace settings::detail

@@ -52,6 +52,8 @@ bool WriteInPlace(const std::string& file, const std::string& text) {
 
 }  // namespace
 
+namespace detail {
+
 std::string ReadProfileKey(const std::string& section, const std::string& key,
                              const std::string& fallback, std::size_t buffer_size,
                              const std::string& file) {
@@ -84,5 +86,7 @@ bool WriteProfileKey(const std::string& section, const std::string& key,
   ::unlink(temp.c_str());
   return false;
 }
+
+}  // namespace detail
 
 }  // namespace settings

@@ -4,7 +4,7 @@
 
 #include "settings/profile.h"
 
-namespace settings {
+namespace settings::detail {
 
 std::string ReadProfileKey(const std::string& section, const std::string& key,
                              const std::string& fallback, std::size_t buffer_size,
@@ -20,4 +20,4 @@ bool WriteProfileKey(const std::string& section, const std::string& key,
   return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) != 0;
 }
 
-}  // namespace settings
+}  // namespace settings::detail

@@ -10,7 +10,7 @@
 #include "console/console.h"
 #include "console/console_platform.h"
 
-namespace cp = console_platform;
+namespace cp = console::detail;
 
 namespace {
 

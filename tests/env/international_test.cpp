@@ -19,12 +19,12 @@ using Items = std::map<unsigned, std::string>;
 class InternationalTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    SetLocaleSource(nullptr);
+    env::SetLocaleSource(nullptr);
     runtime::ResetFormats();
   }
   // Applies a locale made of `items`; an item not listed fails its query.
   void Apply(const Items& items) {
-    SetLocaleSource([items](unsigned item, char* buffer, int size) {
+    env::SetLocaleSource([items](unsigned item, char* buffer, int size) {
       auto it = items.find(item);
       if (it == items.end() || static_cast<int>(it->second.size()) + 1 > size) return 0;
       std::memcpy(buffer, it->second.c_str(), it->second.size() + 1);
@@ -110,7 +110,7 @@ TEST_F(InternationalTest, AnErrorStopsTheWorkAndTheHandlerComesBack) {
         return runtime::Value(false);
       });
   // The locale source fails on the date order with a run-time error.
-  SetLocaleSource([](unsigned item, char* buffer, int) {
+  env::SetLocaleSource([](unsigned item, char* buffer, int) {
     if (item == env::kLocaleIDate) {
       runtime::ErrorStructure es;
       es.GenCode = 6;

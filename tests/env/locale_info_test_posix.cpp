@@ -14,7 +14,7 @@ std::string Item(const char* name, unsigned item) {
   const std::string saved = lc_all != nullptr ? lc_all : "";
   ::setenv("LC_ALL", name, 1);
   char buffer[64];
-  const int count = env::UserLocaleInfo(item, buffer, sizeof buffer);
+  const int count = env::detail::UserLocaleInfo(item, buffer, sizeof buffer);
   if (lc_all != nullptr) {
     ::setenv("LC_ALL", saved.c_str(), 1);
   } else {

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "support.h"
+#include "support/platform.h"
 
 namespace {
 
@@ -29,9 +29,9 @@ void ExpectNumbers(const WinDllVersion& v, std::uint32_t major, std::uint32_t mi
 class VersionDll : public ::testing::Test {
  protected:
   void SetUp() override {
-    void* library = envtest::LoadTestLibrary(POSTRINE_VERSION_DLL);
+    void* library = test_support::LoadTestLibrary(POSTRINE_VERSION_DLL);
     ASSERT_NE(library, nullptr) << POSTRINE_VERSION_DLL;
-    set_reply_ = reinterpret_cast<SetReply>(envtest::LibrarySymbol(library, "VersionDllSetReply"));
+    set_reply_ = reinterpret_cast<SetReply>(test_support::LibrarySymbol(library, "VersionDllSetReply"));
     ASSERT_NE(set_reply_, nullptr);
     set_reply_(5, 8, 2195, 2, 0);
   }
@@ -41,12 +41,12 @@ class VersionDll : public ::testing::Test {
 // First in the file: under wine every test runs in one process, and the
 // library must not have been loaded by an earlier test.
 TEST(WinDllVersionUnloaded, ANameThatIsNotLoadedLeavesTheNumbersAtZeroAndLoadsNothing) {
-  if (envtest::IsLibraryLoaded(POSTRINE_VERSION_DLL_NAME)) GTEST_SKIP() << "loaded by an earlier test";
+  if (test_support::IsLibraryLoaded(POSTRINE_VERSION_DLL_NAME)) GTEST_SKIP() << "loaded by an earlier test";
   WinDllVersion v(POSTRINE_VERSION_DLL_NAME);
   EXPECT_EQ(v.DLL(), POSTRINE_VERSION_DLL_NAME);
   ExpectNumbers(v, 0, 0, 0, 0);
   EXPECT_FALSE(v.IsWinNT());
-  EXPECT_FALSE(envtest::IsLibraryLoaded(POSTRINE_VERSION_DLL_NAME));
+  EXPECT_FALSE(test_support::IsLibraryLoaded(POSTRINE_VERSION_DLL_NAME));
 }
 
 TEST(WinDllVersionUnloaded, NoSuchModuleAndNoNameGiveZeros) {

@@ -56,6 +56,7 @@ TEST(CallStackText, ListsAtMostFiveActivationsInnermostFirst) {
       {3, 1, nullptr, "F2 (Line:20)\r\nF1 (Line:10)\r\n"},
       {3, 3, nullptr, "*EmptyCallStack*\r\n"},
       {3, 9, nullptr, "*EmptyCallStack*\r\n"},
+      {3, 4294967295u, nullptr, "*EmptyCallStack*\r\n"},  // no wrap where size_t has 32 bits
       {0, 0, nullptr, "*EmptyCallStack*\r\n"},
       {2, 0, "F2", "*ProcName* (Line:20)\r\nF1 (Line:10)\r\n"},
   };

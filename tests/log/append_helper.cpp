@@ -18,7 +18,7 @@
 #include "log/log_file.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
-#include "support.h"
+#include "support/default_handler.h"
 
 namespace {
 long g_pauses = 0;
@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: log_append_helper logfile|fopenretry LOG TAG COUNT START\n");
     return 64;
   }
-  logtest::InstallDefaultHandler();
+  test_support::InstallDefaultHandler();
   const std::string mode = argv[1];
   const std::string log_name = argv[2];
   const std::string tag = argv[3];

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "../env/support.h"
 #include "error/error.h"
 #include "log/debug_output.h"
 #include "log/fopen_retry.h"
@@ -19,6 +18,7 @@
 #include "runtime/places.h"
 #include "runtime/process.h"
 #include "runtime/identity.h"
+#include "support/machine_registry.h"
 #include "support/read_file.h"
 
 namespace fs = std::filesystem;
@@ -73,7 +73,7 @@ TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
       {"D:\\Logs\\run.txt", true, "", "\\run.log"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(LogFileNameFor(P(c.base), c.web, P(c.web_dir)), P(c.expected)) << c.base;
+    EXPECT_EQ(logging::LogFileNameFor(P(c.base), c.web, P(c.web_dir)), P(c.expected)) << c.base;
   }
 }
 
@@ -124,7 +124,7 @@ TEST_F(LogFileTest, ANameWithADirectoryIsKeptThere) {
 }
 
 TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
-  envtest::ScratchMachineRegistry registry;
+  test_support::ScratchMachineRegistry registry;
   fs::create_directories(dir_ / "web");
   registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", "LogFileDirectory",
                     (dir_ / "web").string());

@@ -10,8 +10,8 @@
 
 #include "log/log_file.h"
 #include "runtime/identity.h"
+#include "support/platform.h"
 #include "support/read_file.h"
-#include "support.h"
 
 namespace fs = std::filesystem;
 
@@ -31,9 +31,9 @@ TEST(SharedLog, TwoProcessesAppendingAtOnceLoseNoLine) {
   const std::string start = (dir / "start").string();
   { LogFile created(log, false, false); }
 
-  const std::string helper = logtest::ProgramPath(POSTRINE_LOG_HELPER);
+  const std::string helper = test_support::ProgramPath(POSTRINE_LOG_HELPER);
   const std::string count = std::to_string(kLines);
-  const std::vector<int> codes = logtest::RunTogether(
+  const std::vector<int> codes = test_support::RunTogether(
       {
           {helper, "logfile", log, "A", count, start},
           {helper, "logfile", log, "B", count, start},

@@ -41,7 +41,7 @@ TEST(ProfileFile, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsMode) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string fresh = (dir / "new.ini").string();
-  ASSERT_TRUE(settings::WriteProfileKey("Settings", "Password", "secret", fresh));
+  ASSERT_TRUE(settings::detail::WriteProfileKey("Settings", "Password", "secret", fresh));
   struct stat st {};
   ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -49,7 +49,7 @@ TEST(ProfileFile, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsMode) {
   const std::string shared = (dir / "shared.ini").string();
   std::ofstream(shared) << "[Settings]\n";
   ::chmod(shared.c_str(), 0640);
-  ASSERT_TRUE(settings::WriteProfileKey("Settings", "Key", "v", shared));
+  ASSERT_TRUE(settings::detail::WriteProfileKey("Settings", "Key", "v", shared));
   ASSERT_EQ(::stat(shared.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   // No scratch file is left behind.

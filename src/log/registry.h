@@ -1,14 +1,15 @@
 // The three Windows facilities that the web server's log directory is found
 // with: a value of a key under HKEY_LOCAL_MACHINE, the system directory and
 // an environment variable. registry_win32.cpp asks Windows; on POSIX
-// registry_posix.cpp stands in for them (see there).
+// registry_posix.cpp stands in for them (see there). Only
+// web_server_log_dir.cpp calls them.
 #pragma once
 
 #include <cstddef>
 #include <optional>
 #include <string>
 
-namespace env {
+namespace logging::detail {
 
 /// Opens `key_path` under HKEY_LOCAL_MACHINE for querying, creating the key
 /// when it is missing and the process may create it, and reads the value
@@ -30,4 +31,4 @@ std::optional<std::string> EnvironmentValue(const std::string& name, std::size_t
 /// The system root that stands in when "SystemRoot" is not set.
 const char* DefaultSystemRoot();
 
-}  // namespace env
+}  // namespace logging::detail

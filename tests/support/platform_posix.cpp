@@ -1,11 +1,34 @@
+#include <dlfcn.h>
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "support.h"
+#include <cstdlib>
+
+#include "support/platform.h"
 
 extern char** environ;
 
-namespace logtest {
+namespace test_support {
+
+void* LoadTestLibrary(const std::string& path) { return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
+
+bool IsLibraryLoaded(const std::string& name) {
+  void* library = ::dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+  if (library != nullptr) ::dlclose(library);
+  return library != nullptr;
+}
+
+void* LibrarySymbol(void* library, const char* symbol) { return ::dlsym(library, symbol); }
+
+void SetEnvironment(const std::string& name, const char* value) {
+  if (value == nullptr) {
+    ::unsetenv(name.c_str());
+  } else {
+    ::setenv(name.c_str(), value, 1);
+  }
+}
+
+std::string PlatformSystemDirectory() { return "/var/log"; }
 
 std::vector<int> RunTogether(const std::vector<std::vector<std::string>>& commands,
                              const std::function<void()>& started) {
@@ -33,4 +56,4 @@ std::vector<int> RunTogether(const std::vector<std::vector<std::string>>& comman
 
 std::string ProgramPath(const std::string& built_path) { return built_path; }
 
-}  // namespace logtest
+}  // namespace test_support

@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace env {
+namespace logging {
 
 /// The stand-in file read by default.
 inline constexpr const char* kMachineRegistryFile = "/etc/postrine/registry.ini";
@@ -13,4 +13,4 @@ inline constexpr const char* kMachineRegistryFile = "/etc/postrine/registry.ini"
 /// Reads the stand-in from `file` from now on; returns the previous file.
 std::string SetMachineRegistryFile(std::string file);
 
-}  // namespace env
+}  // namespace logging

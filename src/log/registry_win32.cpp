@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "env/registry.h"
+#include "log/registry.h"
 #include "runtime/activation.h"
 
-namespace env {
+namespace logging::detail {
 
 std::optional<std::string> QueryMachineValue(const std::string& key_path, const std::string& value_name,
                                              std::size_t buffer_size) {
@@ -51,4 +51,4 @@ std::optional<std::string> EnvironmentValue(const std::string& name, std::size_t
 
 const char* DefaultSystemRoot() { return "c:\\winnt"; }
 
-}  // namespace env
+}  // namespace logging::detail

@@ -2,29 +2,9 @@
 
 #include <string>
 
-#include "support.h"
+#include "support/machine_registry.h"
 
-namespace envtest {
-
-void* LoadTestLibrary(const std::string& path) {
-  return reinterpret_cast<void*>(::LoadLibraryA(path.c_str()));
-}
-
-bool IsLibraryLoaded(const std::string& name) { return ::GetModuleHandleA(name.c_str()) != nullptr; }
-
-void* LibrarySymbol(void* library, const char* symbol) {
-  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), symbol));
-}
-
-void SetEnvironment(const std::string& name, const char* value) {
-  ::SetEnvironmentVariableA(name.c_str(), value);
-}
-
-std::string PlatformSystemDirectory() {
-  char buffer[MAX_PATH + 1];
-  const UINT n = ::GetSystemDirectoryA(buffer, MAX_PATH);
-  return std::string(buffer, n);
-}
+namespace test_support {
 
 // HKEY_LOCAL_MACHINE of this process is redirected to a key under
 // HKEY_CURRENT_USER, so the tests never touch the machine's own settings.
@@ -62,4 +42,4 @@ void ScratchMachineRegistry::SetValue(const std::string& key_path, const std::st
 // created beneath it any more.
 void ScratchMachineRegistry::MakeUnopenable() { ::RegDeleteTreeA(HKEY_CURRENT_USER, place_->path.c_str()); }
 
-}  // namespace envtest
+}  // namespace test_support

@@ -1,14 +1,16 @@
-#include "env/web_server_log_dir.h"
+#include "log/web_server_log_dir.h"
 
 #include <algorithm>
-#include <cctype>
 #include <string_view>
 
-#include "env/registry.h"
+#include "log/registry.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 #include "runtime/places.h"
 
 namespace {
+
+namespace registry = logging::detail;
 
 constexpr std::size_t kBufferSize = 260;
 constexpr const char* kServiceKey = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
@@ -16,9 +18,7 @@ constexpr std::string_view kPlaceholder = "%SystemRoot%";
 
 // Position of the first "%SystemRoot%" in any letter case, or npos.
 std::size_t FindPlaceholder(std::string_view text) {
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  };
+  const auto same = [](char a, char b) { return runtime::AsciiLower(a) == runtime::AsciiLower(b); };
   const auto at = std::search(text.begin(), text.end(), kPlaceholder.begin(), kPlaceholder.end(), same);
   return at == text.end() ? std::string_view::npos : static_cast<std::size_t>(at - text.begin());
 }
@@ -27,14 +27,16 @@ std::size_t FindPlaceholder(std::string_view text) {
 
 std::string GetWebServerLogDir() {
   const runtime::Activation activation("GETWEBSERVERLOGDIR", __LINE__);
-  const std::optional<std::string> value = env::QueryMachineValue(kServiceKey, "LogFileDirectory", kBufferSize);
+  const std::optional<std::string> value =
+      registry::QueryMachineValue(kServiceKey, "LogFileDirectory", kBufferSize);
   if (!value) return {};
   if (value->empty()) {
-    const std::string system = env::SystemDirectory(kBufferSize);
+    const std::string system = registry::SystemDirectory(kBufferSize);
     return system.empty() ? std::string() : system + runtime::PathSeparator() + "LogFiles";
   }
   const std::size_t at = FindPlaceholder(*value);
   if (at == std::string::npos) return *value;
-  const std::string root = env::EnvironmentValue("SystemRoot", kBufferSize).value_or(env::DefaultSystemRoot());
+  const std::string root =
+      registry::EnvironmentValue("SystemRoot", kBufferSize).value_or(registry::DefaultSystemRoot());
   return root + value->substr(at + kPlaceholder.size());
 }

@@ -1,8 +1,28 @@
 #include <windows.h>
 
-#include "support.h"
+#include "support/platform.h"
 
-namespace logtest {
+namespace test_support {
+
+void* LoadTestLibrary(const std::string& path) {
+  return reinterpret_cast<void*>(::LoadLibraryA(path.c_str()));
+}
+
+bool IsLibraryLoaded(const std::string& name) { return ::GetModuleHandleA(name.c_str()) != nullptr; }
+
+void* LibrarySymbol(void* library, const char* symbol) {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), symbol));
+}
+
+void SetEnvironment(const std::string& name, const char* value) {
+  ::SetEnvironmentVariableA(name.c_str(), value);
+}
+
+std::string PlatformSystemDirectory() {
+  char buffer[MAX_PATH + 1];
+  const UINT n = ::GetSystemDirectoryA(buffer, MAX_PATH);
+  return std::string(buffer, n);
+}
 
 std::vector<int> RunTogether(const std::vector<std::vector<std::string>>& commands,
                              const std::function<void()>& started) {
@@ -45,4 +65,4 @@ std::string ProgramPath(const std::string& built_path) {
   return path;
 }
 
-}  // namespace logtest
+}  // namespace test_support

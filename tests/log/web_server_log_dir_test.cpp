@@ -1,15 +1,16 @@
 // The web server's log directory from a scratch stand-in for the machine's
 // registry, with SystemRoot set, unset or too long for its buffer.
-#include "env/web_server_log_dir.h"
+#include "log/web_server_log_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
 
-#include "env/registry.h"
+#include "log/registry.h"
 #include "runtime/places.h"
-#include "support.h"
+#include "support/machine_registry.h"
+#include "support/platform.h"
 
 namespace {
 
@@ -28,10 +29,10 @@ class WebServerLogDir : public ::testing::Test {
  protected:
   void SetUp() override { SetRoot(P("C:\\WINDOWS").c_str()); }
   void TearDown() override { SetRoot(saved_ ? saved_->c_str() : nullptr); }
-  void SetRoot(const char* value) { envtest::SetEnvironment("SystemRoot", value); }
+  void SetRoot(const char* value) { test_support::SetEnvironment("SystemRoot", value); }
 
-  envtest::ScratchMachineRegistry registry_;
-  const std::optional<std::string> saved_ = env::EnvironmentValue("SystemRoot", 32768);
+  test_support::ScratchMachineRegistry registry_;
+  const std::optional<std::string> saved_ = logging::detail::EnvironmentValue("SystemRoot", 32768);
 };
 
 TEST_F(WebServerLogDir, ExpandsOnlyTheFirstSystemRootInAnyCase) {
@@ -57,7 +58,7 @@ TEST_F(WebServerLogDir, ExpandsOnlyTheFirstSystemRootInAnyCase) {
 
 TEST_F(WebServerLogDir, SystemRootUnsetOrTooLongGivesTheFixedRoot) {
   registry_.SetValue(kKey, kValue, P("%SystemRoot%\\Logs"));
-  const std::string fixed = std::string(env::DefaultSystemRoot()) + P("\\Logs");
+  const std::string fixed = std::string(logging::detail::DefaultSystemRoot()) + P("\\Logs");
   SetRoot(nullptr);
   EXPECT_EQ(GetWebServerLogDir(), fixed);
   SetRoot(std::string(260, 'r').c_str());
@@ -67,7 +68,7 @@ TEST_F(WebServerLogDir, SystemRootUnsetOrTooLongGivesTheFixedRoot) {
 }
 
 TEST_F(WebServerLogDir, MissingEmptyOrOverlongValueFallsBackToTheSystemDirectory) {
-  const std::string fallback = envtest::PlatformSystemDirectory() + P("\\LogFiles");
+  const std::string fallback = test_support::PlatformSystemDirectory() + P("\\LogFiles");
   EXPECT_EQ(GetWebServerLogDir(), fallback) << "no key yet";
   registry_.SetValue(kKey, "OtherValue", "x");
   EXPECT_EQ(GetWebServerLogDir(), fallback) << "key without the value";

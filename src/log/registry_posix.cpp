@@ -13,13 +13,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "env/registry.h"
-#include "env/registry_posix.h"
+#include "log/registry.h"
+#include "log/registry_posix.h"
 #include "runtime/activation.h"
 #include "runtime/whole_file.h"
 #include "settings/profile_text.h"
 
-namespace env {
+namespace logging {
 
 namespace {
 
@@ -43,6 +43,8 @@ std::string SetMachineRegistryFile(std::string file) {
   std::swap(RegistryFile(), file);
   return file;
 }
+
+namespace detail {
 
 std::optional<std::string> QueryMachineValue(const std::string& key_path, const std::string& value_name,
                                              std::size_t buffer_size) {
@@ -70,4 +72,6 @@ std::optional<std::string> EnvironmentValue(const std::string& name, std::size_t
 
 const char* DefaultSystemRoot() { return ""; }
 
-}  // namespace env
+}  // namespace detail
+
+}  // namespace logging
