@@ -26,8 +26,9 @@ configure() {
 }
 
 # background NAME COMMAND...: runs the command with its output kept in
-# build-logs/NAME. collect NAME: waits for it and shows that output; the
-# script stops there when the command failed.
+# build-logs/NAME. finished NAME: waits for it; collect NAME: also shows
+# that output, and the script stops there when the command failed. Jobs
+# still running when the script stops early are ended.
 mkdir -p build-logs
 running=""
 background() {
@@ -37,9 +38,13 @@ background() {
   eval "pid_$name=$!"
   running="$running $!"
 }
-collect() {
+finished() {
   eval "pid=\$pid_$1"
-  if wait "$pid"; then
+  running=$(echo " $running " | sed "s/ $pid / /")
+  wait "$pid"
+}
+collect() {
+  if finished "$1"; then
     cat "build-logs/$1"
   else
     cat "build-logs/$1"
@@ -128,7 +133,7 @@ step "Windows x86_64 build (mingw-w64)"
 configure build-win64 -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-mingw-x86_64.cmake"
 ninja -C build-win64
-wait "$pid_wineboot" || true
+finished wineboot || true
 background win64_tests ctest --test-dir build-win64 -j "$TEST_JOBS" --output-on-failure
 
 step "Windows i686 build (mingw-w64), tests under 32-bit wine"
