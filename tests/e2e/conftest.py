@@ -88,6 +88,19 @@ class Program:
         return out
 
 
+@pytest.fixture(scope="session", autouse=True)
+def program_starts(tmp_path_factory):
+    """Under wine a program that cannot start at all may end with status 0
+    and say nothing, which some checks would take for success: the first
+    run of each session must give the line of a first run."""
+    if not WINE or not FAST_EXE:
+        return
+    run = Program(tmp_path_factory.mktemp("start"), fast=True).run()
+    if run.stdout != b"no server given - quit\r\n":
+        pytest.exit(f"wine did not run {FAST_EXE}: status {run.returncode}, "
+                    f"output {run.stdout!r}, errors {run.stderr[-500:]!r}", returncode=1)
+
+
 @pytest.fixture
 def program(tmp_path):
     """A fresh copy of the program whose pauses are cut short."""

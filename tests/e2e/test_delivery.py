@@ -127,7 +127,7 @@ def test_a_connection_dropped_during_data_is_a_failure(program, smtp_server):
 
 def test_a_server_that_never_answers_cannot_hold_the_program(program, smtp_server):
     server = smtp_server(stall_ehlo=60)
-    configure(program, server, Timeout="2")
+    configure(program, server, Timeout="1")
     started = time.monotonic()
     run = send(program, "mail.txt", "ops@example.com")
     assert time.monotonic() - started < 30
