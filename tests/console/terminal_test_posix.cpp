@@ -145,6 +145,32 @@ TEST(ConsoleOnTerminal, WaitTakesOneKeyInRawModeAndReadTakesALine) {
   EXPECT_EQ(Finish(run, screen), "a|ctrl-c|k|monthly figures|empty|");
 }
 
+// A read takes at most 256 bytes of a line that ends in CR LF, as on
+// Windows, and gives them less the last two: 254 characters at most, and
+// what is left of a long line comes with the next read.
+TEST(ConsoleOnTerminal, ReadGivesAtMost254CharactersOfALine) {
+  struct Case {
+    std::size_t typed;
+    const char* lengths;  // of the reads that this line gives
+  } cases[] = {{0, "0"}, {253, "253"}, {254, "254"}, {255, "254 0"}, {256, "254 0"}, {300, "254 44"}};
+  std::string typing;
+  std::string expected;
+  int reads = 0;
+  for (const Case& c : cases) {
+    typing += std::string(c.typed, 'x') + "\n";
+    expected += std::string(c.lengths) + " ";
+    reads += 1 + static_cast<int>(std::string(c.lengths).find(' ') != std::string::npos);
+  }
+  TerminalRun run = StartOnTerminal([reads](Console& c) {
+    std::string r;
+    for (int i = 0; i < reads; ++i) r += std::to_string(c.Read().size()) + " ";
+    return r;
+  });
+  std::string screen;
+  Put(run.master, typing + "one read too many\n");  // a read too few never hangs the test
+  EXPECT_EQ(Finish(run, screen), expected);
+}
+
 TEST(ConsoleOnTerminal, AMouseClickEndsTheWaitWith128) {
   TerminalRun run = StartOnTerminal([](Console& c) { return c.Wait(); });
   std::string screen;
@@ -187,3 +213,4 @@ TEST(ConsoleRedirected, WritesAfterDestroyReportFalse) {
   EXPECT_EQ(Finish(run, screen), "wrote|lost|");
   EXPECT_EQ(screen.find("gone"), std::string::npos);
 }
+
