@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -74,6 +75,8 @@ std::string ReadProfileKey(const std::string& section, const std::string& key,
   if (ReadFile(file, text)) {
     if (auto found = FindProfileValue(text, section, key)) value = std::move(*found);
   }
+  // The caller gets a buffer of text: a NUL in the value ends it there.
+  value.resize(std::min(value.size(), value.find('\0')));
   if (buffer_size == 0) return {};
   if (value.size() > buffer_size - 1) value.resize(buffer_size - 1);
   return value;

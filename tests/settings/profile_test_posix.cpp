@@ -32,6 +32,8 @@ TEST(ProfileText, WritesKeepEveryOtherLineAsItWas) {
        "[S]\r\na=1\r\nk=v\r\n\r\n[T]\r\nk=x\r\n"},
       {"a section added after a blank line", "[T]\nk=x", "[T]\nk=x\r\n\r\n[S]\r\nk=v\r\n"},
       {"only the first of two equal sections", "[S]\nk=1\n[S]\nk=2\n", "[S]\nk=v\n[S]\nk=2\n"},
+      {"a byte-order mark before the section", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "\xEF\xBB\xBF[S]\r\nk=v\r\n"},
+      {"a byte-order mark alone", "\xEF\xBB\xBF", "\xEF\xBB\xBF[S]\r\nk=v\r\n"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(settings::SetProfileValue(c.before, "S", "k", "v"), c.after) << c.name;
