@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "runtime/error_dialog.h"
 
 namespace {
 
@@ -214,3 +216,38 @@ TEST(ConsoleRedirected, WritesAfterDestroyReportFalse) {
   EXPECT_EQ(screen.find("gone"), std::string::npos);
 }
 
+// A background job on the terminal has nobody to answer the error dialog:
+// the text goes to standard error and the way out is taken at once. Asked
+// on the terminal, the job would stop (SIGTTIN) until someone typed fg.
+TEST(ErrorDialogOnTerminal, ABackgroundJobIsNeitherAskedNorStopped) {
+  TerminalRun run = StartOnTerminal([](Console&) {
+    int err[2];
+    if (::pipe(err) != 0) return std::string("no pipe");
+    const pid_t job = ::fork();
+    if (job == 0) {
+      ::setpgid(0, 0);  // a process group of its own, not the terminal's foreground
+      ::dup2(err[1], 2);
+      runtime::Tone(440, 1);
+      const std::uint32_t answer = runtime::ErrorMessageBox("disk full", "ERROR", 1, 2, 0x80000000u);
+      ::_exit(answer == 0x80000000u ? 0 : 1);
+    }
+    ::setpgid(job, job);
+    ::close(err[1]);
+    int status = 0;
+    ::waitpid(job, &status, WUNTRACED);
+    std::string r = WIFSTOPPED(status) ? "stopped" : WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "quit" : "other";
+    if (WIFSTOPPED(status)) {
+      ::kill(job, SIGKILL);
+      ::waitpid(job, &status, 0);
+    }
+    char buf[256];
+    ssize_t n;
+    r += "|";
+    while ((n = ::read(err[0], buf, sizeof buf)) > 0) r.append(buf, static_cast<std::size_t>(n));
+    return r;
+  });
+  std::string screen;
+  EXPECT_EQ(Finish(run, screen), "quit|ERROR\r\ndisk full\r\n");
+  EXPECT_EQ(screen.find("disk full"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find('\a'), std::string::npos) << "a tone on a terminal the job does not hold";
+}
