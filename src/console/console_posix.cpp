@@ -184,11 +184,24 @@ class TerminalConsole final : public ConsoleApi {
     return true;  // a key without a character
   }
 
-  // A terminal ends a typed line with LF; the console's line end is CR LF.
+  // A terminal ends a typed line with LF; the console's line end is CR LF,
+  // and it counts against `max` as on Windows: when the CR fills the read,
+  // the LF is kept for the next one.
   std::string ReadLine(runtime::Handle in, std::size_t max) override {
+    if (pending_lf_ && pending_lf_handle_ == in) {
+      pending_lf_ = false;
+      return max > 0 ? "\n" : "";
+    }
     std::string bytes = runtime::ReadHandle(in, max);
     const std::size_t n = bytes.size();
-    if (n > 0 && bytes[n - 1] == '\n' && (n < 2 || bytes[n - 2] != '\r')) bytes.insert(n - 1, 1, '\r');
+    if (n > 0 && bytes[n - 1] == '\n' && (n < 2 || bytes[n - 2] != '\r')) {
+      bytes.insert(n - 1, 1, '\r');
+      if (bytes.size() > max) {
+        bytes.pop_back();
+        pending_lf_ = true;
+        pending_lf_handle_ = in;
+      }
+    }
     return bytes;
   }
 
@@ -256,6 +269,8 @@ class TerminalConsole final : public ConsoleApi {
   CursorInfo cursor_info_{25, true};
   Coord cursor_;
   bool mouse_ = false;
+  bool pending_lf_ = false;
+  runtime::Handle pending_lf_handle_{};
 };
 
 }  // namespace

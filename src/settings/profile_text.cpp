@@ -8,6 +8,12 @@ namespace {
 
 constexpr std::string_view kBlanks = " \t\r";
 
+// Notepad starts a UTF-8 file with a byte-order mark; it is no part of the
+// first line.
+std::size_t ByteOrderMarkLength(std::string_view text) {
+  return text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+}
+
 std::string_view Trim(std::string_view s) {
   const std::size_t first = s.find_first_not_of(kBlanks);
   if (first == std::string_view::npos) return {};
@@ -75,7 +81,7 @@ struct Place {
 Place Locate(std::string_view text, std::string_view section, std::string_view key) {
   Place place;
   bool inside = false;
-  for (std::size_t at = 0; at < text.size();) {
+  for (std::size_t at = ByteOrderMarkLength(text); at < text.size();) {
     const Line line = LineAt(text, at);
     at = line.next;
     if (const auto name = SectionName(line.content)) {
@@ -130,8 +136,10 @@ std::string SetProfileValue(std::string_view text, std::string_view section,
     out.append(line).append("\r\n").append(text.substr(at));
   } else {
     out.append(text);
-    if (!out.empty() && out.back() != '\n') out.append("\r\n");
-    if (!out.empty()) out.append("\r\n");
+    if (out.size() > ByteOrderMarkLength(out)) {
+      if (out.back() != '\n') out.append("\r\n");
+      out.append("\r\n");
+    }
     out.append("[").append(section).append("]\r\n").append(line).append("\r\n");
   }
   return out;

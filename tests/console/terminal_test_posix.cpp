@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include <string>
 
 #include "console/console.h"
+#include "runtime/error_dialog.h"
 
 namespace {
 
@@ -145,6 +147,32 @@ TEST(ConsoleOnTerminal, WaitTakesOneKeyInRawModeAndReadTakesALine) {
   EXPECT_EQ(Finish(run, screen), "a|ctrl-c|k|monthly figures|empty|");
 }
 
+// A read takes at most 256 bytes of a line that ends in CR LF, as on
+// Windows, and gives them less the last two: 254 characters at most, and
+// what is left of a long line comes with the next read.
+TEST(ConsoleOnTerminal, ReadGivesAtMost254CharactersOfALine) {
+  struct Case {
+    std::size_t typed;
+    const char* lengths;  // of the reads that this line gives
+  } cases[] = {{0, "0"}, {253, "253"}, {254, "254"}, {255, "254 0"}, {256, "254 0"}, {300, "254 44"}};
+  std::string typing;
+  std::string expected;
+  int reads = 0;
+  for (const Case& c : cases) {
+    typing += std::string(c.typed, 'x') + "\n";
+    expected += std::string(c.lengths) + " ";
+    reads += 1 + static_cast<int>(std::string(c.lengths).find(' ') != std::string::npos);
+  }
+  TerminalRun run = StartOnTerminal([reads](Console& c) {
+    std::string r;
+    for (int i = 0; i < reads; ++i) r += std::to_string(c.Read().size()) + " ";
+    return r;
+  });
+  std::string screen;
+  Put(run.master, typing + "one read too many\n");  // a read too few never hangs the test
+  EXPECT_EQ(Finish(run, screen), expected);
+}
+
 TEST(ConsoleOnTerminal, AMouseClickEndsTheWaitWith128) {
   TerminalRun run = StartOnTerminal([](Console& c) { return c.Wait(); });
   std::string screen;
@@ -186,4 +214,40 @@ TEST(ConsoleRedirected, WritesAfterDestroyReportFalse) {
   std::string screen;
   EXPECT_EQ(Finish(run, screen), "wrote|lost|");
   EXPECT_EQ(screen.find("gone"), std::string::npos);
+}
+
+// A background job on the terminal has nobody to answer the error dialog:
+// the text goes to standard error and the way out is taken at once. Asked
+// on the terminal, the job would stop (SIGTTIN) until someone typed fg.
+TEST(ErrorDialogOnTerminal, ABackgroundJobIsNeitherAskedNorStopped) {
+  TerminalRun run = StartOnTerminal([](Console&) {
+    int err[2];
+    if (::pipe(err) != 0) return std::string("no pipe");
+    const pid_t job = ::fork();
+    if (job == 0) {
+      ::setpgid(0, 0);  // a process group of its own, not the terminal's foreground
+      ::dup2(err[1], 2);
+      runtime::Tone(440, 1);
+      const std::uint32_t answer = runtime::ErrorMessageBox("disk full", "ERROR", 1, 2, 0x80000000u);
+      ::_exit(answer == 0x80000000u ? 0 : 1);
+    }
+    ::setpgid(job, job);
+    ::close(err[1]);
+    int status = 0;
+    ::waitpid(job, &status, WUNTRACED);
+    std::string r = WIFSTOPPED(status) ? "stopped" : WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "quit" : "other";
+    if (WIFSTOPPED(status)) {
+      ::kill(job, SIGKILL);
+      ::waitpid(job, &status, 0);
+    }
+    char buf[256];
+    ssize_t n;
+    r += "|";
+    while ((n = ::read(err[0], buf, sizeof buf)) > 0) r.append(buf, static_cast<std::size_t>(n));
+    return r;
+  });
+  std::string screen;
+  EXPECT_EQ(Finish(run, screen), "quit|ERROR\r\ndisk full\r\n");
+  EXPECT_EQ(screen.find("disk full"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find('\a'), std::string::npos) << "a tone on a terminal the job does not hold";
 }

@@ -1,10 +1,16 @@
-// The C library's locale read as Windows locale items.
+// The C library's locale read as Windows locale items, and the settings
+// that the locale variables of the environment give.
 #include "env/locale_info.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
+
+#include "env/international.h"
+#include "runtime/format.h"
 
 namespace {
 
@@ -43,3 +49,87 @@ TEST(UserLocaleInfo, GermanAndAmericanLocales) {
 }
 
 }  // namespace
+
+namespace {
+
+constexpr const char* kLocaleVariables[] = {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LANG"};
+
+// Sets the locale variables from `assignments` ("LANG=de_DE.UTF-8 LC_TIME=C",
+// the others unset) for as long as it lives.
+class LocaleEnvironment {
+ public:
+  explicit LocaleEnvironment(const std::string& assignments) {
+    for (const char* var : kLocaleVariables) {
+      const char* value = std::getenv(var);
+      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+      ::unsetenv(var);
+    }
+    std::size_t at = 0;
+    while (at < assignments.size()) {
+      std::size_t end = assignments.find(' ', at);
+      if (end == std::string::npos) end = assignments.size();
+      const std::string one = assignments.substr(at, end - at);
+      const std::size_t eq = one.find('=');
+      ::setenv(one.substr(0, eq).c_str(), one.substr(eq + 1).c_str(), 1);
+      at = end + 1;
+    }
+  }
+  ~LocaleEnvironment() {
+    for (std::size_t i = 0; i < saved_.size(); ++i) {
+      if (saved_[i]) {
+        ::setenv(kLocaleVariables[i], saved_[i]->c_str(), 1);
+      } else {
+        ::unsetenv(kLocaleVariables[i]);
+      }
+    }
+  }
+  LocaleEnvironment(const LocaleEnvironment&) = delete;
+  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
+
+ private:
+  std::vector<std::optional<std::string>> saved_;
+};
+
+}  // namespace
+
+// Every setting is one character of the ANSI code page (windows-1252 under
+// a UTF-8 locale, else the locale's own single-byte set), never the first
+// byte of a UTF-8 sequence; a character with no form there becomes its
+// nearest ASCII one, or the default when it has none. Numbers follow
+// LC_NUMERIC and dates LC_TIME, each on its own.
+TEST(SetInternationalFromEnvironment, SeparatorsAreSingleBytesAndCategoriesStandAlone) {
+  for (const char* locale : {"de_DE.UTF-8", "ja_JP.UTF-8", "fr_FR.UTF-8", "sv_SE.UTF-8", "de_CH.UTF-8", "fr_FR"}) {
+    if (Item(locale, env::kLocaleIDate) == "<none>") GTEST_SKIP() << locale << " is not installed (locales-all)";
+  }
+  struct Case {
+    const char* environment;
+    char decimal_sep;
+    char thousand_sep;
+    char time_sep;
+    const char* date;
+  } cases[] = {
+      {"LANG=fr_FR.UTF-8", ',', ' ', ':', "07/12/2026"},       // narrow no-break space
+      {"LANG=sv_SE.UTF-8", ',', ' ', ':', "2026-12-07"},
+      {"LANG=de_CH.UTF-8", '.', '\x92', ':', "07.12.2026"},   // right single quote
+      {"LANG=fr_FR", ',', '\xA0', ':', "07/12/2026"},         // ISO-8859-1 no-break space
+      {"LANG=ja_JP.UTF-8", '.', ',', ':', "2026/12/07"},       // kanji separators
+      {"LANG=de_DE.UTF-8 LC_NUMERIC=C", '.', ',', ':', "07.12.2026"},
+      {"LANG=de_DE.UTF-8 LC_TIME=C", ',', '.', ':', "12/07/2026"},
+      {"LANG=C LC_NUMERIC=de_DE.UTF-8", ',', '.', ':', "12/07/2026"},
+      {"LC_ALL=C LANG=de_DE.UTF-8 LC_TIME=de_DE.UTF-8", '.', ',', ':', "12/07/2026"},
+  };
+  for (const Case& c : cases) {
+    {
+      const LocaleEnvironment environment(c.environment);
+      SetInternational(runtime::Symbol{"Windows"});
+    }
+    const runtime::FormatSettings& f = runtime::Formats();
+    EXPECT_EQ(f.decimal_sep, c.decimal_sep) << c.environment;
+    EXPECT_EQ(f.thousand_sep, c.thousand_sep) << c.environment;
+    EXPECT_EQ(f.time_sep, c.time_sep) << c.environment;
+    EXPECT_EQ(runtime::DToC(runtime::Date{2026, 12, 7}), c.date) << c.environment;
+    // Decimals of numbers, not of money: the yen has none.
+    EXPECT_EQ(f.decimals, 2) << c.environment;
+    runtime::ResetFormats();
+  }
+}

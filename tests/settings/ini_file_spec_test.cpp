@@ -108,3 +108,19 @@ TEST_F(IniFile, AFileThatCannotBeWrittenStillGivesTheDefaults) {
   EXPECT_EQ(ini.GetIntCheck("Settings", "PortNumber", 25), 25);
   EXPECT_EQ(&ini.WriteString("Settings", "Key", "v"), &ini);
 }
+
+// Text that a value or the file holds besides the key lines: a NUL ends the
+// value as it ends the read buffer; a UTF-8 byte-order mark (Notepad writes
+// one) is no part of the first section's header.
+TEST_F(IniFile, ANulEndsAValueAndAByteOrderMarkHidesNoSection) {
+  const char raw[] = "\xEF\xBB\xBF[Settings]\r\nServerName=mail\0junk\r\nPortNumber=587\r\n";
+  Put(std::string(raw, sizeof raw - 1));
+  IniFileSpec ini(name_);
+  EXPECT_EQ(ini.GetString("Settings", "ServerName"), "mail");
+  EXPECT_EQ(ini.GetStringCheck("Settings", "ServerName", "??"), "mail");
+  EXPECT_EQ(ini.GetIntCheck("Settings", "PortNumber", 25), 587);
+  EXPECT_EQ(ini.GetStringCheck("Settings", "Sender", "postrine@localhost"), "postrine@localhost");
+  const std::string text = Content();
+  EXPECT_EQ(text.find("[Settings]"), text.rfind("[Settings]")) << "a second section was added";
+  EXPECT_NE(text.find("Sender=postrine@localhost"), std::string::npos);
+}
