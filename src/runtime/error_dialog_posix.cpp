@@ -1,6 +1,7 @@
 // The error dialog as a prompt on the controlling terminal. A process
 // without one (a cron job, a daemon, a test run in its own session) is
-// never asked.
+// never asked, and neither is a background job: its read of the terminal
+// would stop it until someone brought it to the foreground.
 #include <cerrno>
 #include <fcntl.h>
 #include <string>
@@ -16,6 +17,8 @@ struct Terminal {
   ~Terminal() {
     if (fd >= 0) ::close(fd);
   }
+  // A person at the terminal sees this process's output and answers it.
+  bool HasPerson() const { return fd >= 0 && ::tcgetpgrp(fd) == ::getpgrp(); }
   void Write(const std::string& text) const {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -45,7 +48,7 @@ namespace detail {
 bool PlatformAsk(const std::string& text, const std::string& caption, std::uint32_t def, std::uint32_t retry,
                  std::uint32_t quit, std::uint32_t& answer) {
   Terminal tty;
-  if (tty.fd < 0) return false;
+  if (!tty.HasPerson()) return false;
   std::string choices;
   if (def != 0) choices += "[D]efault, ";
   if (retry != 0) choices += "[R]etry, ";
@@ -71,14 +74,14 @@ bool PlatformAsk(const std::string& text, const std::string& caption, std::uint3
 
 bool PlatformInform(const std::string& text, const std::string& caption) {
   Terminal tty;
-  if (tty.fd < 0) return false;
+  if (!tty.HasPerson()) return false;
   tty.Write("\r\n" + caption + "\r\n" + text + "\r\n");
   return true;
 }
 
 void PlatformTone(unsigned, unsigned) {
   Terminal tty;
-  if (tty.fd >= 0) tty.Write("\a");
+  if (tty.HasPerson()) tty.Write("\a");
 }
 
 }  // namespace detail

@@ -33,18 +33,45 @@ def faulting(tmp_path):
 
     command = (["wine"] if WINE else []) + [str(exe), "missing.txt", "a@example.com"]
 
-    def run(lang="en_US.UTF-8"):
+    def run(lang="en_US.UTF-8", timeout=120):
         env = dict(os.environ, LANG=lang, WINEDEBUG="-all")
         env.pop("LC_ALL", None)
         # A session of its own: no controlling terminal, nobody to answer.
         return subprocess.run(command, cwd=directory, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=120, env=env, start_new_session=True)
+                              timeout=timeout, env=env, start_new_session=True)
 
     run.command = command
     run.directory = directory
     run.log = directory / "ZUNERROR.LOG"
     run.name = exe.name
     return run
+
+
+def on_terminal(command, directory, background=False):
+    """Starts `command` as the foreground job of a terminal of its own, or
+    as a background job there; returns the process and the terminal."""
+    master, slave = pty.openpty()
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+    if background:
+        # A shell with job control puts the job in a group of its own.
+        command = ["/bin/sh", "-m", "-c", '"$@" & wait $!', "sh"] + command
+    p = subprocess.Popen(command, cwd=directory, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, pass_fds=(slave,), preexec_fn=take_terminal)
+    os.close(slave)
+    return p, master
+
+
+def read_until(master, end):
+    shown = b""
+    while not shown.endswith(end):
+        chunk = os.read(master, 4096)
+        assert chunk, shown
+        shown += chunk
+    return shown
 
 
 def test_the_error_is_logged_told_and_ends_the_process_with_its_code(faulting):
@@ -85,21 +112,8 @@ def test_the_log_date_follows_a_day_month_year_locale(faulting):
 
 @pytest.mark.skipif(WINE, reason="the terminal prompt is the POSIX form of the dialog")
 def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
-    master, slave = pty.openpty()
-
-    def take_terminal():
-        os.setsid()
-        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-
-    p = subprocess.Popen(faulting.command, cwd=faulting.directory, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(slave,),
-                         preexec_fn=take_terminal)
-    os.close(slave)
-    shown = b""
-    while not shown.endswith(b"[Q]uit? "):
-        chunk = os.read(master, 4096)
-        assert chunk, shown
-        shown += chunk
+    p, master = on_terminal(faulting.command, faulting.directory)
+    shown = read_until(master, b"[Q]uit? ")
     assert p.poll() is None  # waiting for the answer
     shown = shown.replace(b"\r\r\n", b"\r\n")  # the terminal adds a CR to every LF
     assert shown.startswith(b"\a\a\a")  # the three tones
@@ -108,3 +122,17 @@ def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
     assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
     os.close(master)
     assert p.stderr.read() == b""
+
+
+@pytest.mark.skipif(WINE, reason="job control is the POSIX form of a desktop nobody sits at")
+def test_a_background_job_is_not_asked_and_not_stopped(faulting):
+    p, master = on_terminal(faulting.command, faulting.directory, background=True)
+    assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
+    assert p.stderr.read().startswith(b"ERROR\r\nError Code:  50 [ PROCESSOR EXCEPTION ]\r\n")
+    os.set_blocking(master, False)
+    try:
+        shown = os.read(master, 4096)
+    except (BlockingIOError, OSError):  # nothing written, or the terminal already gone
+        shown = b""
+    os.close(master)
+    assert shown == b""
