@@ -26,13 +26,21 @@ void FaultingPause(unsigned) { runtime::ForceProcessorException(); }
 }  // namespace
 #endif
 
+#if defined(POSTRINE_FAULT_IN_ALLOCATOR)
+#include "support/locked_allocator.h"
+namespace {
+// Test build only: the same, but inside the allocator with its lock held.
+void FaultingPause(unsigned) { test_support::FaultInsideAllocator(); }
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
   runtime::InitProcess(argc, argv);
   const runtime::Activation activation("MAIN", __LINE__);
 #if defined(POSTRINE_SHORT_PAUSE)
   runtime::SetPauseFunction(ShortPause);
 #endif
-#if defined(POSTRINE_FORCE_FAULT)
+#if defined(POSTRINE_FORCE_FAULT) || defined(POSTRINE_FAULT_IN_ALLOCATOR)
   runtime::SetPauseFunction(FaultingPause);
 #endif
   runtime::InstallExceptionTranslation();

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "runtime/error_dialog.h"
+#include "runtime/exceptions.h"
 
 namespace runtime {
 
@@ -49,6 +50,8 @@ bool PlatformAsk(const std::string& text, const std::string& caption, std::uint3
                  std::uint32_t quit, std::uint32_t& answer) {
   Terminal tty;
   if (!tty.HasPerson()) return false;
+  // The report of a processor exception may take as long as the person.
+  const WatchdogPause pause;
   std::string choices;
   if (def != 0) choices += "[D]efault, ";
   if (retry != 0) choices += "[R]etry, ";

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "runtime/error_dialog.h"
+#include "runtime/exceptions.h"
 #include "runtime/handle.h"
 
 namespace runtime {
@@ -21,6 +22,8 @@ namespace detail {
 bool PlatformAsk(const std::string& text, const std::string& caption, std::uint32_t def, std::uint32_t retry,
                  std::uint32_t quit, std::uint32_t& answer) {
   if (!SomeoneCanAnswer()) return false;
+  // The report of a processor exception may take as long as the person.
+  const WatchdogPause pause;
   UINT buttons = MB_OK;
   if (def != 0 && retry != 0) {
     buttons = MB_ABORTRETRYIGNORE;

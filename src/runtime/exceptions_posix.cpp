@@ -1,12 +1,15 @@
 // Synchronous signals as processor exceptions. The handlers run on their
-// own stack, so that a stack overflow is reported too.
+// own stack, so that a stack overflow is reported too; SIGALRM is the
+// watchdog of the report.
 #include <csignal>
 #include <cstdint>
+#include <unistd.h>
 #if defined(__linux__)
 #include <ucontext.h>
 #endif
 
 #include "runtime/exceptions.h"
+#include "runtime/process.h"
 
 namespace runtime {
 
@@ -44,7 +47,44 @@ const void* FaultingInstruction(const siginfo_t* info, void* context) {
   return info != nullptr ? info->si_addr : nullptr;
 }
 
+volatile sig_atomic_t g_watchdog_armed = 0;
+volatile sig_atomic_t g_watchdog_status = 1;
+
+constexpr char kReportLate[] =
+    "\r\nThe report of the processor exception did not finish within 5 seconds; the process ends.\r\n";
+static_assert(kReportSeconds == 5, "kReportLate names the time");
+
+// Only calls that are safe whatever the interrupted code held. The second
+// alarm, a second later, interrupts a write that cannot go on (a full pipe,
+// a stopped terminal): SA_NODEFER lets it in.
+void OnWatchdog(int) {
+  static volatile sig_atomic_t told = 0;
+  if (told == 0) {
+    told = 1;
+    ::alarm(1);
+    if (::write(STDERR_FILENO, kReportLate, sizeof kReportLate - 1) < 0) {
+    }
+  }
+  ::_exit(g_watchdog_status);
+}
+
+void ArmWatchdog() {
+  g_watchdog_status = ExitStatusFor(kGenException);
+  struct sigaction action {};
+  action.sa_handler = OnWatchdog;
+  action.sa_flags = SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGALRM, &action, nullptr);
+  sigset_t alarm_only;
+  sigemptyset(&alarm_only);
+  sigaddset(&alarm_only, SIGALRM);
+  sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr);
+  g_watchdog_armed = 1;
+  ::alarm(kReportSeconds);
+}
+
 void OnSignal(int sig, siginfo_t* info, void* context) {
+  ArmWatchdog();
   // A second fault while reporting the first ends the process at once.
   for (int s : kSignals) std::signal(s, SIG_DFL);
   ErrorStructure es;
@@ -74,5 +114,13 @@ void InstallExceptionTranslation() {
 }
 
 void ForceProcessorException() { std::raise(SIGSEGV); }
+
+WatchdogPause::WatchdogPause() {
+  if (g_watchdog_armed != 0) ::alarm(0);
+}
+
+WatchdogPause::~WatchdogPause() {
+  if (g_watchdog_armed != 0) ::alarm(kReportSeconds);
+}
 
 }  // namespace runtime

@@ -1,10 +1,15 @@
 #include "runtime/whole_file.h"
 
+#include <algorithm>
+
 #include "runtime/activation.h"
 
 namespace runtime {
 
 namespace {
+constexpr char kNotRegular[] = "not a regular file";
+constexpr char kTooLarge[] = "larger than 2 GiB";
+
 struct ReadingHandle {
   Handle h = kInvalidHandle;
   ~ReadingHandle() {
@@ -18,35 +23,62 @@ bool ReadWholeFile(const std::string& name, std::string& content, std::string& r
   content.clear();
   ReadingHandle file;
   std::uint64_t size = 0;
-  if (!detail::OpenForReading(name, file.h, size, reason)) return false;
-  // The size is a first guess only: a file that grows or a pipe still
-  // reads to its end.
-  const auto expected = static_cast<std::size_t>(size);
+  bool regular = false;
+  if (!detail::OpenForReading(name, file.h, size, regular, reason)) return false;
+  if (!regular) {
+    reason = kNotRegular;
+    return false;
+  }
+  if (size > kMaxWholeFile) {
+    reason = kTooLarge;
+    return false;
+  }
+  return detail::ReadToEnd(file.h, size, kMaxWholeFile, content, reason);
+}
+
+namespace detail {
+
+bool ReadToEnd(Handle h, std::uint64_t size, std::uint64_t limit, std::string& content, std::string& reason) {
+  const Activation activation("READTOEND", __LINE__);
+  content.clear();
+  // The size is a first guess only: a file that grows still reads to its
+  // end, but never further than one byte past the limit.
+  const auto expected = static_cast<std::size_t>(std::min(size, limit));
   content.reserve(expected);
-  detail::PrepareLargeBuffer(content.data(), expected);
+  PrepareLargeBuffer(content.data(), expected);
   content.resize(expected);
-  std::size_t used = 0;
+  std::uint64_t used = 0;
   char probe[65536];
   for (;;) {
     // Fill the space of the known size first; past it, read into a small
     // buffer so that a file of the expected size is never copied again.
     const bool into_content = used < content.size();
     char* at = into_content ? content.data() + used : probe;
-    const std::size_t room = into_content ? content.size() - used : sizeof probe;
-    const long long n = detail::ReadChunk(file.h, at, room, reason);
+    const std::uint64_t allowed = limit + 1 - used;
+    const std::size_t room = static_cast<std::size_t>(
+        std::min<std::uint64_t>(into_content ? content.size() - used : sizeof probe, allowed));
+    const long long n = ReadChunk(h, at, room, reason);
     if (n < 0) {
       content.clear();
       return false;
     }
     if (n == 0) break;
     if (!into_content) {
-      content.resize(used);
+      content.resize(static_cast<std::size_t>(used));
       content.append(probe, static_cast<std::size_t>(n));
     }
-    used += static_cast<std::size_t>(n);
+    used += static_cast<std::uint64_t>(n);
+    if (used > limit) {
+      content.clear();
+      content.shrink_to_fit();
+      reason = kTooLarge;
+      return false;
+    }
   }
-  content.resize(used);
+  content.resize(static_cast<std::size_t>(used));
   return true;
 }
+
+}  // namespace detail
 
 }  // namespace runtime

@@ -10,8 +10,10 @@
 
 namespace runtime::detail {
 
-bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, std::string& reason) {
-  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, bool& regular, std::string& reason) {
+  // Without O_NONBLOCK the open of a FIFO waits for a writer; without
+  // O_NOCTTY a terminal named here could become the controlling one.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   struct stat info {};
   if (fd < 0 || ::fstat(fd, &info) != 0) {
     reason = std::strerror(errno);
@@ -24,7 +26,10 @@ bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, std
     return false;
   }
   h = fd;
+  regular = S_ISREG(info.st_mode);
   size = info.st_size > 0 ? static_cast<std::uint64_t>(info.st_size) : 0;
+  // A regular file reads as it always does.
+  if (regular) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return true;
 }
 

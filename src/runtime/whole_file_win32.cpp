@@ -5,7 +5,7 @@
 
 namespace runtime::detail {
 
-bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, std::string& reason) {
+bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, bool& regular, std::string& reason) {
   const HANDLE file = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -16,9 +16,12 @@ bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, std
     reason = directory ? "Is a directory" : SystemErrorText(code);
     return false;
   }
-  LARGE_INTEGER known{};
-  size = ::GetFileSizeEx(file, &known) && known.QuadPart > 0 ? static_cast<std::uint64_t>(known.QuadPart) : 0;
   h = reinterpret_cast<Handle>(file);
+  // A pipe, a console, NUL or another device is not a file on a disk, and
+  // neither is anything that cannot tell its size.
+  LARGE_INTEGER known{};
+  regular = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &known);
+  size = regular && known.QuadPart > 0 ? static_cast<std::uint64_t>(known.QuadPart) : 0;
   return true;
 }
 

@@ -10,7 +10,6 @@ import time
 
 import pytest
 
-from conftest import WINE
 from smtp_server import free_port
 
 BODY = (b"First line\n"
@@ -133,21 +132,6 @@ def test_a_server_that_never_answers_cannot_hold_the_program(program, smtp_serve
     assert time.monotonic() - started < 30
     assert run.returncode == 75
     assert "EHLO: the server did not answer" in run.lines[1]
-
-
-@pytest.mark.parametrize("make, reason", [
-    (lambda d: None, "No such file or directory" if not WINE else ""),
-    (lambda d: (d / "mail.txt").mkdir(), "directory"),
-])
-def test_an_unreadable_mail_file_is_not_sent_as_an_empty_message(program, smtp_server, make, reason):
-    server = smtp_server()
-    configure(program, server)
-    make(program.directory)
-    run = send(program, "mail.txt", "ops@example.com", body=None)
-    assert run.returncode == 66
-    assert run.lines[1].startswith("cannot read mail file mail.txt [")
-    assert reason.lower() in run.lines[1].lower()
-    assert server.connections == 0
 
 
 def test_an_empty_mail_file_is_sent(program, smtp_server):

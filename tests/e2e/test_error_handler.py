@@ -1,7 +1,9 @@
 """A run-time error that nothing handles: the build that meets a processor
 exception at its first pause writes ZUNERROR.LOG beside the executable,
 tells the error on standard error when nobody can answer a dialog, and ends
-with the error's generic code without waiting for anyone."""
+with the error's generic code without waiting for anyone. The build that
+meets it inside the allocator, with the allocator's lock held, shows that
+a report stuck on that lock still ends the process within seconds."""
 
 import fcntl
 import os
@@ -10,6 +12,7 @@ import re
 import termios
 import shutil
 import subprocess
+import time
 from pathlib import Path
 
 import pytest
@@ -17,34 +20,75 @@ import pytest
 from conftest import WINE
 
 FAULT_EXE = os.environ.get("POSTRINE_FAULT_EXE", "")
+# Built beside the other one unless named.
+LOCKED_EXE = os.environ.get("POSTRINE_FAULT_LOCKED_EXE", "") or (
+    FAULT_EXE and str(Path(FAULT_EXE).with_stem(Path(FAULT_EXE).stem + "_locked")))
 BANNER = b"***********************ERROR********************************\r\n"
 PROCESSOR_EXCEPTION = 50
+REPORT_SECONDS = 5  # how long a report may take when nobody is asked
+LATE = b"\r\nThe report of the processor exception did not finish within 5 seconds; the process ends.\r\n"
 
 
 @pytest.fixture
 def faulting(tmp_path):
-    if not FAULT_EXE:
+    return faulting_build(tmp_path, FAULT_EXE)
+
+
+@pytest.fixture
+def faulting_locked(tmp_path):
+    return faulting_build(tmp_path, LOCKED_EXE)
+
+
+def faulting_build(tmp_path, source):
+    if not source or not Path(source).exists():
         pytest.skip("POSTRINE_FAULT_EXE is not set; run through ctest")
     directory = tmp_path / "bin"
     directory.mkdir()
-    exe = directory / Path(FAULT_EXE).name
-    shutil.copy2(FAULT_EXE, exe)
+    exe = directory / Path(source).name
+    shutil.copy2(source, exe)
     (directory / "postrine.ini").write_bytes(b"[Settings]\r\nServerName=127.0.0.1\r\nPortNumber=1\r\n")
 
     command = (["wine"] if WINE else []) + [str(exe), "missing.txt", "a@example.com"]
 
-    def run(lang="en_US.UTF-8"):
+    def run(lang="en_US.UTF-8", timeout=120):
         env = dict(os.environ, LANG=lang, WINEDEBUG="-all")
         env.pop("LC_ALL", None)
         # A session of its own: no controlling terminal, nobody to answer.
         return subprocess.run(command, cwd=directory, stdin=subprocess.DEVNULL, capture_output=True,
-                              timeout=120, env=env, start_new_session=True)
+                              timeout=timeout, env=env, start_new_session=True)
 
     run.command = command
     run.directory = directory
     run.log = directory / "ZUNERROR.LOG"
     run.name = exe.name
     return run
+
+
+def on_terminal(command, directory, background=False):
+    """Starts `command` as the foreground job of a terminal of its own, or
+    as a background job there; returns the process and the terminal."""
+    master, slave = pty.openpty()
+
+    def take_terminal():
+        os.setsid()
+        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+
+    if background:
+        # A shell with job control puts the job in a group of its own.
+        command = ["/bin/sh", "-m", "-c", '"$@" & wait $!', "sh"] + command
+    p = subprocess.Popen(command, cwd=directory, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                         stderr=subprocess.PIPE, pass_fds=(slave,), preexec_fn=take_terminal)
+    os.close(slave)
+    return p, master
+
+
+def read_until(master, end):
+    shown = b""
+    while not shown.endswith(end):
+        chunk = os.read(master, 4096)
+        assert chunk, shown
+        shown += chunk
+    return shown
 
 
 def test_the_error_is_logged_told_and_ends_the_process_with_its_code(faulting):
@@ -85,21 +129,10 @@ def test_the_log_date_follows_a_day_month_year_locale(faulting):
 
 @pytest.mark.skipif(WINE, reason="the terminal prompt is the POSIX form of the dialog")
 def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
-    master, slave = pty.openpty()
-
-    def take_terminal():
-        os.setsid()
-        fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
-
-    p = subprocess.Popen(faulting.command, cwd=faulting.directory, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.PIPE, stderr=subprocess.PIPE, pass_fds=(slave,),
-                         preexec_fn=take_terminal)
-    os.close(slave)
-    shown = b""
-    while not shown.endswith(b"[Q]uit? "):
-        chunk = os.read(master, 4096)
-        assert chunk, shown
-        shown += chunk
+    p, master = on_terminal(faulting.command, faulting.directory)
+    shown = read_until(master, b"[Q]uit? ")
+    # A person may take longer than a report without one.
+    time.sleep(REPORT_SECONDS + 1)
     assert p.poll() is None  # waiting for the answer
     shown = shown.replace(b"\r\r\n", b"\r\n")  # the terminal adds a CR to every LF
     assert shown.startswith(b"\a\a\a")  # the three tones
@@ -108,3 +141,33 @@ def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
     assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
     os.close(master)
     assert p.stderr.read() == b""
+
+
+@pytest.mark.skipif(WINE, reason="job control is the POSIX form of a desktop nobody sits at")
+def test_a_background_job_is_not_asked_and_not_stopped(faulting):
+    p, master = on_terminal(faulting.command, faulting.directory, background=True)
+    assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
+    assert p.stderr.read().startswith(b"ERROR\r\nError Code:  50 [ PROCESSOR EXCEPTION ]\r\n")
+    os.set_blocking(master, False)
+    try:
+        shown = os.read(master, 4096)
+    except (BlockingIOError, OSError):  # nothing written, or the terminal already gone
+        shown = b""
+    os.close(master)
+    assert shown == b""
+
+
+def test_a_fault_inside_the_allocator_ends_the_process_within_seconds(faulting_locked):
+    p = faulting_locked(timeout=REPORT_SECONDS + 15)
+    assert p.returncode == PROCESSOR_EXCEPTION
+    if not WINE:
+        assert p.stderr.endswith(LATE)
+    assert not faulting_locked.log.exists()
+
+
+@pytest.mark.skipif(WINE, reason="the terminal prompt is the POSIX form of the dialog")
+def test_a_person_at_the_terminal_does_not_keep_a_stuck_report_alive(faulting_locked):
+    p, master = on_terminal(faulting_locked.command, faulting_locked.directory)
+    assert p.wait(timeout=REPORT_SECONDS + 15) == PROCESSOR_EXCEPTION
+    os.close(master)
+    assert p.stderr.read().endswith(LATE)

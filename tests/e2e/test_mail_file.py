@@ -1,0 +1,69 @@
+"""A mail file that cannot be sent as it stands: missing, a directory, a
+device, a FIFO without a writer, or larger than 2 GiB. Each is refused at
+once, before any connection, with the reason on the error line, exit 66 and
+without the program's memory growing."""
+
+import os
+import subprocess
+import threading
+
+import pytest
+
+from conftest import WINE
+
+def directory(d):
+    (d / "mail.txt").mkdir()
+    return "mail.txt"
+
+
+def fifo(d):
+    os.mkfifo(d / "mail.fifo")
+    return "mail.fifo"
+
+
+def sparse(d):
+    with open(d / "mail.txt", "wb") as f:
+        f.truncate(3 << 30)
+    return "mail.txt"
+
+
+# What the mail file is, a function that makes it in the program's
+# directory and returns its name, and the reason the error line gives.
+CASES = [
+    ("missing", lambda d: "mail.txt", "File not found" if WINE else "No such file or directory"),
+    ("directory", directory, "Is a directory"),
+    ("endless device", lambda d: "NUL" if WINE else "/dev/zero", "not a regular file"),
+    ("FIFO without a writer", fifo, "not a regular file"),
+    ("3 GiB sparse file", sparse, "larger than 2 GiB"),
+]
+MEMORY_LIMIT = 100 << 20
+
+
+def run_measured(program, *args, timeout=20):
+    """Runs the program; returns its exit code, standard output and peak
+    resident memory in bytes (of the program and anything it waited for)."""
+    out = program.directory / "stdout.bin"
+    with open(out, "wb") as stdout:
+        p = subprocess.Popen(program.command(args), cwd=program.directory, stdin=subprocess.DEVNULL,
+                             stdout=stdout, stderr=subprocess.DEVNULL, env=dict(os.environ, WINEDEBUG="-all"))
+    killer = threading.Timer(timeout, p.kill)
+    killer.start()
+    try:
+        _, status, usage = os.wait4(p.pid, 0)
+    finally:
+        killer.cancel()
+    p.returncode = os.waitstatus_to_exitcode(status)
+    return p.returncode, out.read_bytes().decode("latin-1").split("\r\n")[:-1], usage.ru_maxrss * 1024
+
+
+@pytest.mark.parametrize("make, reason", [(make, reason) for _, make, reason in CASES],
+                         ids=[case for case, _, _ in CASES])
+def test_a_mail_file_that_cannot_be_sent_is_refused_before_connecting(program, smtp_server, make, reason):
+    name = make(program.directory)
+    server = smtp_server()
+    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, Sender="alerts@example.com")
+    returncode, lines, memory = run_measured(program, name, "ops@example.com")
+    assert returncode == 66
+    assert lines[1] == f"cannot read mail file {name} [{reason}]"
+    assert server.connections == 0
+    assert memory < MEMORY_LIMIT
