@@ -41,7 +41,7 @@ def faulting_locked(tmp_path):
 
 def faulting_build(tmp_path, source):
     if not source or not Path(source).exists():
-        pytest.skip("POSTRINE_FAULT_EXE is not set; run through ctest")
+        pytest.skip(f"{source or 'POSTRINE_FAULT_EXE'} is not there; run through ctest")
     directory = tmp_path / "bin"
     directory.mkdir()
     exe = directory / Path(source).name
