@@ -180,7 +180,8 @@ std::size_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) co
   const std::size_t n = body_.size();
   switch (plan.encoding) {
     case TransferEncoding::kBase64: {
-      const std::size_t encoded = (n + 2) / 3 * 4;
+      const std::size_t canonical = n - line_end_bytes_ + 2 * line_ends_;
+      const std::size_t encoded = (canonical + 2) / 3 * 4;
       return header.size() + encoded + 2 * ((encoded + kBase64Line - 1) / kBase64Line);
     }
     case TransferEncoding::kQuotedPrintable: {
@@ -220,6 +221,8 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
   };
   data.Feed(header, out);
   std::string encoded;
+  std::string canonical;
+  DataEncoder line_ends(false);
   QuotedPrintableEncoder qp;
   Base64Encoder b64;
   for (std::size_t at = 0; at < body_.size(); at += kChunk) {
@@ -231,8 +234,12 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
         data.Feed(encoded, out);
         break;
       case TransferEncoding::kBase64:
+        // Text is encoded from its canonical form, every line end CR LF
+        // (RFC 2045 section 6.8).
+        canonical.clear();
+        line_ends.Feed(chunk, canonical);
         encoded.clear();
-        b64.Feed(chunk, encoded);
+        b64.Feed(canonical, encoded);
         data.Feed(encoded, out);
         break;
       default:

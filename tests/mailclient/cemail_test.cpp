@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "mailclient/cemail.h"
+#include "mailclient/encoding.h"
 
 using namespace mailclient;
+using namespace std::string_literals;
 
 TEST(CEmailPlan, ChoosesTheLightestEncodingThatCarriesTheBody) {
   struct Case {
@@ -50,6 +52,7 @@ TEST(CEmailDataSize, IsExactlyTheBytesOfTheDataPhaseWithoutDotStuffing) {
       std::string(999, '\xe4') + "\n \t\n",        // every byte encoded, blanks before line ends
       std::string("\0\1\2", 3),                   // base64, one short group
       std::string(57 * 3 + 1, '\0'),               // base64, several lines
+      "a\0b\nc\rd\r\n\n"s,                         // base64 of line ends made CR LF
   };
   for (const std::string& body : bodies) {
     CEmail mail;
@@ -107,3 +110,23 @@ TEST(UsableAddress, RefusesWhatCouldEndACommandOrAHeader) {
   };
   for (const auto& [address, usable] : cases) EXPECT_EQ(UsableAddress(address), usable) << address;
 }
+
+TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
+  CEmail mail;
+  mail.MailBody("a\0b\nbare LF\rbare CR\r\nCR LF\n"s);
+  const BodyPlan plan = mail.Plan(true);
+  ASSERT_EQ(plan.encoding, TransferEncoding::kBase64);
+  std::string data;
+  mail.WriteData(plan, "\r\n", [&](std::string_view chunk) {
+    data += chunk;
+    return true;
+  });
+  std::string encoded;
+  for (std::size_t at = 2; at < data.size() - 3; at = data.find("\r\n", at) + 2) {
+    encoded += data.substr(at, data.find("\r\n", at) - at);
+  }
+  std::string body;
+  ASSERT_TRUE(Base64Decode(encoded, body));
+  EXPECT_EQ(body, "a\0b\r\nbare LF\r\nbare CR\r\nCR LF\r\n"s);
+}
+
