@@ -45,6 +45,18 @@ std::string DateText(std::time_t now) {
   return text;
 }
 
+// A subject that a reader would not show as typed goes as encoded words:
+// one with bytes beyond ASCII, with control characters (RFC 5322 allows
+// none), or with text that looks like an encoded word itself.
+bool NeedsEncodedWords(std::string_view subject) {
+  if (!IsAscii(subject)) return true;
+  for (char c : subject) {
+    if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
+  }
+  const std::size_t open = subject.find("=?");
+  return open != std::string_view::npos && subject.find("?=", open + 2) != std::string_view::npos;
+}
+
 // "To: a, b, ..." folded before an address that would make the line long.
 std::string ToHeader(const std::vector<std::string>& recipients) {
   std::string out = "To:";
@@ -161,11 +173,12 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now) const {
   h += "From: " + OneLine(from_) + "\r\n";
   h += ToHeader(Recipients());
   const std::string subject = OneLine(subject_);
-  if (IsAscii(subject) && subject.size() + 9 <= kMaxLine) {
-    h += "Subject: " + subject + "\r\n";
+  const std::string field = "Subject: ";
+  if (!NeedsEncodedWords(subject) && field.size() + subject.size() <= kMaxLine) {
+    h += field + subject + "\r\n";
   } else {
     const std::string charset = IsUtf8(subject) ? "utf-8" : AnsiCharset();
-    h += "Subject: " + EncodedWords(subject, charset) + "\r\n";
+    h += field + EncodedWords(subject, charset, field.size()) + "\r\n";
   }
   h += CargoLines(cargo_);
   h += "MIME-Version: 1.0\r\n";

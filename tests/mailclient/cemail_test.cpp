@@ -130,3 +130,67 @@ TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
   EXPECT_EQ(body, "a\0b\r\nbare LF\r\nbare CR\r\nCR LF\r\n"s);
 }
 
+namespace {
+
+// The subject as a reader decodes it: encoded words joined without the
+// folds between them (RFC 2047 section 6.2).
+std::string DecodedSubject(const std::string& header, std::vector<std::string>& lines) {
+  std::size_t at = header.find("Subject: ");
+  std::size_t end = header.find("\r\n", at);
+  lines.push_back(header.substr(at, end - at));
+  while (header.compare(end + 2, 1, " ") == 0) {
+    const std::size_t next = header.find("\r\n", end + 2);
+    lines.push_back(header.substr(end + 2, next - end - 2));
+    end = next;
+  }
+  const std::string value = header.substr(at + 9, end - at - 9);
+  if (value.rfind("=?", 0) != 0) return value;
+  std::string text;
+  for (std::size_t word = value.find("=?"); word != std::string::npos; word = value.find("=?", word + 2)) {
+    const std::size_t start = value.find("?B?", word) + 3;
+    std::string bytes;
+    EXPECT_TRUE(Base64Decode(value.substr(start, value.find("?=", start) - start), bytes));
+    text += bytes;
+    word = value.find("?=", start);
+  }
+  return text;
+}
+
+}  // namespace
+
+TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
+  struct Case {
+    const char* name;
+    std::string subject;
+    bool encoded;
+    std::string shown;  // what a reader shows
+  };
+  const Case cases[] = {
+      {"plain", "Nightly report", false, "Nightly report"},
+      {"a tab", "a\tb", false, "a\tb"},
+      {"line breaks folded to blanks", "a\r\nBcc: x", false, "a  Bcc: x"},
+      {"escape", "red \x1b[31m alert", true, "red \x1b[31m alert"},
+      {"bell and delete", "ring\x07 \x7f", true, "ring\x07 \x7f"},
+      {"an encoded word as typed", "=?utf-8?B?SGk=?=", true, "=?utf-8?B?SGk=?="},
+      {"one inside the text", "re: =?iso-8859-1?Q?x?= y", true, "re: =?iso-8859-1?Q?x?= y"},
+      {"UTF-8", "Bericht f\xc3\xbcr M\xc3\xa4rz", true, "Bericht f\xc3\xbcr M\xc3\xa4rz"},
+      {"long UTF-8", std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y'), true,
+       std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y')},
+      {"longer than a line may be", std::string(990, 'z'), true, std::string(990, 'z')},
+  };
+  for (const Case& c : cases) {
+    CEmail mail;
+    mail.FromAddress("alerts@example.com");
+    mail.DestList({"ops@example.com"});
+    mail.Subject(c.subject);
+    std::vector<std::string> lines;
+    const std::string shown = DecodedSubject(mail.Header(mail.Plan(false), 0), lines);
+    EXPECT_EQ(shown, c.shown) << c.name;
+    EXPECT_EQ(lines.front().rfind("Subject: =?", 0) == 0, c.encoded) << c.name;
+    if (!c.encoded) continue;
+    for (const std::string& line : lines) {
+      EXPECT_LE(line.size(), 76u) << c.name << ": " << line;
+      for (char ch : line) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << c.name;
+    }
+  }
+}
