@@ -6,7 +6,7 @@ set -eu
 need=""
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake ninja-build g++ clang libgtest-dev libgmock-dev googletest libbenchmark-dev \
-           libssl-dev openssl python3 python3-aiosmtpd python3-pytest \
+           libssl-dev libidn2-dev openssl python3 python3-aiosmtpd python3-pytest \
            mingw-w64 wine wine64 locales-all curl msmtp swaks time; do
   have_pkg "$pkg" || need="$need $pkg"
 done

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mailclient/address.h"
 #include "mailclient/encoding.h"
 #include "mailclient/system.h"
 #include "runtime/activation.h"
@@ -43,6 +44,17 @@ std::string DateText(std::time_t now) {
                 kDays[t.weekday % 7], t.day, kMonths[(t.month + 11) % 12], t.year, t.hour, t.minute,
                 t.second, t.offset_minutes < 0 ? '-' : '+', offset / 60, offset % 60);
   return text;
+}
+
+// An address as the header shows it: in the form it travels in, and a bare
+// "postmaster" as an empty group of that name, since a header's address
+// has a domain (RFC 5322 section 3.4). One that cannot be used (the client
+// sends none) is at least kept on its line.
+std::string HeaderAddress(const std::string& typed, bool recipient, bool utf8) {
+  Address address;
+  if (!ParseAddress(typed, recipient, address).empty()) return OneLine(typed);
+  if (address.domain.empty()) return address.local + ":;";
+  return address.Mailbox(utf8);
 }
 
 // A subject that a reader would not show as typed goes as encoded words:
@@ -107,16 +119,6 @@ const char* EncodingName(TransferEncoding e) {
 
 }  // namespace
 
-bool UsableAddress(std::string_view address) {
-  const runtime::Activation activation("USABLEADDRESS", __LINE__);
-  if (address.empty()) return false;
-  for (char ch : address) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7f || c == '<' || c == '>') return false;
-  }
-  return true;
-}
-
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
   body_ = std::move(value);
@@ -166,12 +168,14 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
   return plan;
 }
 
-std::string CEmail::Header(const BodyPlan& plan, std::time_t now) const {
+std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) const {
   const runtime::Activation activation("CEMAIL:HEADER", __LINE__);
   std::string h;
   h += "Date: " + DateText(now) + "\r\n";
-  h += "From: " + OneLine(from_) + "\r\n";
-  h += ToHeader(Recipients());
+  h += "From: " + HeaderAddress(from_, false, utf8) + "\r\n";
+  std::vector<std::string> to;
+  for (const std::string& r : Recipients()) to.push_back(HeaderAddress(r, true, utf8));
+  h += ToHeader(to);
   const std::string subject = OneLine(subject_);
   const std::string field = "Subject: ";
   if (!NeedsEncodedWords(subject) && field.size() + subject.size() <= kMaxLine) {
