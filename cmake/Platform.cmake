@@ -7,7 +7,7 @@ else()
   target_link_libraries(postrine_runtime PUBLIC ${CMAKE_DL_LIBS} Threads::Threads)
   # TLS and the SASL digests come from OpenSSL.
   find_package(OpenSSL 3 REQUIRED)
-  target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto)
+  target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto idn2)
 endif()
 
 # The registry, where the log finds the web server's log directory.

@@ -5,6 +5,7 @@
 #include "app/exit_codes.h"
 #include "app/postrine.h"
 #include "app/text.h"
+#include "mailclient/address.h"
 #include "mailclient/cemail.h"
 #include "mailclient/csmtp.h"
 #include "runtime/activation.h"
@@ -71,7 +72,8 @@ bool Postrine::Process() {
   email.Subject(Subject);
   email.Cargo("Message-Id: " + MessageId(GetTimeStamp(), Sender) + "\r\n" + "X-Mailer: " + kMailer +
               "\r\n");
-  email.DestList(Text2Array(Recipients, ",", "\""));
+  std::vector<std::string> passed_over;
+  email.DestList(Text2Array(Recipients, ",", "\"", &passed_over));
 
   // A broken configuration is reported as such, before any work is done.
   if (!Options.problem.empty()) {
@@ -89,6 +91,16 @@ bool Postrine::Process() {
     return true;
   }
   email.MailBody(std::move(body));
+
+  // A piece that the split does not give back whole ("ab"@x.io) would be
+  // sent to what is left of it: refused before any connection.
+  if (!passed_over.empty()) {
+    std::vector<mailclient::Refusal> refused;
+    for (const std::string& piece : passed_over) refused.push_back({piece, "text after a closing quote"});
+    WriteError("error sending mail to " + Recipients + " [" + mailclient::RecipientRefusal(refused) + "]");
+    runtime::SetErrorLevel(app::kExitBadAddress);
+    return true;
+  }
 
   mailclient::CSmtp smtp(email, ServerName, PortNumber);
   smtp.Tls(Options.tls);

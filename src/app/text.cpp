@@ -1,5 +1,7 @@
 #include "app/text.h"
 
+#include <algorithm>
+
 #include "runtime/activation.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
@@ -35,13 +37,15 @@ std::string Unescape(std::string token, char quote) {
 /// than once.
 class Cutter {
  public:
-  Cutter(std::string_view text, std::string_view delimiter, std::string_view quote)
+  Cutter(std::string_view text, std::string_view delimiter, std::string_view quote,
+         std::vector<std::string>* passed_over)
       : text_(text),
         delim_(delimiter.empty() ? '\0' : delimiter.front()),
         has_delim_(!delimiter.empty()),
         quote_(quote.empty() ? '\0' : quote.front()),
         has_quote_(!quote.empty()),
-        last_non_blank_(text.find_last_not_of(kBlanks)) {}
+        last_non_blank_(text.find_last_not_of(kBlanks)),
+        passed_over_(passed_over) {}
 
   bool Done() const { return last_non_blank_ == npos || pos_ > last_non_blank_; }
 
@@ -57,6 +61,15 @@ class Cutter {
   std::size_t FindQuote(std::size_t from) const { return text_.find(quote_, from); }
   bool IsQuote(std::size_t at) const { return at < text_.size() && text_[at] == quote_; }
   void Skip(std::size_t to) { pos_ = to < text_.size() ? to : text_.size(); }
+
+  // Notes the quoted token that began at `start` as it stands in the text,
+  // up to the next delimiter after `from`.
+  void PassedOver(std::size_t start, std::size_t from) {
+    if (passed_over_ == nullptr) return;
+    const std::size_t end = std::min(FindDelim(from), text_.size());
+    const std::string_view piece = text_.substr(start, end - start);
+    passed_over_->emplace_back(piece.substr(0, piece.find_last_not_of(kBlanks) + 1));
+  }
 
   std::string Plain() {
     std::string token;
@@ -80,6 +93,7 @@ class Cutter {
 
   std::string Quoted() {
     std::string token;
+    const std::size_t start = pos_;
     Skip(pos_ + 1);  // the opening quote
     for (;;) {
       std::size_t p = FindQuote(pos_);
@@ -92,6 +106,7 @@ class Cutter {
       const bool quote_quote_delim =
           IsQuote(p + 1) && has_delim_ && p + 2 < text_.size() && text_[p + 2] == delim_;
       if (two_quotes_left || quote_quote_delim) {
+        if (p > pos_ || !token.empty()) PassedOver(start, p);
         Skip(p + 3);
         return {};
       }
@@ -117,6 +132,10 @@ class Cutter {
         token.append(text_.substr(seg, p - seg));
         Skip(p + 1);
         const std::size_t d = FindDelim(pos_);
+        // Blanks after the closing quote lose nothing; anything else does.
+        const std::size_t dropped_end = d != npos ? d : std::min(pos_ + 1, text_.size());
+        const std::string_view dropped = text_.substr(pos_, dropped_end - pos_);
+        if (dropped.find_first_not_of(kBlanks) != npos) PassedOver(start, pos_);
         // Whatever stands between the closing quote and the next delimiter
         // is dropped; with no delimiter, one character is.
         Skip(d != npos ? d + 1 : pos_ + 1);
@@ -134,6 +153,7 @@ class Cutter {
   char quote_;
   bool has_quote_;
   std::size_t last_non_blank_;
+  std::vector<std::string>* passed_over_;
   std::size_t pos_ = 0;
 };
 
@@ -142,8 +162,14 @@ class Cutter {
 std::vector<std::string> Text2Array(std::string_view text, std::string_view delimiter,
                                     std::string_view quote) {
   const runtime::Activation activation("TEXT2ARRAY", __LINE__);
+  return Text2Array(text, delimiter, quote, nullptr);
+}
+
+std::vector<std::string> Text2Array(std::string_view text, std::string_view delimiter,
+                                    std::string_view quote, std::vector<std::string>* passed_over) {
+  const runtime::Activation activation("TEXT2ARRAY", __LINE__);
   std::vector<std::string> result;
-  Cutter cutter(text, delimiter, quote);
+  Cutter cutter(text, delimiter, quote, passed_over);
   while (!cutter.Done()) result.push_back(cutter.Next());
   return result;
 }

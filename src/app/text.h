@@ -16,6 +16,16 @@
 std::vector<std::string> Text2Array(std::string_view text, std::string_view delimiter,
                                     std::string_view quote);
 
+/// Text2Array that also reports the tokens whose text it does not give back
+/// whole: a quoted token followed by more text before the next delimiter
+/// (that text is dropped, or with no delimiter after it, its first character
+/// is dropped and the rest becomes the next token), and a token ended by a
+/// doubled quote and a delimiter (what it held is dropped). Each goes into
+/// `passed_over` as it stands in `text`, from its opening quote to the next
+/// delimiter.
+std::vector<std::string> Text2Array(std::string_view text, std::string_view delimiter,
+                                    std::string_view quote, std::vector<std::string>* passed_over);
+
 /// The running executable's full file name (at most 1023 bytes).
 std::string GetExeFileName();
 

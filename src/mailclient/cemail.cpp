@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "mailclient/address.h"
 #include "mailclient/encoding.h"
 #include "mailclient/system.h"
 #include "runtime/activation.h"
@@ -43,6 +44,29 @@ std::string DateText(std::time_t now) {
                 kDays[t.weekday % 7], t.day, kMonths[(t.month + 11) % 12], t.year, t.hour, t.minute,
                 t.second, t.offset_minutes < 0 ? '-' : '+', offset / 60, offset % 60);
   return text;
+}
+
+// An address as the header shows it: in the form it travels in, and a bare
+// "postmaster" as an empty group of that name, since a header's address
+// has a domain (RFC 5322 section 3.4). One that cannot be used (the client
+// sends none) is at least kept on its line.
+std::string HeaderAddress(const std::string& typed, bool recipient, bool utf8) {
+  Address address;
+  if (!ParseAddress(typed, recipient, address).empty()) return OneLine(typed);
+  if (address.domain.empty()) return address.local + ":;";
+  return address.Mailbox(utf8);
+}
+
+// A subject that a reader would not show as typed goes as encoded words:
+// one with bytes beyond ASCII, with control characters (RFC 5322 allows
+// none), or with text that looks like an encoded word itself.
+bool NeedsEncodedWords(std::string_view subject) {
+  if (!IsAscii(subject)) return true;
+  for (char c : subject) {
+    if ((c < 0x20 && c != '\t') || c == 0x7f) return true;
+  }
+  const std::size_t open = subject.find("=?");
+  return open != std::string_view::npos && subject.find("?=", open + 2) != std::string_view::npos;
 }
 
 // "To: a, b, ..." folded before an address that would make the line long.
@@ -95,16 +119,6 @@ const char* EncodingName(TransferEncoding e) {
 
 }  // namespace
 
-bool UsableAddress(std::string_view address) {
-  const runtime::Activation activation("USABLEADDRESS", __LINE__);
-  if (address.empty()) return false;
-  for (char ch : address) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c <= 0x20 || c == 0x7f || c == '<' || c == '>') return false;
-  }
-  return true;
-}
-
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
   body_ = std::move(value);
@@ -154,18 +168,21 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
   return plan;
 }
 
-std::string CEmail::Header(const BodyPlan& plan, std::time_t now) const {
+std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) const {
   const runtime::Activation activation("CEMAIL:HEADER", __LINE__);
   std::string h;
   h += "Date: " + DateText(now) + "\r\n";
-  h += "From: " + OneLine(from_) + "\r\n";
-  h += ToHeader(Recipients());
+  h += "From: " + HeaderAddress(from_, false, utf8) + "\r\n";
+  std::vector<std::string> to;
+  for (const std::string& r : Recipients()) to.push_back(HeaderAddress(r, true, utf8));
+  h += ToHeader(to);
   const std::string subject = OneLine(subject_);
-  if (IsAscii(subject) && subject.size() + 9 <= kMaxLine) {
-    h += "Subject: " + subject + "\r\n";
+  const std::string field = "Subject: ";
+  if (!NeedsEncodedWords(subject) && field.size() + subject.size() <= kMaxLine) {
+    h += field + subject + "\r\n";
   } else {
     const std::string charset = IsUtf8(subject) ? "utf-8" : AnsiCharset();
-    h += "Subject: " + EncodedWords(subject, charset) + "\r\n";
+    h += field + EncodedWords(subject, charset, field.size()) + "\r\n";
   }
   h += CargoLines(cargo_);
   h += "MIME-Version: 1.0\r\n";
@@ -180,7 +197,8 @@ std::size_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) co
   const std::size_t n = body_.size();
   switch (plan.encoding) {
     case TransferEncoding::kBase64: {
-      const std::size_t encoded = (n + 2) / 3 * 4;
+      const std::size_t canonical = n - line_end_bytes_ + 2 * line_ends_;
+      const std::size_t encoded = (canonical + 2) / 3 * 4;
       return header.size() + encoded + 2 * ((encoded + kBase64Line - 1) / kBase64Line);
     }
     case TransferEncoding::kQuotedPrintable: {
@@ -220,6 +238,8 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
   };
   data.Feed(header, out);
   std::string encoded;
+  std::string canonical;
+  DataEncoder line_ends(false);
   QuotedPrintableEncoder qp;
   Base64Encoder b64;
   for (std::size_t at = 0; at < body_.size(); at += kChunk) {
@@ -231,8 +251,12 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
         data.Feed(encoded, out);
         break;
       case TransferEncoding::kBase64:
+        // Text is encoded from its canonical form, every line end CR LF
+        // (RFC 2045 section 6.8).
+        canonical.clear();
+        line_ends.Feed(chunk, canonical);
         encoded.clear();
-        b64.Feed(chunk, encoded);
+        b64.Feed(canonical, encoded);
         data.Feed(encoded, out);
         break;
       default:

@@ -23,10 +23,6 @@ struct BodyPlan {
   bool eight_bit_mime = false;
 };
 
-/// True when `address` can stand in an SMTP command and a header: not
-/// empty, and free of blanks, control characters, '<' and '>'.
-bool UsableAddress(std::string_view address);
-
 class CEmail {
  public:
   CEmail() = default;  // CEmail:Init
@@ -51,8 +47,10 @@ class CEmail {
   /// 8BITMIME.
   BodyPlan Plan(bool eight_bit_ok) const;
 
-  /// The header block, ended by the empty line, dated `now`.
-  std::string Header(const BodyPlan& plan, std::time_t now) const;
+  /// The header block, ended by the empty line, dated `now`. `utf8`: the
+  /// server takes SMTPUTF8, so addresses go in UTF-8 (RFC 6532); otherwise
+  /// their domains go as A-labels.
+  std::string Header(const BodyPlan& plan, std::time_t now, bool utf8 = false) const;
 
   /// The message's exact size as the SIZE parameter counts it (RFC 1870):
   /// header and encoded body with CR LF line ends, without the doubled dots

@@ -78,6 +78,7 @@ Capabilities ParseCapabilities(const Reply& ehlo) {
     if (keyword == "PIPELINING") caps.pipelining = true;
     if (keyword == "8BITMIME") caps.eight_bit_mime = true;
     if (keyword == "STARTTLS") caps.starttls = true;
+    if (keyword == "SMTPUTF8") caps.smtputf8 = true;
     if (keyword == "SIZE") {
       caps.size = true;
       if (words.size() > 1) caps.size_limit = std::strtoull(words[1].c_str(), nullptr, 10);
@@ -144,9 +145,31 @@ bool CSmtp::Open() {
     Quit();
     return Refused("greeting", greeting);
   }
-  if (!Hello() || !Secure()) return false;
+  if (!Hello() || !Secure() || !ChooseAddressForm()) return false;
   broken_ = false;
   return true;
+}
+
+bool CSmtp::ChooseAddressForm() {
+  const runtime::Activation activation("CSMTP:CHOOSEADDRESSFORM", __LINE__);
+  bool ascii = sender_.Ascii();
+  for (const Address& r : recipients_) ascii = ascii && r.Ascii();
+  utf8_ = !ascii && caps_.smtputf8;
+  if (utf8_) return true;
+  // Without SMTPUTF8 a domain can go as A-labels; a local part cannot be
+  // written in ASCII at all.
+  const std::string why = "the server " + server_ + " offers no SMTPUTF8 for a local part beyond ASCII";
+  if (!sender_.AsciiLocal()) {
+    Quit();
+    return Fail(Outcome::kBadAddress, SenderRefusal({sender_.typed, why}));
+  }
+  std::vector<Refusal> refused;
+  for (const Address& r : recipients_) {
+    if (!r.AsciiLocal()) refused.push_back({r.typed, why});
+  }
+  if (refused.empty()) return true;
+  Quit();
+  return Fail(Outcome::kBadAddress, RecipientRefusal(refused));
 }
 
 bool CSmtp::Secure() {
@@ -271,31 +294,37 @@ bool CSmtp::Logon() {
   const runtime::Activation activation("CSMTP:LOGON", __LINE__);
   // No server is troubled, and no password sent, for a message that
   // cannot go anywhere.
-  if (!CheckAddresses(email_.Recipients())) return false;
+  if (!CheckAddresses()) return false;
   if (!opened_ && !Open()) return false;
   if (broken_) return false;
   return !secure_ || Authenticate();
 }
 
-bool CSmtp::CheckAddresses(const std::vector<std::string>& recipients) {
+bool CSmtp::CheckAddresses() {
   const runtime::Activation activation("CSMTP:CHECKADDRESSES", __LINE__);
-  if (!UsableAddress(email_.FromAddress())) {
-    return Fail(Outcome::kBadAddress,
-                "the sender address \"" + Printable(email_.FromAddress()) + "\" cannot be used");
+  std::string why = ParseAddress(email_.FromAddress(), false, sender_);
+  if (!why.empty()) return Fail(Outcome::kBadAddress, SenderRefusal({email_.FromAddress(), why}));
+  const std::vector<std::string> typed = email_.Recipients();
+  if (typed.empty()) return Fail(Outcome::kBadAddress, "no recipient given");
+  recipients_.clear();
+  std::vector<Refusal> refused;
+  for (const std::string& r : typed) {
+    Address address;
+    why = ParseAddress(r, true, address);
+    if (why.empty()) {
+      recipients_.push_back(std::move(address));
+    } else {
+      refused.push_back({r, why});
+    }
   }
-  if (recipients.empty()) return Fail(Outcome::kBadAddress, "no recipient given");
-  std::string bad;
-  for (const std::string& r : recipients) {
-    if (!UsableAddress(r)) bad += (bad.empty() ? "\"" : ", \"") + Printable(r) + "\"";
-  }
-  if (!bad.empty()) return Fail(Outcome::kBadAddress, "recipient address cannot be used: " + bad);
+  if (!refused.empty()) return Fail(Outcome::kBadAddress, RecipientRefusal(refused));
   return true;
 }
 
-bool CSmtp::Envelope(const std::string& mail, const std::vector<std::string>& recipients) {
+bool CSmtp::Envelope(const std::string& mail) {
   const runtime::Activation activation("CSMTP:ENVELOPE", __LINE__);
   std::vector<std::string> commands{mail};
-  for (const std::string& r : recipients) commands.push_back("RCPT TO:<" + r + ">");
+  for (const Address& r : recipients_) commands.push_back("RCPT TO:<" + r.Mailbox(utf8_) + ">");
   // With PIPELINING the whole envelope goes in one write and the replies
   // are read in order; without it each command waits for its reply.
   if (caps_.pipelining) {
@@ -365,8 +394,7 @@ void CSmtp::Quit() {
 
 bool CSmtp::Postrine() {
   const runtime::Activation activation("CSMTP:POSTRINE", __LINE__);
-  const std::vector<std::string> recipients = email_.Recipients();
-  if (!CheckAddresses(recipients)) return false;
+  if (!CheckAddresses()) return false;
   if (!opened_) {
     if (!Open()) return false;
     if (secure_) Authenticate();
@@ -374,7 +402,7 @@ bool CSmtp::Postrine() {
   if (broken_) return false;
 
   const BodyPlan plan = email_.Plan(caps_.eight_bit_mime);
-  const std::string header = email_.Header(plan, std::time(nullptr));
+  const std::string header = email_.Header(plan, std::time(nullptr), utf8_);
   const std::size_t size = email_.DataSize(plan, header);
   if (caps_.size_limit != 0 && size > caps_.size_limit) {
     Quit();
@@ -382,10 +410,12 @@ bool CSmtp::Postrine() {
                                          " bytes) is larger than the server accepts (" +
                                          std::to_string(caps_.size_limit) + " bytes)");
   }
-  std::string mail = "MAIL FROM:<" + email_.FromAddress() + ">";
+  std::string mail = "MAIL FROM:<" + sender_.Mailbox(utf8_) + ">";
   if (caps_.size) mail += " SIZE=" + std::to_string(size);
-  if (plan.eight_bit_mime && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
-  if (!Envelope(mail, recipients)) return false;
+  // A header in UTF-8 is eight-bit content too.
+  if ((plan.eight_bit_mime || utf8_) && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
+  if (utf8_) mail += " SMTPUTF8";
+  if (!Envelope(mail)) return false;
   if (!Data(plan, header)) return false;
   Quit();
   outcome_ = Outcome::kSent;

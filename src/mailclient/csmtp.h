@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mailclient/address.h"
 #include "mailclient/cemail.h"
 #include "mailclient/net.h"
 #include "mailclient/reply.h"
@@ -37,6 +38,7 @@ struct Capabilities {
   bool pipelining = false;
   bool eight_bit_mime = false;
   bool starttls = false;
+  bool smtputf8 = false;
   bool size = false;
   std::uint64_t size_limit = 0;  // 0: none announced
   std::vector<std::string> auth;  // mechanisms, upper case
@@ -97,8 +99,13 @@ class CSmtp {
   /// the line itself failed under it.
   std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
-  bool CheckAddresses(const std::vector<std::string>& recipients);
-  bool Envelope(const std::string& mail, const std::vector<std::string>& recipients);
+  /// Checks the sender and the recipients before any connection.
+  bool CheckAddresses();
+  /// Chooses how the addresses travel once the server's offer is known:
+  /// in UTF-8 under SMTPUTF8, else with A-labels; refuses a local part
+  /// beyond ASCII that only SMTPUTF8 could carry.
+  bool ChooseAddressForm();
+  bool Envelope(const std::string& mail);
   bool Data(const BodyPlan& plan, const std::string& header);
   void Reset();
   void Quit();
@@ -126,6 +133,9 @@ class CSmtp {
   bool line_failed_ = false;  // before channel_: its streams report here to the end
   std::unique_ptr<SmtpChannel> channel_;
   Capabilities caps_;
+  Address sender_;
+  std::vector<Address> recipients_;
+  bool utf8_ = false;  // addresses and header in UTF-8, with SMTPUTF8
   bool opened_ = false;     // a connection was attempted
   bool broken_ = false;     // it failed, or a rule forbids going on
   std::string logon_error_;

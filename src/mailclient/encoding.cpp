@@ -1,5 +1,6 @@
 #include "mailclient/encoding.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -12,6 +13,9 @@ const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123
 const char kHex[] = "0123456789ABCDEF";
 constexpr std::size_t kQuotedLine = 76;
 constexpr std::size_t kBase64Line = 76;
+// RFC 2047's limits: an encoded word, and a header line that holds one.
+constexpr std::size_t kMaxWord = 75;
+constexpr std::size_t kWordLine = 76;
 }  // namespace
 
 std::size_t LineEnds::Find(char c, std::size_t from) const {
@@ -263,18 +267,25 @@ bool IsUtf8(std::string_view text) {
   return true;
 }
 
-std::string EncodedWords(std::string_view text, const std::string& charset) {
+std::string EncodedWords(std::string_view text, const std::string& charset, std::size_t first_line_used) {
   const runtime::Activation activation("ENCODEDWORDS", __LINE__);
   const std::string open = "=?" + charset + "?B?";
   const std::size_t overhead = open.size() + 2;
-  // Bytes per word: as many whole groups of three as 75 characters hold.
-  std::size_t per_word = overhead < 75 ? (75 - overhead) / 4 * 3 : 3;
-  if (per_word == 0) per_word = 3;
+  // Bytes a word holds: as many whole groups of three as fit in `room`
+  // characters; at least one group, whatever the charset's name.
+  auto per_word = [&](std::size_t room) -> std::size_t {
+    const std::size_t groups = room > overhead ? (room - overhead) / 4 : 0;
+    return groups == 0 ? 3 : groups * 3;
+  };
+  const std::size_t first_room = first_line_used < kWordLine ? kWordLine - first_line_used : 0;
   const bool utf8 = charset == "utf-8";
   std::string out;
   std::size_t i = 0;
   while (i < text.size()) {
-    std::size_t take = text.size() - i < per_word ? text.size() - i : per_word;
+    // A word stays within 75 characters and its line within 76, the fold's
+    // blank included (RFC 2047 section 2).
+    const std::size_t most = per_word(out.empty() ? std::min(first_room, kMaxWord) : kMaxWord);
+    std::size_t take = std::min(text.size() - i, most);
     if (utf8 && i + take < text.size()) {
       std::size_t cut = i + take;
       while (cut > i && (static_cast<unsigned char>(text[cut]) & 0xc0) == 0x80) --cut;

@@ -89,8 +89,11 @@ bool IsAscii(std::string_view text);
 bool IsUtf8(std::string_view text);
 
 /// `text` as RFC 2047 encoded words in `charset` ("=?utf-8?B?...?="), each
-/// at most 75 characters, joined by a folding CR LF and blank. A UTF-8
-/// character is never split between two words.
-std::string EncodedWords(std::string_view text, const std::string& charset);
+/// at most 75 characters, joined by a folding CR LF and blank, so that no
+/// line is longer than 76 characters when the first one already holds
+/// `first_line_used` (the field name). A UTF-8 character is never split
+/// between two words.
+std::string EncodedWords(std::string_view text, const std::string& charset,
+                         std::size_t first_line_used = 0);
 
 }  // namespace mailclient

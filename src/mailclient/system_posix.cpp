@@ -1,5 +1,10 @@
+#include <iconv.h>
+#include <idn2.h>
 #include <langinfo.h>
 #include <locale.h>
+
+#include <cerrno>
+#include <cstdlib>
 #include <string>
 
 #include "mailclient/system.h"
@@ -26,6 +31,43 @@ std::string AnsiCharset() {
     return "windows-1252";
   }
   return name;
+}
+
+bool AnsiToUtf8(std::string_view text, std::string& utf8) {
+  const runtime::Activation activation("ANSITOUTF8", __LINE__);
+  utf8.clear();
+  iconv_t converter = ::iconv_open("UTF-8", AnsiCharset().c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in(text);
+  char* from = in.data();
+  std::size_t left = in.size();
+  bool ok = true;
+  while (left > 0 && ok) {
+    char buffer[256];
+    char* to = buffer;
+    std::size_t room = sizeof buffer;
+    const std::size_t done = ::iconv(converter, &from, &left, &to, &room);
+    utf8.append(buffer, static_cast<std::size_t>(to - buffer));
+    // A full buffer is the one failure worth going on after.
+    ok = done != static_cast<std::size_t>(-1) || errno == E2BIG;
+  }
+  ::iconv_close(converter);
+  return ok;
+}
+
+bool DomainToAscii(const std::string& utf8, std::string& ascii) {
+  const runtime::Activation activation("DOMAINTOASCII", __LINE__);
+  // IDNA2008 with the mapping of UTS 46 (non-transitional), as browsers
+  // and mail programs resolve names today.
+  char* out = nullptr;
+  const int rc = ::idn2_to_ascii_8z(utf8.c_str(), &out, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+  if (rc != IDN2_OK || out == nullptr) {
+    ::idn2_free(out);
+    return false;
+  }
+  ascii = out;
+  ::idn2_free(out);
+  return true;
 }
 
 }  // namespace mailclient

@@ -67,6 +67,32 @@ TEST(Text2Array, CutsAtTheDelimiterWithQuotesAndEscapes) {
   }
 }
 
+TEST(Text2Array, ReportsTheQuotedPiecesWhoseTextItPassesOver) {
+  struct Case {
+    const char* text;
+    Tokens tokens;
+    Tokens passed_over;
+  };
+  const Case cases[] = {
+      {"Qx,y@xQ,z@x", {"x,y@x", "z@x"}, {}},
+      {"QaEQb@xQ,c@x", {"aQb@x", "c@x"}, {}},
+      {"Qab QQhiQQQ,z", {"ab QhiQ", "z"}, {}},
+      {"QaQ ,QbQ ", {"a", "b"}, {}},  // blanks after a closing quote lose nothing
+      {"QQ,b", {"", "b"}, {}},
+      {"Qabc", {"abc"}, {}},
+      {"QabQ@x.io ", {"ab", "x.io "}, {"QabQ@x.io"}},
+      {"ok@x.io,Qab@c.ioQxyz@evil.io", {"ok@x.io", "ab@c.io", "yz@evil.io"}, {"Qab@c.ioQxyz@evil.io"}},
+      {"QaQb,c", {"a", "c"}, {"QaQb"}},
+      {"QabQQ,c", {"", "c"}, {"QabQQ"}},
+      {"QaEQbQQ,c", {"", "c"}, {"QaEQbQQ"}},
+  };
+  for (const Case& c : cases) {
+    Tokens passed_over;
+    EXPECT_EQ(Text2Array(Spell(c.text), ",", "\"", &passed_over), SpellAll(c.tokens)) << c.text;
+    EXPECT_EQ(passed_over, SpellAll(c.passed_over)) << c.text;
+  }
+}
+
 TEST(Text2Array, SplitsACommandLineAtBlanks) {
   EXPECT_EQ(Text2Array(Spell("QCEpathEpostrine.exeQ -s QHello WorldQ mail.txt r1"), " ", "\""),
             SpellAll({"CEpathEpostrine.exe", "-s", "Hello World", "mail.txt", "r1"}));

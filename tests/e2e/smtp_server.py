@@ -214,13 +214,15 @@ def server_context(cert, key, tls13_only=False):
 class Server(Controller):
     """tls: None, "starttls" or "smtps", with `cert` and `key` files (and
     tls13_only to refuse anything older than TLS 1.3); host:
-    "127.0.0.1" or "::1"; size_limit: the SIZE the server announces."""
+    "127.0.0.1" or "::1"; size_limit: the SIZE the server announces;
+    smtputf8: offer SMTPUTF8 (without it the server takes ASCII commands
+    only)."""
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
                  require_starttls=False, auth_require_tls=False, host="127.0.0.1",
-                 size_limit=None, auth_required=False, tls13_only=False):
+                 size_limit=None, auth_required=False, tls13_only=False, smtputf8=False):
         self.recorder = Recorder(behaviour)
-        kwargs = {}
+        kwargs = {"enable_SMTPUTF8": smtputf8}
         if size_limit is not None:
             kwargs.update(data_size_limit=size_limit)
         if auth:

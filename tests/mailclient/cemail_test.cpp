@@ -5,8 +5,10 @@
 #include <sstream>
 
 #include "mailclient/cemail.h"
+#include "mailclient/encoding.h"
 
 using namespace mailclient;
+using namespace std::string_literals;
 
 TEST(CEmailPlan, ChoosesTheLightestEncodingThatCarriesTheBody) {
   struct Case {
@@ -50,6 +52,7 @@ TEST(CEmailDataSize, IsExactlyTheBytesOfTheDataPhaseWithoutDotStuffing) {
       std::string(999, '\xe4') + "\n \t\n",        // every byte encoded, blanks before line ends
       std::string("\0\1\2", 3),                   // base64, one short group
       std::string(57 * 3 + 1, '\0'),               // base64, several lines
+      "a\0b\nc\rd\r\n\n"s,                         // base64 of line ends made CR LF
   };
   for (const std::string& body : bodies) {
     CEmail mail;
@@ -99,11 +102,87 @@ TEST(CEmail, RecipientsLeaveOutEmptyPiecesAndTrimBlanks) {
   EXPECT_EQ(mail.Recipients(), (std::vector<std::string>{"r1@example.com", "r2@example.com"}));
 }
 
-TEST(UsableAddress, RefusesWhatCouldEndACommandOrAHeader) {
-  const std::pair<std::string, bool> cases[] = {
-      {"ops@example.com", true}, {"r1", true},         {"", false},
-      {"a b@example.com", false}, {"a@x>", false},      {"<a@x", false},
-      {"a@x\r\nRSET", false},    {std::string("a\0b", 3), false}, {"a\t@x", false},
-  };
-  for (const auto& [address, usable] : cases) EXPECT_EQ(UsableAddress(address), usable) << address;
+namespace {
+
+// The subject as a reader decodes it: encoded words joined without the
+// folds between them (RFC 2047 section 6.2).
+std::string DecodedSubject(const std::string& header, std::vector<std::string>& lines) {
+  std::size_t at = header.find("Subject: ");
+  std::size_t end = header.find("\r\n", at);
+  lines.push_back(header.substr(at, end - at));
+  while (header.compare(end + 2, 1, " ") == 0) {
+    const std::size_t next = header.find("\r\n", end + 2);
+    lines.push_back(header.substr(end + 2, next - end - 2));
+    end = next;
+  }
+  const std::string value = header.substr(at + 9, end - at - 9);
+  if (value.rfind("=?", 0) != 0) return value;
+  std::string text;
+  for (std::size_t word = value.find("=?"); word != std::string::npos; word = value.find("=?", word + 2)) {
+    const std::size_t start = value.find("?B?", word) + 3;
+    std::string bytes;
+    EXPECT_TRUE(Base64Decode(value.substr(start, value.find("?=", start) - start), bytes));
+    text += bytes;
+    word = value.find("?=", start);
+  }
+  return text;
 }
+
+}  // namespace
+
+TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
+  struct Case {
+    const char* name;
+    std::string subject;
+    bool encoded;
+    std::string shown;  // what a reader shows
+  };
+  const Case cases[] = {
+      {"plain", "Nightly report", false, "Nightly report"},
+      {"a tab", "a\tb", false, "a\tb"},
+      {"line breaks folded to blanks", "a\r\nBcc: x", false, "a  Bcc: x"},
+      {"escape", "red \x1b[31m alert", true, "red \x1b[31m alert"},
+      {"bell and delete", "ring\x07 \x7f", true, "ring\x07 \x7f"},
+      {"an encoded word as typed", "=?utf-8?B?SGk=?=", true, "=?utf-8?B?SGk=?="},
+      {"one inside the text", "re: =?iso-8859-1?Q?x?= y", true, "re: =?iso-8859-1?Q?x?= y"},
+      {"UTF-8", "Bericht f\xc3\xbcr M\xc3\xa4rz", true, "Bericht f\xc3\xbcr M\xc3\xa4rz"},
+      {"long UTF-8", std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y'), true,
+       std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y')},
+      {"longer than a line may be", std::string(990, 'z'), true, std::string(990, 'z')},
+  };
+  for (const Case& c : cases) {
+    CEmail mail;
+    mail.FromAddress("alerts@example.com");
+    mail.DestList({"ops@example.com"});
+    mail.Subject(c.subject);
+    std::vector<std::string> lines;
+    const std::string shown = DecodedSubject(mail.Header(mail.Plan(false), 0), lines);
+    EXPECT_EQ(shown, c.shown) << c.name;
+    EXPECT_EQ(lines.front().rfind("Subject: =?", 0) == 0, c.encoded) << c.name;
+    if (!c.encoded) continue;
+    for (const std::string& line : lines) {
+      EXPECT_LE(line.size(), 76u) << c.name << ": " << line;
+      for (char ch : line) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << c.name;
+    }
+  }
+}
+
+TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
+  CEmail mail;
+  mail.MailBody("a\0b\nbare LF\rbare CR\r\nCR LF\n"s);
+  const BodyPlan plan = mail.Plan(true);
+  ASSERT_EQ(plan.encoding, TransferEncoding::kBase64);
+  std::string data;
+  mail.WriteData(plan, "\r\n", [&](std::string_view chunk) {
+    data += chunk;
+    return true;
+  });
+  std::string encoded;
+  for (std::size_t at = 2; at < data.size() - 3; at = data.find("\r\n", at) + 2) {
+    encoded += data.substr(at, data.find("\r\n", at) - at);
+  }
+  std::string body;
+  ASSERT_TRUE(Base64Decode(encoded, body));
+  EXPECT_EQ(body, "a\0b\r\nbare LF\r\nbare CR\r\nCR LF\r\n"s);
+}
+

@@ -46,6 +46,7 @@ std::vector<Step> Script(std::initializer_list<std::vector<Step>> parts) {
 }
 
 struct Settings {
+  std::string from{"alerts@example.com"};
   std::vector<std::string> to{"ops@example.com"};
   std::string user{};
   std::string password{};
@@ -66,7 +67,7 @@ struct Result {
 // delivery.
 Result Deliver(scripted::Server& server, const Settings& s = {}) {
   mailclient::CEmail mail;
-  mail.FromAddress("alerts@example.com");
+  mail.FromAddress(s.from);
   mail.DestList(s.to);
   mail.Subject("report");
   mail.MailBody(s.body);
@@ -298,6 +299,107 @@ TEST(CSmtpReplies, ArriveByteByByteOrSeveralInOnePiece) {
   const Result r = Deliver(server, {.to = {"a@example.com", "b@example.com"}});
   EXPECT_TRUE(r.sent) << r.error;
   EXPECT_EQ(server.Unplayed(), 0u);
+}
+
+// The header line of `field` in the message as it went over the wire.
+std::string HeaderLine(const std::string& message, const std::string& field) {
+  const std::size_t at = message.find("\r\n" + field);
+  if (at == std::string::npos) return "";
+  return message.substr(at + 2, message.find("\r\n", at + 2) - at - 2);
+}
+
+TEST(CSmtpAddresses, TravelInTheFormTheServerTakes) {
+  const std::string bucher = "b\xc3\xbc" "cher.example";
+  struct Case {
+    const char* name;
+    std::string extensions;
+    std::string from;
+    std::vector<std::string> to;
+    std::vector<std::string> envelope;  // MAIL and the RCPTs
+    std::string from_line;
+    std::string to_line;
+  };
+  const Case cases[] = {
+      {"UTF-8 under SMTPUTF8", "8BITMIME,SMTPUTF8", "j\xc3\xb6rg@" + bucher, {"ops@" + bucher},
+       {"MAIL FROM:<j\xc3\xb6rg@" + bucher + "> BODY=8BITMIME SMTPUTF8", "RCPT TO:<ops@" + bucher + ">"},
+       "From: j\xc3\xb6rg@" + bucher, "To: ops@" + bucher},
+      {"ANSI text made UTF-8", "SMTPUTF8", "j\xf6rg@example.com", {"ops@example.com"},
+       {"MAIL FROM:<j\xc3\xb6rg@example.com> SMTPUTF8", "RCPT TO:<ops@example.com>"},
+       "From: j\xc3\xb6rg@example.com", "To: ops@example.com"},
+      {"A-labels without SMTPUTF8", "8BITMIME", "alerts@" + bucher, {"ops@" + bucher},
+       {"MAIL FROM:<alerts@xn--bcher-kva.example>", "RCPT TO:<ops@xn--bcher-kva.example>"},
+       "From: alerts@xn--bcher-kva.example", "To: ops@xn--bcher-kva.example"},
+      {"ASCII asks for no SMTPUTF8", "SMTPUTF8", "alerts@example.com", {"x,y@x.io", "z@x.io"},
+       {"MAIL FROM:<alerts@example.com>", "RCPT TO:<\"x,y\"@x.io>", "RCPT TO:<z@x.io>"},
+       "From: alerts@example.com", "To: \"x,y\"@x.io, z@x.io"},
+      {"quoted strings", "", "a\"b@example.com", {"c\\server@x.io"},
+       {"MAIL FROM:<\"a\\\"b\"@example.com>", "RCPT TO:<\"c\\\\server\"@x.io>"},
+       "From: \"a\\\"b\"@example.com", "To: \"c\\\\server\"@x.io"},
+      {"the postmaster", "", "alerts@example.com", {"Postmaster"},
+       {"MAIL FROM:<alerts@example.com>", "RCPT TO:<Postmaster>"}, "From: alerts@example.com", "To: Postmaster:;"},
+  };
+  for (const Case& c : cases) {
+    std::vector<Step> script{kGreeting, Ehlo(c.extensions)};
+    for (const std::string& command : c.envelope) script.push_back({command, "250 ok\r\n"});
+    script.insert(script.end(), {kData, kAccepted, kQuit});
+    scripted::Server server(script);
+    const Result r = Deliver(server, {.from = c.from, .to = c.to});
+    EXPECT_TRUE(r.sent) << c.name << ": " << r.error;
+    ASSERT_GE(server.commands.size(), c.envelope.size() + 1) << c.name;
+    for (std::size_t i = 0; i < c.envelope.size(); ++i) EXPECT_EQ(server.commands[i + 1], c.envelope[i]) << c.name;
+    EXPECT_EQ(HeaderLine(server.message, "From:"), c.from_line) << c.name;
+    EXPECT_EQ(HeaderLine(server.message, "To:"), c.to_line) << c.name;
+  }
+}
+
+TEST(CSmtpAddresses, ALocalPartBeyondAsciiIsRefusedWhenTheServerHasNoSmtputf8) {
+  struct Case {
+    std::string from;
+    std::vector<std::string> to;
+    std::string error;
+  };
+  const std::string why = " (the server mail.example.com offers no SMTPUTF8 for a local part beyond ASCII)";
+  const Case cases[] = {
+      {"alerts@example.com", {"ops@example.com", "j\xc3\xb6rg@example.com"},
+       "recipient address cannot be used: \"j\xc3\xb6rg@example.com\"" + why},
+      {"j\xc3\xb6rg@example.com", {"ops@example.com"},
+       "the sender address \"j\xc3\xb6rg@example.com\" cannot be used" + why},
+  };
+  for (const Case& c : cases) {
+    scripted::Server server({kGreeting, Ehlo("8BITMIME,PIPELINING"), kQuit});
+    const Result r = Deliver(server, {.from = c.from, .to = c.to});
+    EXPECT_EQ(r.outcome, Outcome::kBadAddress);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(server.commands.size(), 2u) << "EHLO, QUIT";
+    EXPECT_EQ(server.Unplayed(), 0u);
+  }
+}
+
+TEST(CSmtpAddresses, ThatAreNoAddressesAreRefusedBeforeAnyConnection) {
+  struct Case {
+    std::string from;
+    std::vector<std::string> to;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"alerts@example.com", {"ab", "x.io"},
+       "recipient address cannot be used: \"ab\" (no \"@\"), \"x.io\" (no \"@\")"},
+      {"alerts@example.com", {"ok@x.io", "a\x1b@x.io"},
+       "recipient address cannot be used: \"a.@x.io\" (a control character)"},
+      {"alerts", {"ok@x.io"}, "the sender address \"alerts\" cannot be used (no \"@\")"},
+      {std::string(8191, 's'), {"ok@x.io"}, "the sender address \"ssss"},
+      {"alerts@example.com", {"", " "}, "no recipient given"},
+  };
+  for (const Case& c : cases) {
+    for (const bool logon : {false, true}) {
+      scripted::Server server({kGreeting, Ehlo("AUTH PLAIN"), kQuit});
+      const Result r = Deliver(server, {.from = c.from, .to = c.to, .user = logon ? "tim" : "", .password = "pw",
+                                        .tls = TlsMode::kOff});
+      EXPECT_EQ(r.outcome, Outcome::kBadAddress);
+      EXPECT_EQ(r.error.substr(0, c.error.size()), c.error);
+      EXPECT_TRUE(server.waits.empty() && server.writes.empty()) << "no connection";
+    }
+  }
 }
 
 TEST(CSmtpTimeLimits, EveryWaitKeepsTheTimeoutAndTheEndOfTheMessageTenTimesIt) {
