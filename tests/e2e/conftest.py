@@ -6,6 +6,7 @@ import os
 import pty
 import shutil
 import subprocess
+import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
@@ -89,7 +90,39 @@ class Program:
 
 
 @pytest.fixture(scope="session", autouse=True)
-def program_starts(tmp_path_factory):
+def wine_prefix():
+    """Under wine each session (each file, each xdist worker) runs in a wine
+    prefix of its own, so that sessions side by side never share a wine
+    server: one shared by two sessions was seen to give one the locale of
+    the other and to fail a certificate lookup now and then. The prefix is
+    a copy of the booted one: the system files hard-linked (wine never
+    writes them), the registry copied."""
+    if not WINE:
+        yield
+        return
+    base = Path(os.environ.get("WINEPREFIX") or Path.home() / ".wine")
+    if not (base / "system.reg").exists():
+        pytest.exit(f"{base} is not a booted wine prefix: run wineboot -i first", returncode=1)
+    own = Path(tempfile.mkdtemp(prefix=base.name + "-session-", dir=base.parent))
+    for entry in base.iterdir():
+        if entry.name == "drive_c":
+            if subprocess.run(["cp", "-al", str(entry), str(own)]).returncode != 0:
+                shutil.copytree(entry, own / entry.name, symlinks=True)
+        elif entry.is_symlink() or entry.is_dir():
+            subprocess.run(["cp", "-a", str(entry), str(own)], check=True)
+        else:
+            shutil.copy2(entry, own / entry.name)
+    os.environ["WINEPREFIX"] = str(own)
+    try:
+        yield
+    finally:
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ), capture_output=True)
+        os.environ["WINEPREFIX"] = str(base)
+        shutil.rmtree(own, ignore_errors=True)
+
+
+@pytest.fixture(scope="session", autouse=True)
+def program_starts(wine_prefix, tmp_path_factory):
     """Under wine a program that cannot start at all may end with status 0
     and say nothing, which some checks would take for success: the first
     run of each session must give the line of a first run."""

@@ -121,5 +121,8 @@ def test_a_trickling_server_cannot_stretch_the_time_out(program, smtp_server, ce
         elapsed = time.monotonic() - started
     assert run.returncode == 75, run.lines
     assert run.lines[-1].endswith(ending), run.lines
-    assert elapsed < TIMEOUT + (5 if WINE else 3), f"took {elapsed:.1f} s"
+    # Trickled to its end, each exchange would outlast this by far (and
+    # end in a delivery, not in the time-out's words); the margin is for
+    # starting the program on a busy machine.
+    assert elapsed < TIMEOUT + 15, f"took {elapsed:.1f} s"
     assert server.messages == []

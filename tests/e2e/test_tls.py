@@ -189,13 +189,13 @@ def test_a_server_that_speaks_only_tls_1_3_is_reached(program, smtp_server, cert
 
 
 def test_a_server_that_trickles_its_greeting_cannot_stretch_the_time_out(program, certificates):
-    # The whole greeting would take some ten seconds, each byte well within
+    # The whole greeting would take some twenty seconds, each byte well within
     # the two-second limit.
-    with TricklingTlsServer(certificates / "good.pem", certificates / "good.key", pause=0.2) as server:
+    with TricklingTlsServer(certificates / "good.pem", certificates / "good.key", pause=0.4) as server:
         configure(program, server, certificates, TLS="smtps", Timeout="2")
         started = time.monotonic()
         run = send(program)
         elapsed = time.monotonic() - started
     assert run.returncode == 75, run.lines
     assert "[greeting: the server did not answer: no answer within 2 seconds]" in run.lines[1], run.lines
-    assert elapsed < 6
+    assert elapsed < 15  # the greeting alone would take twenty; the rest is for a busy machine
