@@ -199,10 +199,12 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
             "Content-Length: 127\r\nConnection: close\r\n\r\n"
             "grant_type=client_credentials&client_id=client-id&client_secret=s3cr3t%26x"
             "&scope=https%3A%2F%2Foutlook.office365.com%2F.default");
-  std::ifstream in(cache, std::ios::binary);
-  const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(stored.find("token T1\n"), std::string::npos);
-  EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
+  {
+    std::ifstream in(cache, std::ios::binary);
+    const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(stored.find("token T1\n"), std::string::npos);
+    EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
+  }
 
   // Refused: dropped, and the next asks the endpoint again.
   mailclient::OAuthTokens tokens(settings, endpoint.Transport());
