@@ -269,7 +269,7 @@ bool CSmtp::Authenticate() {
 }
 
 bool CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status) {
-  const runtime::Activation activation("CSMTP:BEARERHEXCHANGE", __LINE__);
+  const runtime::Activation activation("CSMTP:BEAREREXCHANGE", __LINE__);
   const std::string stage = oauthbearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2";
   const std::string response =
       oauthbearer ? OAuthBearerResponse(user_, server_, port_, token) : XOAuth2Response(user_, token);
@@ -326,6 +326,9 @@ bool CSmtp::AuthenticateBearer() {
     const std::string refusal =
         stage + ": " + Quoted(reply) + (status.empty() ? "" : " (status " + status + ")");
     if (reply.Temporary()) return stop(Outcome::kTemporary, refusal);
+    // Only a refused credential (535, or a failure challenge) speaks
+    // against the token; any other refusal would meet a fresh one too.
+    if (reply.code != 535 && status.empty()) return stop(Outcome::kPermanent, refusal);
     tokens_->Refused();
     if (attempt > 0) return stop(Outcome::kPermanent, refusal + "; a freshly fetched token was refused too");
   }

@@ -212,6 +212,17 @@ TEST(CSmtpBearer, FailuresOfTheTokenSourceOrForNowEndTheRunWithTheirOwnOutcome) 
   EXPECT_EQ(r.outcome, Outcome::kTemporary);
   EXPECT_EQ(r.error, "AUTH XOAUTH2: 454 4.7.0 try later");
   EXPECT_EQ(one.refusals, 0);
+
+  // A refusal that is not about the credential keeps the token.
+  scripted::Server policy(Script({kSecured, {Offer("OAUTHBEARER")},
+                                  {{kBearerAuth, "534 5.7.9 please use a stronger mechanism\r\n"},
+                                   {"QUIT", "221 bye\r\n"}}}));
+  ListedTokens kept({kToken});
+  r = Send(policy, kept);
+  EXPECT_EQ(r.outcome, Outcome::kPermanent);
+  EXPECT_EQ(r.error, "AUTH OAUTHBEARER: 534 5.7.9 please use a stronger mechanism");
+  EXPECT_EQ(kept.refusals, 0);
+  EXPECT_EQ(kept.fetches, 0);
 }
 
 TEST(CSmtpBearer, NoTokenCrossesALineWithoutTls) {
