@@ -8,7 +8,7 @@
 set -eu
 
 job=${1:-test}
-demo="cmake ninja-build g++ libssl-dev libidn2-dev python3 python3-aiosmtpd"
+demo="cmake ninja-build g++ libssl-dev libidn2-dev nlohmann-json3-dev python3 python3-aiosmtpd"
 case $job in
   demo) want=$demo ;;
   test) want="$demo clang libgtest-dev libgmock-dev googletest openssl python3-pytest python3-pytest-xdist

@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "mailclient/http.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "settings/ini_file_spec.h"
@@ -23,6 +24,42 @@ int Seconds(const std::string& text) {
     n = n * 10 + (c - '0');
   }
   return n <= kLongestTimeout ? n : 0;
+}
+
+// The OAuth settings: one source of tokens, complete, and a user to log on.
+template <typename Problem>
+void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) {
+  options.oauth_token_url = ini.GetString(kSettingsSection, "OAuthTokenURL", "");
+  options.oauth_client_id = ini.GetString(kSettingsSection, "OAuthClientID", "");
+  options.oauth_client_secret = ini.GetString(kSettingsSection, "OAuthClientSecret", "");
+  options.oauth_scope = ini.GetString(kSettingsSection, "OAuthScope", "");
+  options.oauth_token_command = ini.GetString(kSettingsSection, "OAuthTokenCommand", "");
+  auto missing = [&](const char* key, const char* needed_by) {
+    problem(std::string(key) + " is missing in postrine.ini (" + needed_by + " needs it)");
+  };
+  if (!options.oauth_token_url.empty() && !options.oauth_token_command.empty()) {
+    problem("OAuthTokenURL and OAuthTokenCommand are both set in postrine.ini (use one of them)");
+  }
+  if (!options.oauth_token_url.empty()) {
+    mailclient::HttpsUrl url;
+    std::string why;
+    if (!mailclient::ParseHttpsUrl(options.oauth_token_url, url, why)) {
+      problem(Malformed("OAuthTokenURL", options.oauth_token_url, "the https URL of the token endpoint; " + why));
+    }
+    if (options.oauth_client_id.empty()) missing("OAuthClientID", "OAuthTokenURL");
+    if (options.oauth_client_secret.empty()) missing("OAuthClientSecret", "OAuthTokenURL");
+  } else if (options.oauth_token_command.empty()) {
+    for (const char* key : {"OAuthClientID", "OAuthClientSecret", "OAuthScope"}) {
+      if (!ini.GetString(kSettingsSection, key, "").empty()) missing("OAuthTokenURL", key);
+    }
+  }
+  if (options.UsesOAuth()) {
+    // A token is sent for a user; without one there would be no logon.
+    const std::string user = ini.GetString(kSettingsSection, "UserName", kNotSet);
+    if (user.size() <= 1 || user == kNotSet) {
+      missing("UserName", options.oauth_token_url.empty() ? "OAuthTokenCommand" : "OAuthTokenURL");
+    }
+  }
 }
 
 }  // namespace
@@ -57,6 +94,7 @@ MailOptions ReadMailOptions(IniFileSpec& ini) {
     problem(Malformed("Timeout", timeout, "a whole number of seconds from 1 to " + std::to_string(kLongestTimeout)));
     options.timeout_seconds = 60;
   }
+  ReadOAuthOptions(ini, options, problem);
   return options;
 }
 

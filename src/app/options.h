@@ -22,6 +22,14 @@ struct MailOptions {
   bool verify = true;
   std::string ca_file;
   int timeout_seconds = 60;
+  /// Where OAuth tokens come from: a token endpoint with the client's
+  /// identity, or a command. Both empty: the password is used.
+  std::string oauth_token_url;
+  std::string oauth_client_id;
+  std::string oauth_client_secret;
+  std::string oauth_scope;
+  std::string oauth_token_command;
+  bool UsesOAuth() const { return !oauth_token_url.empty() || !oauth_token_command.empty(); }
   /// The first malformed setting, in a sentence that names the key and
   /// the values it takes; empty when all are good.
   std::string problem;

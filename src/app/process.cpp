@@ -2,12 +2,15 @@
 // arguments, hand it to the SMTP client, and report a failed delivery. The
 // exit status tells a calling script what happened (sysexits codes).
 
+#include <memory>
+
 #include "app/exit_codes.h"
 #include "app/postrine.h"
 #include "app/text.h"
 #include "mailclient/address.h"
 #include "mailclient/cemail.h"
 #include "mailclient/csmtp.h"
+#include "mailclient/oauth.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/identity.h"
@@ -59,8 +62,15 @@ int ExitCode(mailclient::Outcome outcome) {
     case mailclient::Outcome::kBadAddress: return app::kExitBadAddress;
     case mailclient::Outcome::kPermanent: return app::kExitUnavailable;
     case mailclient::Outcome::kTemporary: return app::kExitTempFail;
+    case mailclient::Outcome::kConfig: return app::kExitConfig;
   }
   return app::kExitTempFail;
+}
+
+// The token cache: "postrine.token" beside the settings file.
+std::string TokenCacheFileName() {
+  const std::string settings = app::SettingsFileName();
+  return settings.substr(0, settings.size() - std::string_view("postrine.ini").size()) + "postrine.token";
 }
 
 }  // namespace
@@ -107,10 +117,20 @@ bool Postrine::Process() {
   smtp.Verify(Options.verify);
   smtp.CaFile(Options.ca_file);
   smtp.TimeoutSeconds(Options.timeout_seconds);
+  // With a token source the logon sends a token and never the password.
+  std::unique_ptr<mailclient::OAuthTokens> tokens;
+  if (Options.UsesOAuth()) {
+    mailclient::OAuthSettings oauth{Options.oauth_token_url, Options.oauth_client_id,
+                                    Options.oauth_client_secret, Options.oauth_scope,
+                                    Options.oauth_token_command, Options.verify, Options.ca_file,
+                                    Options.timeout_seconds * 1000, TokenCacheFileName()};
+    tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
+    smtp.BearerTokens(tokens.get());
+  }
   // A user name of one character counts as none, like "??".
   if (UserName.size() > 1 && UserName != app::kNotSet) {
     smtp.UserName(UserName);
-    smtp.PassWord(Password);
+    if (!tokens) smtp.PassWord(Password);
     smtp.SecureSMTP(true);
     smtp.Logon();
   }

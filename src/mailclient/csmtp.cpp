@@ -1,7 +1,9 @@
 #include "mailclient/csmtp.h"
 
+#include <algorithm>
 #include <ctime>
 
+#include "mailclient/bearer.h"
 #include "mailclient/digest.h"
 #include "mailclient/encoding.h"
 #include "mailclient/smtp_channel.h"
@@ -30,32 +32,6 @@ std::string HelloName() {
   }
   return host;
 }
-
-// Passes a stream through to the TLS layer and notes when the stream itself
-// failed: a handshake that died with the line is worth trying again later,
-// one that the peer's certificate or protocol broke is not.
-class LineWatch final : public Connection {
- public:
-  LineWatch(std::unique_ptr<Connection> inner, bool& failed) : inner_(std::move(inner)), failed_(failed) {}
-
-  bool Send(std::string_view bytes, const Deadline& deadline) override {
-    const bool sent = inner_->Send(bytes, deadline);
-    failed_ = failed_ || !sent;
-    return sent;
-  }
-
-  long Receive(char* buffer, std::size_t size, const Deadline& deadline) override {
-    const long n = inner_->Receive(buffer, size, deadline);
-    failed_ = failed_ || n <= 0;
-    return n;
-  }
-
-  const std::string& error() const override { return inner_->error(); }
-
- private:
-  std::unique_ptr<Connection> inner_;
-  bool& failed_;
-};
 
 }  // namespace
 
@@ -246,10 +222,12 @@ bool CSmtp::Authenticate() {
     // settings say so.
     broken_ = true;
     Quit();
-    return Fail(Outcome::kPermanent, "the server " + server_ +
-                                         " offered no TLS, so the password was withheld; set "
-                                         "TLS=off in postrine.ini to log on without encryption");
+    return Fail(Outcome::kPermanent, "the server " + server_ + " offered no TLS, so the " +
+                                         (tokens_ ? "access token" : "password") +
+                                         " was withheld; set TLS=off in postrine.ini to log on "
+                                         "without encryption");
   }
+  if (tokens_) return AuthenticateBearer();
   auto offered = [&](const char* mechanism) {
     for (const std::string& m : caps_.auth) {
       if (m == mechanism) return true;
@@ -288,6 +266,72 @@ bool CSmtp::Authenticate() {
   logon_error_ = stage + ": " + Quoted(reply);
   logon_temporary_ = reply.Temporary();
   return false;
+}
+
+bool CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status) {
+  const runtime::Activation activation("CSMTP:BEAREREXCHANGE", __LINE__);
+  const std::string stage = oauthbearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2";
+  const std::string response =
+      oauthbearer ? OAuthBearerResponse(user_, server_, port_, token) : XOAuth2Response(user_, token);
+  if (!Exchange(stage + " " + Base64(response), reply, stage)) return false;
+  status.clear();
+  if (reply.code != 334) return true;
+  // The failure challenge: JSON that says why. The exchange ends with a
+  // dummy response, ^A for OAUTHBEARER (RFC 7628 section 3.2.3) and an
+  // empty line for XOAUTH2, and the server's final refusal.
+  std::string decoded;
+  if (!reply.lines.empty() && Base64Decode(reply.lines[0], decoded)) status = ChallengeStatus(decoded);
+  return Exchange(oauthbearer ? Base64("\x01") : "", reply, stage);
+}
+
+bool CSmtp::AuthenticateBearer() {
+  const runtime::Activation activation("CSMTP:AUTHENTICATEBEARER", __LINE__);
+  auto offered = [&](const char* mechanism) {
+    return std::find(caps_.auth.begin(), caps_.auth.end(), mechanism) != caps_.auth.end();
+  };
+  const bool oauthbearer = offered("OAUTHBEARER");
+  const std::string stage = oauthbearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2";
+  auto stop = [&](Outcome outcome, const std::string& why) {
+    // No message goes out without the logon the settings ask for.
+    if (!broken_) Quit();
+    broken_ = true;
+    return Fail(outcome, why);
+  };
+  if (!oauthbearer && !offered("XOAUTH2")) {
+    return stop(Outcome::kPermanent, "logon to " + server_ +
+                                         " failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an "
+                                         "OAuth token");
+  }
+  // A token the server refuses is dropped and a fresh one tried once: a
+  // cached token may have been revoked before its time.
+  for (int attempt = 0;; ++attempt) {
+    std::string token;
+    std::string why;
+    Outcome outcome = Outcome::kTemporary;
+    if (!tokens_->Token(attempt > 0, token, why, outcome)) return stop(outcome, why);
+    Reply reply;
+    std::string status;
+    bool answered = BearerExchange(oauthbearer, token, reply, status);
+    if (!answered && attempt > 0) {
+      // The server may close the connection with its refusal: a new one.
+      channel_.reset();
+      tls_active_ = false;
+      if (!Open()) return false;
+      // The new connection must meet the TLS rule as the first did.
+      if (!tls_active_ && tls_ != TlsMode::kOff) return Authenticate();
+      answered = BearerExchange(oauthbearer, token, reply, status);
+    }
+    if (!answered) return false;
+    if (reply.code == 235) return true;
+    const std::string refusal =
+        stage + ": " + Quoted(reply) + (status.empty() ? "" : " (status " + status + ")");
+    if (reply.Temporary()) return stop(Outcome::kTemporary, refusal);
+    // Only a refused credential (535, or a failure challenge) speaks
+    // against the token; any other refusal would meet a fresh one too.
+    if (reply.code != 535 && status.empty()) return stop(Outcome::kPermanent, refusal);
+    tokens_->Refused();
+    if (attempt > 0) return stop(Outcome::kPermanent, refusal + "; a freshly fetched token was refused too");
+  }
 }
 
 bool CSmtp::Logon() {

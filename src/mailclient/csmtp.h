@@ -31,6 +31,19 @@ enum class Outcome {
   kBadAddress,  // an address that cannot be used; nothing was sent
   kPermanent,   // refused for good (5xx), or a security rule stood in the way
   kTemporary,   // 4xx, connection failure or time-out: worth trying later
+  kConfig,      // the settings cannot work as they stand (a token source that cannot run)
+};
+
+/// Where the bearer tokens of an OAuth logon come from. A failure says why
+/// in a sentence and what kind of failure it is.
+class TokenSource {
+ public:
+  virtual ~TokenSource() = default;
+  /// A token: one kept from before unless `fresh`. False with `why` and
+  /// `outcome` when none could be had.
+  virtual bool Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) = 0;
+  /// The server refused the last token: it is not to be used again.
+  virtual void Refused() = 0;
 };
 
 /// What the server offers, from its EHLO reply.
@@ -70,6 +83,9 @@ class CSmtp {
   void PassWord(std::string password) { password_ = std::move(password); }
   /// Log on with UserName and PassWord before sending.
   void SecureSMTP(bool on) { secure_ = on; }
+  /// Log on with OAuth bearer tokens from `source` instead of the password
+  /// (OAUTHBEARER, else XOAUTH2; never a password mechanism).
+  void BearerTokens(TokenSource* source) { tokens_ = source; }
   void Tls(TlsMode mode) { tls_ = mode; }
   /// Check the server's certificate and name ("TLSVerify").
   void Verify(bool on) { verify_ = on; }
@@ -99,6 +115,10 @@ class CSmtp {
   /// the line itself failed under it.
   std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
+  bool AuthenticateBearer();
+  /// One bearer logon with `token`: the reply, and the status the server's
+  /// failure challenge gave. False when the connection was lost.
+  bool BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status);
   /// Checks the sender and the recipients before any connection.
   bool CheckAddresses();
   /// Chooses how the addresses travel once the server's offer is known:
@@ -123,6 +143,7 @@ class CSmtp {
   std::string user_;
   std::string password_;
   bool secure_ = false;
+  TokenSource* tokens_ = nullptr;
   TlsMode tls_ = TlsMode::kAuto;
   bool verify_ = true;
   std::string ca_file_;

@@ -113,6 +113,18 @@ std::vector<Endpoint> detail::ResolveWithin(const Resolver& resolve, const std::
   return std::move(lookup->endpoints);
 }
 
+bool LineWatch::Send(std::string_view bytes, const Deadline& deadline) {
+  const bool sent = inner_->Send(bytes, deadline);
+  failed_ = failed_ || !sent;
+  return sent;
+}
+
+long LineWatch::Receive(char* buffer, std::size_t size, const Deadline& deadline) {
+  const long n = inner_->Receive(buffer, size, deadline);
+  failed_ = failed_ || n <= 0;
+  return n;
+}
+
 std::string BareHost(const std::string& server) {
   const bool bracketed = server.size() > 2 && server.front() == '[' && server.back() == ']' &&
                          server.find(':') != std::string::npos;

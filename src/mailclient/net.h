@@ -44,6 +44,21 @@ class Connection {
   virtual const std::string& error() const = 0;
 };
 
+/// Passes a stream through (to the TLS layer) and notes when the stream
+/// itself failed: a handshake that died with the line is worth trying
+/// again later, one that the peer's certificate or protocol broke is not.
+class LineWatch final : public Connection {
+ public:
+  LineWatch(std::unique_ptr<Connection> inner, bool& failed) : inner_(std::move(inner)), failed_(failed) {}
+  bool Send(std::string_view bytes, const Deadline& deadline) override;
+  long Receive(char* buffer, std::size_t size, const Deadline& deadline) override;
+  const std::string& error() const override { return inner_->error(); }
+
+ private:
+  std::unique_ptr<Connection> inner_;
+  bool& failed_;
+};
+
 /// The host as the resolver and the certificate check take it: an IPv6
 /// literal written in brackets, as in a URL ("[::1]"), without them.
 std::string BareHost(const std::string& server);

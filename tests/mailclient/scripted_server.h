@@ -26,6 +26,10 @@ struct Step {
 };
 
 inline const std::string kMessage = "<message>";
+/// An empty command line (as XOAUTH2 answers its failure challenge).
+inline const std::string kEmptyLine = "<empty line>";
+/// A new connection after the first (its reply: the greeting).
+inline const std::string kConnect = "<connect>";
 
 /// What the client wrote in one Send.
 struct Write {
@@ -52,12 +56,21 @@ class Server {
   /// Command lines sent under TLS ("STARTTLS" ends the clear text).
   std::vector<std::string> tls_commands;
   int handshakes = 0;
+  int connections = 0;
   bool tls = false;
   /// The server hangs up once its script is played out, instead of
   /// staying silent.
   bool hangs_up = false;
   /// The most bytes one read hands out.
   std::size_t piece = std::string::npos;
+  /// A connection after the first: plays the step that waits for kConnect.
+  void Connected() {
+    tls = false;
+    if (!script_.empty() && script_.front().expect == kConnect) {
+      Queue();
+      Advance();
+    }
+  }
   /// Steps the client never reached.
   std::size_t Unplayed() const { return script_.size(); }
 
@@ -97,7 +110,10 @@ class Server {
   void Command(const std::string& line) {
     commands.push_back(line);
     if (tls) tls_commands.push_back(line);
-    if (!script_.empty() && !script_.front().expect.empty() && line.rfind(script_.front().expect, 0) == 0) {
+    const bool expected = !script_.empty() && !script_.front().expect.empty() &&
+                          (line.empty() ? script_.front().expect == kEmptyLine
+                                        : line.rfind(script_.front().expect, 0) == 0);
+    if (expected) {
       Queue();
     } else {
       stray_ = true;
@@ -166,6 +182,7 @@ class Tls final : public mailclient::Connection {
 inline mailclient::Transport Server::Transport(bool handshake_fails) {
   mailclient::Transport t;
   t.connect = [this](const std::string&, int, int, std::string&) -> std::unique_ptr<mailclient::Connection> {
+    if (connections++ > 0) Connected();
     return std::make_unique<Line>(*this);
   };
   t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,

@@ -1,0 +1,116 @@
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "mailclient/command.h"
+#include "mailclient/net.h"
+#include "runtime/activation.h"
+
+extern char** environ;
+
+namespace mailclient {
+
+namespace {
+
+void CloseBoth(int (&fds)[2]) {
+  for (int& fd : fds) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t most) {
+  const runtime::Activation activation("RUNCOMMAND", __LINE__);
+  CommandResult result;
+  int out[2] = {-1, -1};
+  int err[2] = {-1, -1};
+  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
+    result.why = std::strerror(errno);
+    CloseBoth(out);
+    CloseBoth(err);
+    return result;
+  }
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawnattr_init(&attributes);
+  // A group of its own, so that the deadline ends whatever the shell started.
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  pid_t pid = 0;
+  const int spawned = ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  ::close(out[1]);
+  ::close(err[1]);
+  if (spawned != 0) {
+    result.why = std::strerror(spawned);
+    ::close(out[0]);
+    ::close(err[0]);
+    return result;
+  }
+  result.started = true;
+
+  const Deadline deadline(timeout_ms);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    const int left = deadline.Left();
+    if (left == 0) {
+      result.timed_out = true;
+      break;
+    }
+    const int ready = ::poll(fds, 2, left);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      char buffer[4096];
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        // Read on past the bound, so the command is never stuck writing.
+        const std::size_t room = most - std::min(most, sinks[i]->size());
+        sinks[i]->append(buffer, std::min(room, static_cast<std::size_t>(n)));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (pollfd& p : fds) {
+    if (p.fd >= 0) ::close(p.fd);
+  }
+  int status = 0;
+  if (!result.timed_out) {
+    // Its output has ended; its end follows within the same deadline.
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      if (deadline.Passed()) {
+        result.timed_out = true;
+        break;
+      }
+      ::usleep(2000);
+    }
+  }
+  if (result.timed_out) {
+    ::kill(-pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    return result;
+  }
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  return result;
+}
+
+}  // namespace mailclient

@@ -1,0 +1,24 @@
+#include <windows.h>
+
+#include "mailclient/token_cache.h"
+#include "runtime/identity.h"
+
+namespace mailclient {
+
+bool detail::ReplaceFileWith(const std::string& file, const std::string& content) {
+  const std::string temp = file + "." + runtime::RandomHex(8) + ".tmp";
+  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  bool ok = WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+            written == content.size();
+  ok = FlushFileBuffers(h) && ok;
+  ok = CloseHandle(h) && ok;
+  if (ok && MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+  DeleteFileA(temp.c_str());
+  return false;
+}
+
+void detail::RemoveFile(const std::string& file) { DeleteFileA(file.c_str()); }
+
+}  // namespace mailclient

@@ -1,0 +1,291 @@
+"""Logon with OAuth 2.0 bearer tokens, end to end: a token endpoint of the
+suite's own over TLS (token_endpoint.py) or a token command, and aiosmtpd
+with OAUTHBEARER and XOAUTH2 handlers that check the token. A send works
+with each mechanism, the cache spares the endpoint, a refused token is
+fetched once more, every failure gives its exit code and the provider's
+words, and no secret or token shows anywhere but in the cache."""
+
+import base64
+import json
+import re
+import stat
+
+import pytest
+from aiosmtpd.smtp import AuthResult
+
+from conftest import WINE
+from smtp_server import Behaviour, Recorder, Server
+from token_endpoint import CLIENT_ID, CLIENT_SECRET, SCOPE, TokenEndpoint
+
+USER = "alerts@example.com"
+CACHE = "postrine.token"
+
+
+class TokenRecorder(Recorder):
+    """The recording handler with OAUTHBEARER and XOAUTH2: takes the tokens
+    in `accepted`, answers any other with the mechanism's failure challenge
+    and records what the client sent after it."""
+
+    def __init__(self, behaviour, accepted):
+        super().__init__(behaviour)
+        self.accepted = accepted
+        self.token_logons = []  # (mechanism, user, token, answer to the challenge)
+
+    async def logon(self, server, args, mechanism):
+        raw = base64.b64decode(args[1]) if len(args) > 1 else await server.challenge_auth("")
+        fields = raw.split(b"\x01")
+        if mechanism == "OAUTHBEARER":
+            user = re.match(rb"n,a=([^,]*),", fields[0]).group(1)
+        else:
+            user = fields[0].removeprefix(b"user=")
+        token = next(f for f in fields if f.startswith(b"auth=Bearer ")).removeprefix(b"auth=Bearer ").decode()
+        if user.decode() == USER and token in self.accepted():
+            self.token_logons.append((mechanism, user, token, None))
+            return AuthResult(success=True, handled=False)
+        status = {"status": "invalid_token" if mechanism == "OAUTHBEARER" else "400", "schemes": "Bearer"}
+        answer = await server.challenge_auth(json.dumps(status))
+        self.token_logons.append((mechanism, user, token, answer))
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Authentication unsuccessful")
+
+    async def auth_OAUTHBEARER(self, server, args):
+        return await self.logon(server, args, "OAUTHBEARER")
+
+    async def auth_XOAUTH2(self, server, args):
+        return await self.logon(server, args, "XOAUTH2")
+
+
+class WireRecorder:
+    """Keeps every byte a connection of the server received."""
+
+    def __init__(self):
+        self.received = b""
+
+    def wrap(self, protocol):
+        received = protocol.data_received
+
+        def record(data):
+            self.received += data
+            received(data)
+        protocol.data_received = record
+        return protocol
+
+
+@pytest.fixture
+def oauth_server(certificates):
+    """An SMTP server with STARTTLS (or none) offering `mechanisms`, taking
+    the tokens that accepted() lists."""
+    started = []
+
+    def start(mechanisms=("OAUTHBEARER", "XOAUTH2"), accepted=lambda: [], tls=True):
+        kwargs = dict(cert=str(certificates / "good.pem"), key=str(certificates / "good.key")) if tls else {}
+        server = Server(Behaviour(), auth=True, tls="starttls" if tls else None, auth_require_tls=False, **kwargs)
+        server.recorder = server.handler = server.tokens = TokenRecorder(Behaviour(), accepted)
+        server.SMTP_kwargs["auth_exclude_mechanism"] = [
+            m for m in ("OAUTHBEARER", "XOAUTH2", "PLAIN", "LOGIN", "CRAM-MD5") if m not in mechanisms]
+        server.wire = WireRecorder()
+        factory = server.factory
+        server.factory = lambda: server.wire.wrap(factory())
+        server.start()
+        server.baseline = server.recorder.connections
+        started.append(server)
+        return server
+
+    yield start
+    for server in started:
+        server.stop()
+
+
+@pytest.fixture
+def endpoint(certificates):
+    endpoints = []
+
+    def start(**options):
+        e = TokenEndpoint(str(certificates / "good.pem"), str(certificates / "good.key"), **options)
+        e.__enter__()
+        endpoints.append(e)
+        return e
+
+    yield start
+    for e in endpoints:
+        e.__exit__()
+
+
+def windows_path(path):
+    return "Z:" + str(path).replace("/", "\\") if WINE else str(path)
+
+
+def configure(program, server, certificates, **oauth):
+    settings = dict(ServerName="localhost", PortNumber=server.port, Sender=USER, UserName=USER,
+                    Password="the-password-never-sent", CAFile=windows_path(certificates / "ca.pem"), Timeout=5)
+    settings.update(oauth)
+    program.write_ini(**settings)
+
+
+def by_url(e):
+    return dict(OAuthTokenURL=e.url, OAuthClientID=CLIENT_ID, OAuthClientSecret=CLIENT_SECRET, OAuthScope=SCOPE)
+
+
+def send(program):
+    (program.directory / "mail.txt").write_bytes(b"disk full on db1\n")
+    return program.run("mail.txt", "ops@example.com")
+
+
+def assert_no_secrets(program, run, server, secrets):
+    """No secret in the output, the error log or any file of the
+    program's directory but the settings (which the user wrote) and the
+    cache (the one file that holds a token)."""
+    places = {"standard output": run.stdout, "standard error": run.stderr}
+    for f in program.directory.iterdir():
+        if f.name not in ("postrine.ini", CACHE, program.exe.name, "mail.txt") and f.is_file():
+            places[f.name] = f.read_bytes()
+    for secret in secrets:
+        for where, data in places.items():
+            assert secret.encode() not in data, f"{secret!r} in {where}"
+
+
+@pytest.mark.parametrize("mechanism", ["OAUTHBEARER", "XOAUTH2"])
+def test_a_token_from_the_endpoint_sends_with_each_mechanism_and_is_asked_for_once(
+        program, oauth_server, endpoint, certificates, mechanism):
+    e = endpoint()
+    server = oauth_server(mechanisms=(mechanism, "PLAIN", "LOGIN"), accepted=lambda: e.granted)
+    configure(program, server, certificates, **by_url(e))
+    for _ in range(2):
+        run = send(program)
+        assert run.returncode == 0, run.lines
+    assert len(e.requests) == 1, "the second run takes the cached token"
+    assert e.requests[0] == {"grant_type": "client_credentials", "client_id": CLIENT_ID,
+                             "client_secret": CLIENT_SECRET, "scope": SCOPE}
+    assert [(m, t) for m, _, t, _ in server.tokens.token_logons] == [(mechanism, e.granted[0])] * 2
+    assert len(server.messages) == 2 and server.messages[0].encrypted
+    assert b"the-password-never-sent" not in server.wire.received
+    cache = program.directory / CACHE
+    if not WINE:
+        assert stat.S_IMODE(cache.stat().st_mode) == 0o600
+    assert CLIENT_SECRET.encode() not in cache.read_bytes()
+    assert_no_secrets(program, run, server, [CLIENT_SECRET, e.granted[0]])
+
+
+def test_an_expired_cached_token_is_renewed(program, oauth_server, endpoint, certificates):
+    e = endpoint()
+    server = oauth_server(accepted=lambda: e.granted)
+    configure(program, server, certificates, **by_url(e))
+    assert send(program).returncode == 0
+    cache = program.directory / CACHE
+    cache.write_bytes(re.sub(rb"expires \d+", b"expires 1000000000", cache.read_bytes()))
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert len(e.requests) == 2
+    assert server.tokens.token_logons[-1][2] == e.granted[1]
+
+
+@pytest.mark.parametrize("mechanism, dummy", [("OAUTHBEARER", b"\x01"), ("XOAUTH2", b"")])
+def test_a_refused_token_is_fetched_again_once_and_a_second_refusal_is_final(
+        program, oauth_server, endpoint, certificates, mechanism, dummy):
+    e = endpoint()
+    # The first token granted is refused (revoked early), the second taken.
+    server = oauth_server(mechanisms=(mechanism,), accepted=lambda: e.granted[1:])
+    configure(program, server, certificates, **by_url(e))
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert len(e.requests) == 2
+    assert [answer for *_, answer in server.tokens.token_logons] == [dummy, None]
+
+    refusing = oauth_server(mechanisms=(mechanism,))
+    configure(program, refusing, certificates, **by_url(e))
+    run = send(program)
+    assert run.returncode == 69, run.lines
+    status = "invalid_token" if mechanism == "OAUTHBEARER" else "400"
+    assert (f"AUTH {mechanism}: 535 5.7.8 Authentication unsuccessful (status {status}); "
+            "a freshly fetched token was refused too") in run.lines[-1]
+    # The cached token first, then one fresh token.
+    assert len(e.requests) == 3 and len(refusing.tokens.token_logons) == 2 and not refusing.messages
+    assert not (program.directory / CACHE).exists(), "a refused token is not kept"
+    assert_no_secrets(program, run, refusing, [CLIENT_SECRET] + e.granted)
+
+
+# The endpoint's failures: exit code and the words the error line quotes.
+ENDPOINT_FAILURES = [
+    ("invalid_client", 69, "HTTP 401 Unauthorized: invalid_client: AADSTS7000215: Invalid client secret provided."),
+    ("500", 75, "HTTP 500 Internal Server Error: server_error: AADSTS50000: backend down"),
+    ("429", 75, "HTTP 429 Too Many Requests: temporarily_unavailable: slow down"),
+    ("silent", 75, "no answer within 2 seconds"),
+]
+
+
+@pytest.mark.parametrize("mode, code, words", ENDPOINT_FAILURES)
+def test_an_endpoint_failure_gives_its_exit_code_and_the_providers_words(
+        program, oauth_server, endpoint, certificates, mode, code, words):
+    e = endpoint(mode=mode)
+    server = oauth_server()
+    configure(program, server, certificates, Timeout=2, **by_url(e))
+    run = send(program)
+    assert run.returncode == code, run.lines
+    assert f"token request to {e.url} failed: " in run.lines[-1]
+    assert words in run.lines[-1], run.lines
+    assert not server.tokens.token_logons and not server.messages
+    assert_no_secrets(program, run, server, [CLIENT_SECRET])
+
+
+def shell(posix, windows):
+    return windows if WINE else posix
+
+
+# The token command: what it does, the exit code, the words of the error line.
+COMMANDS = [
+    (shell("echo ' cmd-token-1 '; echo second", "echo cmd-token-1"), 0, ""),
+    ("echo refresh token expired 1>&2 && exit 3", 75,
+     "OAuthTokenCommand failed with exit status 3: refresh token expired"),
+    ("exit 0", 69, "OAuthTokenCommand printed no token"),
+    (shell("sleep 20", "ping -n 20 127.0.0.1"), 75, "OAuthTokenCommand gave no answer within 2 seconds"),
+]
+
+
+@pytest.mark.parametrize("command, code, words", COMMANDS)
+def test_a_token_command_gives_the_token_or_its_exit_code_and_words(
+        program, oauth_server, certificates, command, code, words):
+    server = oauth_server(mechanisms=("XOAUTH2",), accepted=lambda: ["cmd-token-1"])
+    configure(program, server, certificates, Timeout=2, OAuthTokenCommand=command)
+    run = send(program)
+    assert run.returncode == code, run.lines
+    if code == 0:
+        assert [t for _, _, t, _ in server.tokens.token_logons] == ["cmd-token-1"]
+        assert_no_secrets(program, run, server, ["cmd-token-1"])
+    else:
+        assert words in run.lines[-1], run.lines
+        assert not server.messages
+
+
+def test_no_token_goes_to_a_server_without_tls(program, oauth_server, endpoint, certificates):
+    e = endpoint()
+    server = oauth_server(tls=False, accepted=lambda: e.granted)
+    configure(program, server, certificates, **by_url(e))
+    run = send(program)
+    assert run.returncode == 69, run.lines
+    assert "offered no TLS, so the access token was withheld" in run.lines[-1]
+    assert b"AUTH" not in server.wire.received
+    assert not e.requests, "no token is even fetched"
+    for secret in [CLIENT_SECRET, "the-password-never-sent"]:
+        assert secret.encode() not in server.wire.received
+
+
+# Settings that cannot work: exit 78 and the key named, nothing sent.
+INCOMPLETE = [
+    (dict(OAuthTokenURL="https://localhost/t"), "OAuthClientID is missing in postrine.ini"),
+    (dict(OAuthTokenURL="https://localhost/t", OAuthClientID="c"), "OAuthClientSecret is missing in postrine.ini"),
+    (dict(OAuthClientID="c", OAuthClientSecret="s"), "OAuthTokenURL is missing in postrine.ini"),
+    (dict(OAuthTokenURL="http://localhost/t", OAuthClientID="c", OAuthClientSecret="s"),
+     'unknown OAuthTokenURL setting "http://localhost/t"'),
+    (dict(OAuthTokenCommand="echo x", UserName="??"), "UserName is missing in postrine.ini"),
+    (dict(OAuthTokenCommand="echo x", OAuthTokenURL="https://localhost/t"),
+     "OAuthTokenURL and OAuthTokenCommand are both set"),
+]
+
+
+@pytest.mark.parametrize("settings, words", INCOMPLETE)
+def test_incomplete_oauth_settings_exit_78_naming_the_key(program, oauth_server, certificates, settings, words):
+    server = oauth_server()
+    configure(program, server, certificates, **settings)
+    run = send(program)
+    assert run.returncode == 78, run.lines
+    assert words in run.lines[-1], run.lines
+    assert server.connections == 0

@@ -1,0 +1,89 @@
+"""An OAuth 2.0 token endpoint of the test suite's own, on loopback: Python's
+http.server over TLS with a certificate of the test CA. It grants the
+client-credentials grant to one client, hands out numbered tokens, records
+every request, and can instead answer with an error, a 5xx, a 429 or
+nothing at all."""
+
+import json
+import ssl
+import threading
+import time
+import urllib.parse
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+CLIENT_ID = "0b7e1a52-postrine-test"
+CLIENT_SECRET = "cl1ent~s3cret&value"
+SCOPE = "https://outlook.office365.com/.default"
+
+
+class TokenEndpoint:
+    """mode: "grant" (the default), "invalid_client", "500", "429" or
+    "silent" (reads the request, never answers); expires_in: the lifetime
+    of the tokens granted."""
+
+    def __init__(self, cert, key, mode="grant", expires_in=3600):
+        self.mode = mode
+        self.expires_in = expires_in
+        self.requests = []  # the form fields of each request
+        self.granted = []   # the tokens handed out, in order
+        self.stopping = threading.Event()
+        endpoint = self
+
+        class Handler(BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length", "0"))
+                form = urllib.parse.parse_qs(self.rfile.read(length).decode("ascii"))
+                endpoint.requests.append({k: v[0] for k, v in form.items()})
+                endpoint.answer(self, form)
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(cert, key)
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.server.daemon_threads = True
+        self.port = self.server.server_address[1]
+        self.url = f"https://localhost:{self.port}/tenant-id/oauth2/v2.0/token"
+        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+
+    def answer(self, handler, form):
+        def send(status, body, extra=()):
+            data = json.dumps(body).encode()
+            handler.send_response(status)
+            handler.send_header("Content-Type", "application/json")
+            for name, value in extra:
+                handler.send_header(name, value)
+            handler.send_header("Content-Length", str(len(data)))
+            handler.end_headers()
+            handler.wfile.write(data)
+
+        if self.mode == "silent":
+            self.stopping.wait(60)
+            return
+        if self.mode == "500":
+            return send(500, {"error": "server_error", "error_description": "AADSTS50000: backend down"})
+        if self.mode == "429":
+            return send(429, {"error": "temporarily_unavailable", "error_description": "slow down"},
+                        [("Retry-After", "30")])
+        good = (form.get("grant_type") == ["client_credentials"] and form.get("client_id") == [CLIENT_ID]
+                and form.get("client_secret") == [CLIENT_SECRET] and form.get("scope") == [SCOPE])
+        if self.mode == "invalid_client" or not good:
+            return send(401, {"error": "invalid_client",
+                              "error_description": "AADSTS7000215: Invalid client secret provided."})
+        token = f"eyJ0eXAiOiJKV1Qi.tok-{len(self.granted) + 1}-{time.monotonic_ns()}"
+        self.granted.append(token)
+        send(200, {"token_type": "Bearer", "expires_in": self.expires_in, "ext_expires_in": self.expires_in,
+                   "access_token": token})
+
+    def __enter__(self):
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.stopping.set()
+        self.server.shutdown()
+        self.server.server_close()

@@ -1,0 +1,30 @@
+// The token command's runner on POSIX: the shell's output and status come
+// back, a command that hangs is killed with what it started, at the limit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "mailclient/command.h"
+
+namespace {
+
+TEST(RunCommand, GivesOutputErrorsAndStatusAndStopsACommandAtItsLimit) {
+  mailclient::CommandResult r = mailclient::RunCommand("printf 'tok\\n'; echo oops >&2; exit 3", 5000, 1024);
+  EXPECT_TRUE(r.started);
+  EXPECT_EQ(r.out, "tok\n");
+  EXPECT_EQ(r.err, "oops\n");
+  EXPECT_EQ(r.exit_status, 3);
+
+  r = mailclient::RunCommand("head -c 1000000 /dev/zero | tr '\\0' x", 5000, 100);
+  EXPECT_EQ(r.out, std::string(100, 'x')) << "cut to the bound, and the command still ends";
+  EXPECT_EQ(r.exit_status, 0);
+
+  const auto start = std::chrono::steady_clock::now();
+  // The child of the shell keeps the pipe open: it must die too.
+  r = mailclient::RunCommand("sleep 30 & sleep 30", 300, 1024);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(r.timed_out);
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+}  // namespace
