@@ -21,6 +21,8 @@ struct MailOptions {
   mailclient::TlsMode tls = mailclient::TlsMode::kAuto;
   bool verify = true;
   std::string ca_file;
+  /// The protocol trace's file name ("Trace"); empty: no trace.
+  std::string trace;
   int timeout_seconds = 60;
   /// The first malformed setting, in a sentence that names the key and
   /// the values it takes; empty when all are good.

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr char kMailer[] = "postrine 1.0";
-
 bool IsAtext(char c) {
   return runtime::IsAsciiAlnum(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
@@ -70,7 +68,7 @@ bool Postrine::Process() {
   mailclient::CEmail email;
   email.FromAddress(Sender);
   email.Subject(Subject);
-  email.Cargo("Message-Id: " + MessageId(GetTimeStamp(), Sender) + "\r\n" + "X-Mailer: " + kMailer +
+  email.Cargo("Message-Id: " + MessageId(GetTimeStamp(), Sender) + "\r\n" + "X-Mailer: " + app::kProgramName +
               "\r\n");
   std::vector<std::string> passed_over;
   email.DestList(Text2Array(Recipients, ",", "\"", &passed_over));
@@ -107,6 +105,7 @@ bool Postrine::Process() {
   smtp.Verify(Options.verify);
   smtp.CaFile(Options.ca_file);
   smtp.TimeoutSeconds(Options.timeout_seconds);
+  if (Trace) smtp.Trace(Trace->Sink());
   // A user name of one character counts as none, like "??".
   if (UserName.size() > 1 && UserName != app::kNotSet) {
     smtp.UserName(UserName);

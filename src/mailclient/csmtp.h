@@ -17,6 +17,7 @@
 #include "mailclient/net.h"
 #include "mailclient/reply.h"
 #include "mailclient/tls.h"
+#include "mailclient/trace.h"
 
 namespace mailclient {
 
@@ -51,7 +52,8 @@ Capabilities ParseCapabilities(const Reply& ehlo);
 /// TLS handshake over a connection. TCP and the platform's TLS unless a
 /// test plays the server.
 struct Transport {
-  std::function<std::unique_ptr<Connection>(const std::string& host, int port, int timeout_ms, std::string& error)>
+  std::function<std::unique_ptr<Connection>(const std::string& host, int port, int timeout_ms, std::string& error,
+                                             ProtocolTrace* trace)>
       connect = ConnectTcp;
   std::function<std::unique_ptr<Connection>(std::unique_ptr<Connection> plain, const TlsOptions& options,
                                             std::string& error)>
@@ -78,6 +80,9 @@ class CSmtp {
   /// Seconds to wait for the connection and for each reply; the reply to
   /// the end of the message may take ten times as long.
   void TimeoutSeconds(int seconds) { timeout_ms_ = seconds * 1000; }
+  /// Writes the protocol trace to `sink`, secrets redacted. Without it no
+  /// trace is made.
+  void Trace(TraceSink sink) { trace_ = std::make_unique<ProtocolTrace>(std::move(sink)); }
   /// Reaches the server through `transport` instead of TCP and TLS.
   void UseTransport(Transport transport) { transport_ = std::move(transport); }
 
@@ -129,6 +134,7 @@ class CSmtp {
   bool tls_active_ = false;
   int timeout_ms_ = 60000;
   Transport transport_;
+  std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
 
   bool line_failed_ = false;  // before channel_: its streams report here to the end
   std::unique_ptr<SmtpChannel> channel_;

@@ -11,6 +11,8 @@
 
 namespace mailclient {
 
+class ProtocolTrace;
+
 /// The moment a wait must end, and the limit it was set from. One deadline
 /// is carried down through every layer, so a peer that trickles bytes
 /// cannot stretch a wait; a message names the configured limit.
@@ -50,8 +52,9 @@ std::string BareHost(const std::string& server);
 
 /// A TCP connection to `host` at `port`, trying every address the name
 /// resolves to (IPv6 and IPv4) in turn, each within `timeout_ms`. Null on
-/// failure; `error` then names the host and the reason.
+/// failure; `error` then names the host and the reason. `trace`, when not
+/// null, is told each address tried and what came of it.
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
-                                       std::string& error);
+                                       std::string& error, ProtocolTrace* trace = nullptr);
 
 }  // namespace mailclient
