@@ -49,9 +49,10 @@ void RunTrace::Event(std::string_view text) {
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started_).count();
   char stamp[24];
   std::snprintf(stamp, sizeof stamp, "%6lld ms  ", static_cast<long long>(ms));
-  // What the log class makes of a line it cannot write is its own affair:
-  // the run goes on as if it had been written.
-  log_.DebugMsg(process_ + stamp + std::string(text));
+  // A line the log could not take ends the trace: a file that another
+  // program holds would cost every later line the log's seconds of
+  // retries. Either way the run goes on as if it had been written.
+  if (!broken_) broken_ = !log_.DebugMsg(process_ + stamp + std::string(text));
 }
 
 mailclient::TraceSink RunTrace::Sink() {

@@ -35,6 +35,7 @@ class RunTrace {
   std::chrono::steady_clock::time_point started_;
   std::string process_;
   std::string error_;
+  bool broken_ = false;  // a line was lost: no more are tried
 };
 
 }  // namespace app

@@ -8,6 +8,7 @@ import os
 import re
 import subprocess
 import threading
+import time
 
 import pytest
 
@@ -190,6 +191,25 @@ def test_a_trace_that_cannot_be_written_leaves_the_result_unchanged(program, smt
         assert (run.returncode, run.stdout, run.stderr) == (expected.returncode, expected.stdout, expected.stderr)
         assert not name.with_suffix(".log").exists()
     assert len(server.messages) == (0 if refuse else 1 + len(names))
+
+
+@pytest.mark.skipif(WINE, reason="the hold is a POSIX lock, which a Windows program does not see")
+def test_a_trace_file_that_another_program_holds_costs_one_wait_and_changes_nothing(program, smtp_server, tmp_path):
+    import fcntl
+    server = smtp_server()
+    trace = tmp_path / "held.log"
+    trace.write_bytes(b"")
+    configure(program, server, UserName="??", Trace=str(trace))
+    with open(trace, "rb") as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        started = time.monotonic()
+        run = send(program)
+        elapsed = time.monotonic() - started
+    assert run.returncode == 0 and len(server.messages) == 1
+    # The log class tries a busy line for some five seconds; the trace
+    # gives up after the first such line instead of waiting for each.
+    assert elapsed < 9, elapsed
+    assert trace.read_bytes() == b""
 
 
 def test_without_the_setting_no_trace_file_is_made(program, smtp_server):
