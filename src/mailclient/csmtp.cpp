@@ -130,7 +130,9 @@ bool CSmtp::Open() {
   opened_ = true;
   broken_ = true;  // until the server has greeted and heard our name
   std::string why;
-  std::unique_ptr<Connection> connection = transport_.connect(server_, port_, timeout_ms_, why, trace_.get());
+  // The system's TCP tells the trace each address it tries.
+  std::unique_ptr<Connection> connection = tcp_ ? ConnectTcpTraced(server_, port_, timeout_ms_, why, trace_.get())
+                                                : transport_.connect(server_, port_, timeout_ms_, why);
   if (!connection) return Fail(Outcome::kTemporary, why);
   // SMTPS: TLS from the first byte.
   if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {

@@ -52,8 +52,7 @@ Capabilities ParseCapabilities(const Reply& ehlo);
 /// TLS handshake over a connection. TCP and the platform's TLS unless a
 /// test plays the server.
 struct Transport {
-  std::function<std::unique_ptr<Connection>(const std::string& host, int port, int timeout_ms, std::string& error,
-                                             ProtocolTrace* trace)>
+  std::function<std::unique_ptr<Connection>(const std::string& host, int port, int timeout_ms, std::string& error)>
       connect = ConnectTcp;
   std::function<std::unique_ptr<Connection>(std::unique_ptr<Connection> plain, const TlsOptions& options,
                                             std::string& error)>
@@ -84,7 +83,10 @@ class CSmtp {
   /// trace is made.
   void Trace(TraceSink sink) { trace_ = std::make_unique<ProtocolTrace>(std::move(sink)); }
   /// Reaches the server through `transport` instead of TCP and TLS.
-  void UseTransport(Transport transport) { transport_ = std::move(transport); }
+  void UseTransport(Transport transport) {
+    transport_ = std::move(transport);
+    tcp_ = false;
+  }
 
   /// Connects and logs on now. False when that failed; sending still
   /// tries, unless a security rule forbids it.
@@ -134,6 +136,7 @@ class CSmtp {
   bool tls_active_ = false;
   int timeout_ms_ = 60000;
   Transport transport_;
+  bool tcp_ = true;  // the system's TCP, not a transport of the caller's
   std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
 
   bool line_failed_ = false;  // before channel_: its streams report here to the end

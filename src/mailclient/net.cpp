@@ -121,8 +121,14 @@ std::string BareHost(const std::string& server) {
 }
 
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
-                                       std::string& error, ProtocolTrace* trace) {
+                                       std::string& error) {
   const runtime::Activation activation("CONNECTTCP", __LINE__);
+  return ConnectTcpTraced(host, port, timeout_ms, error, nullptr);
+}
+
+std::unique_ptr<Connection> ConnectTcpTraced(const std::string& host, int port, int timeout_ms,
+                                             std::string& error, ProtocolTrace* trace) {
+  const runtime::Activation activation("CONNECTTCPTRACED", __LINE__);
   const std::string where = host + " port " + std::to_string(port);
   if (port <= 0 || port > 65535) {
     error = "cannot connect to " + where + ": the port number is out of range";

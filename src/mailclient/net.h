@@ -52,9 +52,12 @@ std::string BareHost(const std::string& server);
 
 /// A TCP connection to `host` at `port`, trying every address the name
 /// resolves to (IPv6 and IPv4) in turn, each within `timeout_ms`. Null on
-/// failure; `error` then names the host and the reason. `trace`, when not
-/// null, is told each address tried and what came of it.
+/// failure; `error` then names the host and the reason.
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
-                                       std::string& error, ProtocolTrace* trace = nullptr);
+                                       std::string& error);
+/// The same, telling `trace` (when not null) each address tried and what
+/// came of it.
+std::unique_ptr<Connection> ConnectTcpTraced(const std::string& host, int port, int timeout_ms,
+                                             std::string& error, ProtocolTrace* trace);
 
 }  // namespace mailclient

@@ -165,8 +165,7 @@ class Tls final : public mailclient::Connection {
 
 inline mailclient::Transport Server::Transport(bool handshake_fails) {
   mailclient::Transport t;
-  t.connect = [this](const std::string&, int, int, std::string&,
-                     mailclient::ProtocolTrace*) -> std::unique_ptr<mailclient::Connection> {
+  t.connect = [this](const std::string&, int, int, std::string&) -> std::unique_ptr<mailclient::Connection> {
     return std::make_unique<Line>(*this);
   };
   t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
