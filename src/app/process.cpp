@@ -101,11 +101,11 @@ bool Postrine::Process() {
   }
 
   mailclient::CSmtp smtp(email, ServerName, PortNumber);
+  if (Trace) smtp.Trace(Trace->Sink());
   smtp.Tls(Options.tls);
   smtp.Verify(Options.verify);
   smtp.CaFile(Options.ca_file);
   smtp.TimeoutSeconds(Options.timeout_seconds);
-  if (Trace) smtp.Trace(Trace->Sink());
   // A user name of one character counts as none, like "??".
   if (UserName.size() > 1 && UserName != app::kNotSet) {
     smtp.UserName(UserName);
