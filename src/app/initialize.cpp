@@ -39,6 +39,7 @@ bool Postrine::Initialize() {
   // A port that wraps to another when cut to 32 bits is refused as it was
   // written.
   if (const std::string problem = app::PortProblem(port); !problem.empty()) Options.problem = problem;
+  StartTrace();
 
   // A missing server is the one thing reported, whatever the arguments.
   if (ServerName == app::kNotSet) {

@@ -22,6 +22,7 @@ void Postrine::OutputUsage() {
 
 void Postrine::WriteError(const std::string& message) {
   const runtime::Activation activation("POSTRINE:WRITEERROR", __LINE__);
+  if (Trace) Trace->ErrorShown(message);
   ConsoleWindow.TextAttribute(kBrightRed);
   ConsoleWindow.WriteLine(message);
   ConsoleWindow.TextAttribute(kBrightWhite);

@@ -87,6 +87,7 @@ MailOptions ReadMailOptions(IniFileSpec& ini) {
   options.verify = verify != "off";
 
   options.ca_file = ini.GetString(kSettingsSection, "CAFile", "");
+  options.trace = ini.GetString(kSettingsSection, "Trace", "");
 
   const std::string timeout = ini.GetString(kSettingsSection, "Timeout", "60");
   options.timeout_seconds = Seconds(timeout);

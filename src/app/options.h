@@ -21,6 +21,8 @@ struct MailOptions {
   mailclient::TlsMode tls = mailclient::TlsMode::kAuto;
   bool verify = true;
   std::string ca_file;
+  /// The protocol trace's file name ("Trace"); empty: no trace.
+  std::string trace;
   int timeout_seconds = 60;
   /// Where OAuth tokens come from: a token endpoint with the client's
   /// identity, or a command. Both empty: the password is used.

@@ -10,6 +10,7 @@ void Postrine::Cleanup() {
   const runtime::Activation activation("POSTRINE:CLEANUP", __LINE__);
   // Undo the red or white of the usage text and the error line.
   ConsoleWindow.TextAttribute(7);
+  EndTrace();
 }
 
 void Start() {

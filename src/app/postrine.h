@@ -1,13 +1,18 @@
 // The mail command: the application object of one run and its entry.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "app/options.h"
+#include "app/run_trace.h"
 #include "console/console.h"
 
 namespace app {
+/// The program and its version, as the messages and the trace name it.
+inline constexpr char kProgramName[] = "postrine 1.0";
 /// The sender written into a new settings file.
 inline constexpr char kDefaultSender[] = "postrine@localhost";
 /// The settings file: "postrine.ini" in the executable's directory.
@@ -25,6 +30,11 @@ class Postrine {
   void OutputUsage();
   bool Process();
   void WriteError(const std::string& message);
+  /// Begins the protocol trace with its head line when the settings ask
+  /// for one.
+  void StartTrace();
+  /// Ends it with the run's outcome.
+  void EndTrace();
 
   Console ConsoleWindow;
   std::string ServerName;
@@ -37,6 +47,10 @@ class Postrine {
   std::int32_t PortNumber = 0;
   /// The optional settings, read with the others.
   app::MailOptions Options;
+  /// When the run began.
+  std::chrono::steady_clock::time_point Started = std::chrono::steady_clock::now();
+  /// The protocol trace; null without the Trace setting.
+  std::unique_ptr<app::RunTrace> Trace;
 };
 
 /// Runs the command: Init, Initialize, Process when allowed, Cleanup.

@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr char kMailer[] = "postrine 1.0";
-
 bool IsAtext(char c) {
   return runtime::IsAsciiAlnum(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
 }
@@ -80,7 +78,7 @@ bool Postrine::Process() {
   mailclient::CEmail email;
   email.FromAddress(Sender);
   email.Subject(Subject);
-  email.Cargo("Message-Id: " + MessageId(GetTimeStamp(), Sender) + "\r\n" + "X-Mailer: " + kMailer +
+  email.Cargo("Message-Id: " + MessageId(GetTimeStamp(), Sender) + "\r\n" + "X-Mailer: " + app::kProgramName +
               "\r\n");
   std::vector<std::string> passed_over;
   email.DestList(Text2Array(Recipients, ",", "\"", &passed_over));
@@ -113,6 +111,7 @@ bool Postrine::Process() {
   }
 
   mailclient::CSmtp smtp(email, ServerName, PortNumber);
+  if (Trace) smtp.Trace(Trace->Sink());
   smtp.Tls(Options.tls);
   smtp.Verify(Options.verify);
   smtp.CaFile(Options.ca_file);

@@ -58,7 +58,14 @@ LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_serv
                                    in_web_server_dir ? GetWebServerLogDir() : std::string());
   append_ = append.IsLogical() ? append.AsLogical() : true;
 
-  const bool exists = runtime::File(fname_);
+  bool exists = runtime::File(fname_);
+  if (!exists && append_) {
+    // Another process may make the log and write to it between that look
+    // and a create: a log that is to be extended is made only where there
+    // is none, and never emptied.
+    runtime::FCreateNew(fname_);
+    exists = runtime::File(fname_);
+  }
   runtime::Handle h;
   if (exists && append_) {
     h = FOpenRetry(fname_, runtime::FO_READWRITE);

@@ -106,7 +106,9 @@ bool CSmtp::Open() {
   opened_ = true;
   broken_ = true;  // until the server has greeted and heard our name
   std::string why;
-  std::unique_ptr<Connection> connection = transport_.connect(server_, port_, timeout_ms_, why);
+  // The system's TCP tells the trace each address it tries.
+  std::unique_ptr<Connection> connection = tcp_ ? ConnectTcpTraced(server_, port_, timeout_ms_, why, trace_.get())
+                                                : transport_.connect(server_, port_, timeout_ms_, why);
   if (!connection) return Fail(Outcome::kTemporary, why);
   // SMTPS: TLS from the first byte.
   if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {
@@ -114,7 +116,7 @@ bool CSmtp::Open() {
     if (!connection) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, why);
     tls_active_ = true;
   }
-  channel_ = std::make_unique<SmtpChannel>(std::move(connection));
+  channel_ = std::make_unique<SmtpChannel>(std::move(connection), trace_.get());
   Reply greeting;
   if (!channel_->ReadReply(greeting, timeout_ms_)) return Lost("greeting");
   if (greeting.code != 220) {
@@ -180,7 +182,7 @@ bool CSmtp::StartTlsCommand() {
   std::unique_ptr<Connection> tls = Handshake(std::move(channel_->connection()), why);
   channel_.reset();
   if (!tls) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, "STARTTLS: " + why);
-  channel_ = std::make_unique<SmtpChannel>(std::move(tls));
+  channel_ = std::make_unique<SmtpChannel>(std::move(tls), trace_.get());
   tls_active_ = true;
   return true;
 }
@@ -189,7 +191,7 @@ std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, 
   const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
   line_failed_ = false;
   return transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
-                              {server_, verify_, ca_file_, timeout_ms_}, why);
+                              {server_, verify_, ca_file_, timeout_ms_, trace_.get()}, why);
 }
 
 bool CSmtp::Hello() {

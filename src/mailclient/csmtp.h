@@ -17,6 +17,7 @@
 #include "mailclient/net.h"
 #include "mailclient/reply.h"
 #include "mailclient/tls.h"
+#include "mailclient/trace.h"
 
 namespace mailclient {
 
@@ -94,8 +95,14 @@ class CSmtp {
   /// Seconds to wait for the connection and for each reply; the reply to
   /// the end of the message may take ten times as long.
   void TimeoutSeconds(int seconds) { timeout_ms_ = seconds * 1000; }
+  /// Writes the protocol trace to `sink`, secrets redacted. Without it no
+  /// trace is made.
+  void Trace(TraceSink sink) { trace_ = std::make_unique<ProtocolTrace>(std::move(sink)); }
   /// Reaches the server through `transport` instead of TCP and TLS.
-  void UseTransport(Transport transport) { transport_ = std::move(transport); }
+  void UseTransport(Transport transport) {
+    transport_ = std::move(transport);
+    tcp_ = false;
+  }
 
   /// Connects and logs on now. False when that failed; sending still
   /// tries, unless a security rule forbids it.
@@ -150,6 +157,8 @@ class CSmtp {
   bool tls_active_ = false;
   int timeout_ms_ = 60000;
   Transport transport_;
+  bool tcp_ = true;  // the system's TCP, not a transport of the caller's
+  std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
 
   bool line_failed_ = false;  // before channel_: its streams report here to the end
   std::unique_ptr<SmtpChannel> channel_;

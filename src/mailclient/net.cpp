@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "mailclient/net_platform.h"
+#include "mailclient/trace.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -134,6 +135,12 @@ std::string BareHost(const std::string& server) {
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
                                        std::string& error) {
   const runtime::Activation activation("CONNECTTCP", __LINE__);
+  return ConnectTcpTraced(host, port, timeout_ms, error, nullptr);
+}
+
+std::unique_ptr<Connection> ConnectTcpTraced(const std::string& host, int port, int timeout_ms,
+                                             std::string& error, ProtocolTrace* trace) {
+  const runtime::Activation activation("CONNECTTCPTRACED", __LINE__);
   const std::string where = host + " port " + std::to_string(port);
   if (port <= 0 || port > 65535) {
     error = "cannot connect to " + where + ": the port number is out of range";
@@ -143,13 +150,19 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int ti
   const std::vector<Endpoint> endpoints = detail::ResolveWithin(Resolve, host, port, Deadline(timeout_ms), why);
   if (endpoints.empty()) {
     error = "cannot find the server " + host + ": " + why;
+    if (trace != nullptr) trace->Event(error);
     return nullptr;
   }
   // Each address in turn: a server may listen on IPv4 only, or IPv6 only.
   std::string reason;
   for (const Endpoint& endpoint : endpoints) {
     detail::Socket s = 0;
-    if (detail::Connect(endpoint, timeout_ms, s, reason)) return std::make_unique<TcpConnection>(s);
+    const bool connected = detail::Connect(endpoint, timeout_ms, s, reason);
+    if (trace != nullptr) {
+      trace->Event("connect " + detail::EndpointText(endpoint) + " port " + std::to_string(port) + ": " +
+                   (connected ? "connected" : reason));
+    }
+    if (connected) return std::make_unique<TcpConnection>(s);
   }
   error = "cannot connect to " + where + ": " + reason;
   return nullptr;

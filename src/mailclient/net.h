@@ -11,6 +11,8 @@
 
 namespace mailclient {
 
+class ProtocolTrace;
+
 /// The moment a wait must end, and the limit it was set from. One deadline
 /// is carried down through every layer, so a peer that trickles bytes
 /// cannot stretch a wait; a message names the configured limit.
@@ -68,5 +70,9 @@ std::string BareHost(const std::string& server);
 /// failure; `error` then names the host and the reason.
 std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int timeout_ms,
                                        std::string& error);
+/// The same, telling `trace` (when not null) each address tried and what
+/// came of it.
+std::unique_ptr<Connection> ConnectTcpTraced(const std::string& host, int port, int timeout_ms,
+                                             std::string& error, ProtocolTrace* trace);
 
 }  // namespace mailclient

@@ -52,6 +52,10 @@ std::vector<Endpoint> Endpoints(const AddrInfo* list) {
   return out;
 }
 
+/// The address of `endpoint` as text ("192.0.2.1", "::1"); "unknown" when
+/// the system cannot write it.
+std::string EndpointText(const Endpoint& endpoint);
+
 /// Starts a non-blocking connect to `endpoint` and waits for it at most
 /// `timeout_ms`. False with the system's reason (a time-out as such).
 bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::string& reason);

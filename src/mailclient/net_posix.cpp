@@ -46,6 +46,17 @@ std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& er
 
 namespace detail {
 
+std::string EndpointText(const Endpoint& endpoint) {
+  const runtime::Activation activation("ENDPOINTTEXT", __LINE__);
+  char text[NI_MAXHOST] = {};
+  if (::getnameinfo(reinterpret_cast<const sockaddr*>(endpoint.address.data()),
+                    static_cast<socklen_t>(endpoint.address.size()), text, sizeof text, nullptr, 0,
+                    NI_NUMERICHOST) != 0) {
+    return "unknown";
+  }
+  return text;
+}
+
 bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::string& reason) {
   const runtime::Activation activation("CONNECT", __LINE__);
   const int fd = ::socket(endpoint.family, endpoint.socktype | SOCK_CLOEXEC, endpoint.protocol);

@@ -4,15 +4,22 @@
 
 namespace mailclient {
 
-SmtpChannel::SmtpChannel(std::unique_ptr<Connection> connection)
-    : connection_(std::move(connection)) {
+SmtpChannel::SmtpChannel(std::unique_ptr<Connection> connection, ProtocolTrace* trace)
+    : connection_(std::move(connection)), trace_(trace) {
   const runtime::Activation activation("SMTPCHANNEL:INIT", __LINE__);
 }
 
 bool SmtpChannel::Send(std::string_view bytes, int timeout_ms) {
   const runtime::Activation activation("SMTPCHANNEL:SEND", __LINE__);
+  if (trace_ != nullptr) trace_->Sent(bytes);
   if (connection_->Send(bytes, Deadline(timeout_ms))) return true;
-  error_ = "the connection failed while sending: " + connection_->error();
+  return Failed("the connection failed while sending: " + connection_->error());
+}
+
+bool SmtpChannel::Failed(std::string why) {
+  const runtime::Activation activation("SMTPCHANNEL:FAILED", __LINE__);
+  error_ = std::move(why);
+  if (trace_ != nullptr) trace_->Broken(error_);
   return false;
 }
 
@@ -25,28 +32,19 @@ bool SmtpChannel::ReadLine(std::string& line, const Deadline& deadline) {
       if (end > pos_ && buffer_[end - 1] == '\r') --end;
       line.assign(buffer_, pos_, end - pos_);
       pos_ = nl + 1;
+      if (trace_ != nullptr) trace_->Received(line);
       return true;
     }
     if (buffer_.size() - pos_ > kMaxReplyLine + 2) {
-      error_ = "the server sent a reply line longer than " + std::to_string(kMaxReplyLine) + " bytes";
-      return false;
+      return Failed("the server sent a reply line longer than " + std::to_string(kMaxReplyLine) + " bytes");
     }
     buffer_.erase(0, pos_);
     pos_ = 0;
-    if (deadline.Passed()) {
-      error_ = "the server did not answer: " + TimedOut(deadline);
-      return false;
-    }
+    if (deadline.Passed()) return Failed("the server did not answer: " + TimedOut(deadline));
     char chunk[4096];
     const long n = connection_->Receive(chunk, sizeof chunk, deadline);
-    if (n == 0) {
-      error_ = "the server closed the connection";
-      return false;
-    }
-    if (n < 0) {
-      error_ = "the server did not answer: " + connection_->error();
-      return false;
-    }
+    if (n == 0) return Failed("the server closed the connection");
+    if (n < 0) return Failed("the server did not answer: " + connection_->error());
     buffer_.append(chunk, static_cast<std::size_t>(n));
   }
 }
@@ -61,7 +59,7 @@ bool SmtpChannel::ReadReply(Reply& reply, int timeout_ms) {
     switch (parser.Feed(line)) {
       case ReplyParser::Status::kMore: continue;
       case ReplyParser::Status::kDone: reply = parser.reply(); return true;
-      case ReplyParser::Status::kMalformed: error_ = parser.error(); return false;
+      case ReplyParser::Status::kMalformed: return Failed(parser.error());
     }
   }
 }

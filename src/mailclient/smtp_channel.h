@@ -9,12 +9,14 @@
 
 #include "mailclient/net.h"
 #include "mailclient/reply.h"
+#include "mailclient/trace.h"
 
 namespace mailclient {
 
 class SmtpChannel {
  public:
-  explicit SmtpChannel(std::unique_ptr<Connection> connection);
+  /// `trace`, when not null, is told every line that goes either way.
+  explicit SmtpChannel(std::unique_ptr<Connection> connection, ProtocolTrace* trace = nullptr);
 
   bool Send(std::string_view bytes, int timeout_ms);
   /// Reads one whole reply within `timeout_ms`. False when the server
@@ -31,11 +33,13 @@ class SmtpChannel {
 
  private:
   bool ReadLine(std::string& line, const Deadline& deadline);
+  bool Failed(std::string why);
 
   std::unique_ptr<Connection> connection_;
   std::string buffer_;
   std::size_t pos_ = 0;
   std::string error_;
+  ProtocolTrace* trace_;
 };
 
 }  // namespace mailclient

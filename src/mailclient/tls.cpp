@@ -6,6 +6,7 @@
 
 #include "mailclient/net_platform.h"
 #include "mailclient/tls_engine.h"
+#include "mailclient/trace.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -48,12 +49,11 @@ class TlsConnection final : public Connection {
       if (Pull(deadline) <= 0) break;
     }
     handshaking_ = false;
-    if (options.verify) {
-      const CertificateCheck check = engine_->Verify();
-      if (check.verdict != CertificateVerdict::kTrusted) {
-        error = CertificateFailure(check, options.host);
-        return false;
-      }
+    const CertificateCheck check = options.verify ? engine_->Verify() : CertificateCheck{};
+    if (options.trace != nullptr) TraceSession(*options.trace, done, options, check);
+    if (check.verdict != CertificateVerdict::kTrusted) {
+      error = CertificateFailure(check, options.host);
+      return false;
     }
     if (done) return true;
     error = "TLS handshake with " + options.host + " failed: " + error_ + (options.verify ? "" : kVerifyOffNote);
@@ -96,6 +96,34 @@ class TlsConnection final : public Connection {
   const std::string& error() const override { return error_; }
 
  private:
+  // What the handshake came to, for the protocol trace: the session, the
+  // certificate the server showed and the verdict on it.
+  void TraceSession(ProtocolTrace& trace, bool done, const TlsOptions& options, const CertificateCheck& check) {
+    const runtime::Activation activation("TLSCONNECTION:TRACESESSION", __LINE__);
+    const TlsSessionInfo info = engine_->Session();
+    auto known = [](const std::string& text) { return text.empty() ? std::string("unknown") : text; };
+    if (done) {
+      trace.Event("TLS: " + known(info.protocol) + ", cipher " + known(info.cipher));
+    } else {
+      trace.Event("TLS: handshake failed: " + error_);
+    }
+    if (done || !info.subject.empty() || !info.issuer.empty()) {
+      std::string names;
+      for (const std::string& name : info.names) names += (names.empty() ? "" : ", ") + name;
+      trace.Event("TLS: certificate subject " + known(info.subject));
+      trace.Event("TLS: certificate issuer " + known(info.issuer));
+      trace.Event("TLS: certificate names " + known(names));
+      trace.Event("TLS: certificate valid from " + known(info.not_before) + " to " + known(info.not_after));
+    }
+    if (!options.verify) {
+      trace.Event("TLS: certificate not checked (TLSVerify=off)");
+    } else if (check.verdict != CertificateVerdict::kTrusted) {
+      trace.Event("TLS: certificate refused: " + CertificateFailure(check, options.host));
+    } else if (done) {
+      trace.Event("TLS: certificate trusted for " + options.host);
+    }
+  }
+
   // Sends what the engine wrote and empties `out`.
   bool Flush(std::string& out, const Deadline& deadline) {
     if (out.empty()) return true;

@@ -11,6 +11,8 @@
 
 namespace mailclient {
 
+class ProtocolTrace;
+
 struct TlsOptions {
   /// The server's name as configured: the certificate must be issued for
   /// it (a DNS name or an IP address).
@@ -20,6 +22,9 @@ struct TlsOptions {
   /// A PEM bundle of further CAs to trust ("CAFile"); empty for none.
   std::string ca_file;
   int timeout_ms = 60000;
+  /// Told the session's protocol, cipher and certificate and the check's
+  /// verdict, when not null.
+  ProtocolTrace* trace = nullptr;
 };
 
 /// Performs the handshake over `plain`. Null on failure; `error` then says

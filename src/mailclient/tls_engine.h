@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mailclient/tls.h"
 
@@ -26,6 +27,18 @@ enum class CertificateVerdict {
 struct CertificateCheck {
   CertificateVerdict verdict = CertificateVerdict::kTrusted;
   std::string detail;
+};
+
+/// What a handshake settled and the server's certificate, for the protocol
+/// trace. What the library cannot tell stays empty.
+struct TlsSessionInfo {
+  std::string protocol;  // "TLSv1.3"
+  std::string cipher;
+  std::string subject;
+  std::string issuer;
+  std::vector<std::string> names;  // "DNS:mail.example.com", "IP:192.0.2.1"
+  std::string not_before;          // "2026-01-31 12:00:00 UTC"
+  std::string not_after;
 };
 
 /// The sentence for a certificate that was refused: the same on every
@@ -56,6 +69,8 @@ class TlsEngine {
   /// handshake completed, and after it failed (kTrusted when the
   /// certificate was not the cause).
   virtual CertificateCheck Verify() = 0;
+  /// The session and the server's certificate as far as the handshake got.
+  virtual TlsSessionInfo Session() = 0;
   virtual const std::string& error() const = 0;
 };
 

@@ -12,6 +12,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "mailclient/tls_engine.h"
 #include "runtime/activation.h"
@@ -158,6 +159,50 @@ SSL_CTX* NewContext(const TlsOptions& options, std::string& bundle, std::string&
   return ctx;
 }
 
+// A certificate name as RFC 2253 writes it ("CN=mail.example.com,O=...").
+std::string NameText(const X509_NAME* name) {
+  BIO* out = BIO_new(BIO_s_mem());
+  if (out == nullptr) return "";
+  std::string text;
+  if (X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253) >= 0) {
+    char* data = nullptr;
+    const long n = BIO_get_mem_data(out, &data);
+    if (n > 0) text.assign(data, static_cast<std::size_t>(n));
+  }
+  BIO_free(out);
+  return text;
+}
+
+std::string TimeText(const ASN1_TIME* time) {
+  std::tm tm{};
+  if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) return "";
+  char text[32];
+  return std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm) > 0 ? text : "";
+}
+
+// The subject alternative names a client matches: DNS names and addresses.
+std::vector<std::string> AlternativeNames(X509* cert) {
+  std::vector<std::string> names;
+  auto* list = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
+  for (int i = 0; list != nullptr && i < sk_GENERAL_NAME_num(list); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(list, i);
+    int type = 0;
+    const auto* value = static_cast<const ASN1_STRING*>(GENERAL_NAME_get0_value(name, &type));
+    const auto* bytes = ASN1_STRING_get0_data(value);
+    const int size = ASN1_STRING_length(value);
+    if (type == GEN_DNS) {
+      names.push_back("DNS:" + std::string(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size)));
+    } else if (type == GEN_IPADD && (size == 4 || size == 16)) {
+      char text[INET6_ADDRSTRLEN] = {};
+      if (inet_ntop(size == 4 ? AF_INET : AF_INET6, bytes, text, sizeof text) != nullptr) {
+        names.push_back(std::string("IP:") + text);
+      }
+    }
+  }
+  GENERAL_NAMES_free(list);
+  return names;
+}
+
 class OpenSslEngine final : public TlsEngine {
  public:
   OpenSslEngine(SSL_CTX* ctx, const std::string& bundle) : ctx_(ctx), ssl_(SSL_new(ctx)) {
@@ -210,6 +255,27 @@ class OpenSslEngine final : public TlsEngine {
   }
 
   CertificateCheck Verify() override { return VerdictOf(SSL_get_verify_result(ssl_)); }
+
+  TlsSessionInfo Session() override {
+    const runtime::Activation activation("OPENSSLENGINE:SESSION", __LINE__);
+    TlsSessionInfo info;
+    if (SSL_is_init_finished(ssl_)) {
+      info.protocol = SSL_get_version(ssl_);
+      const SSL_CIPHER* cipher = SSL_get_current_cipher(ssl_);
+      if (cipher != nullptr) info.cipher = SSL_CIPHER_get_name(cipher);
+    }
+    // The chain as the server sent it, its own certificate first: kept
+    // also when the check refused it and the handshake stopped.
+    STACK_OF(X509)* chain = SSL_get_peer_cert_chain(ssl_);
+    X509* cert = chain != nullptr && sk_X509_num(chain) > 0 ? sk_X509_value(chain, 0) : nullptr;
+    if (cert == nullptr) return info;
+    info.subject = NameText(X509_get_subject_name(cert));
+    info.issuer = NameText(X509_get_issuer_name(cert));
+    info.names = AlternativeNames(cert);
+    info.not_before = TimeText(X509_get0_notBefore(cert));
+    info.not_after = TimeText(X509_get0_notAfter(cert));
+    return info;
+  }
 
   const std::string& error() const override { return error_; }
 

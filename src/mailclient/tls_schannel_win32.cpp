@@ -14,6 +14,7 @@
 #include <wincrypt.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -186,6 +187,74 @@ CertificateCheck CheckServerCertificate(PCCERT_CONTEXT cert, HCERTSTORE sent, co
   return check;
 }
 
+// A certificate name as X.500 writes it, most significant part last
+// ("CN=mail.example.com, O=...").
+std::string NameText(const CERT_NAME_BLOB& name) {
+  CERT_NAME_BLOB copy = name;
+  const DWORD type = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
+  const DWORD size = CertNameToStrA(X509_ASN_ENCODING, &copy, type, nullptr, 0);
+  if (size <= 1) return "";
+  std::string text(size, '\0');
+  CertNameToStrA(X509_ASN_ENCODING, &copy, type, text.data(), size);
+  text.resize(size - 1);
+  return text;
+}
+
+std::string TimeText(const FILETIME& time) {
+  SYSTEMTIME t{};
+  if (!FileTimeToSystemTime(&time, &t)) return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC", t.wYear, t.wMonth, t.wDay, t.wHour,
+                t.wMinute, t.wSecond);
+  return text;
+}
+
+std::string Narrow(const wchar_t* wide) {
+  if (wide == nullptr) return "";
+  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (n <= 1) return "";
+  std::string text(static_cast<std::size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), n, nullptr, nullptr);
+  text.resize(static_cast<std::size_t>(n - 1));
+  return text;
+}
+
+// The subject alternative names a client matches: DNS names and addresses.
+std::vector<std::string> AlternativeNames(PCCERT_CONTEXT cert) {
+  std::vector<std::string> names;
+  const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
+                                                     cert->pCertInfo->rgExtension);
+  CERT_ALT_NAME_INFO* info = nullptr;
+  DWORD size = 0;
+  if (extension == nullptr ||
+      !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &size)) {
+    return names;
+  }
+  for (DWORD i = 0; i < info->cAltEntry; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = info->rgAltEntry[i];
+    if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
+      names.push_back("DNS:" + Narrow(entry.pwszDNSName));
+    } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+               (entry.IPAddress.cbData == 4 || entry.IPAddress.cbData == 16)) {
+      char text[INET6_ADDRSTRLEN] = {};
+      if (inet_ntop(entry.IPAddress.cbData == 4 ? AF_INET : AF_INET6, entry.IPAddress.pbData, text, sizeof text)) {
+        names.push_back(std::string("IP:") + text);
+      }
+    }
+  }
+  LocalFree(info);
+  return names;
+}
+
+std::string ProtocolText(DWORD protocol) {
+  if ((protocol & SP_PROT_TLS1_3) != 0) return "TLSv1.3";
+  if ((protocol & SP_PROT_TLS1_2) != 0) return "TLSv1.2";
+  if ((protocol & SP_PROT_TLS1_1) != 0) return "TLSv1.1";
+  if ((protocol & SP_PROT_TLS1_0) != 0) return "TLSv1";
+  return "";
+}
+
 // Credentials for a client that checks the server itself. TLS 1.2 and 1.3
 // through SCH_CREDENTIALS where the system knows it; older systems (and
 // wine) refuse that and get TLS 1.2 through SCHANNEL_CRED.
@@ -344,6 +413,33 @@ class SchannelEngine final : public TlsEngine {
     const CertificateCheck check = CheckServerCertificate(cert, cert->hCertStore, host_, roots_);
     CertFreeCertificateContext(cert);
     return check;
+  }
+
+  TlsSessionInfo Session() override {
+    const runtime::Activation activation("SCHANNELENGINE:SESSION", __LINE__);
+    TlsSessionInfo info;
+    if (!handshake_done_) return info;
+    SecPkgContext_ConnectionInfo connection{};
+    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK) {
+      info.protocol = ProtocolText(connection.dwProtocol);
+    }
+    // The suite's name where the system tells it (not every Schannel does).
+    SecPkgContext_CipherInfo cipher{};
+    cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
+      info.cipher = Narrow(cipher.szCipherSuite);
+    }
+    PCCERT_CONTEXT cert = nullptr;
+    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == nullptr) {
+      return info;
+    }
+    info.subject = NameText(cert->pCertInfo->Subject);
+    info.issuer = NameText(cert->pCertInfo->Issuer);
+    info.names = AlternativeNames(cert);
+    info.not_before = TimeText(cert->pCertInfo->NotBefore);
+    info.not_after = TimeText(cert->pCertInfo->NotAfter);
+    CertFreeCertificateContext(cert);
+    return info;
   }
 
   const std::string& error() const override { return error_; }

@@ -44,6 +44,10 @@ Handle FOpen(const std::string& name, unsigned mode = FO_READ);
 /// writing and held exclusively; the invalid handle on failure. A file that
 /// another handle holds is left as it is.
 Handle FCreate(const std::string& name, unsigned attributes = FC_NORMAL);
+/// Creates an empty file where no file of that name exists, and leaves an
+/// existing one as it is, in one step that no other process can come
+/// between. True when it was created.
+bool FCreateNew(const std::string& name);
 /// Moves the file position; the new position, or -1 on failure.
 std::int64_t FSeek(Handle h, std::int64_t offset, int origin = FS_SET);
 /// Writes the bytes; the count written.

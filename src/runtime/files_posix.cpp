@@ -94,6 +94,17 @@ bool File(const std::string& name) {
   return ::stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool FCreateNew(const std::string& name) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_CLOEXEC | O_WRONLY | O_CREAT | O_EXCL, 0666);
+  } while (fd < 0 && errno == EINTR);
+  detail::SetFError(fd < 0 ? OsCode(errno, name) : 0);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
 std::int64_t FSeek(Handle h, std::int64_t offset, int origin) {
   const int whence = origin == FS_END ? SEEK_END : origin == FS_RELATIVE ? SEEK_CUR : SEEK_SET;
   off_t pos = h < 0 ? -1 : ::lseek(Fd(h), static_cast<off_t>(offset), whence);

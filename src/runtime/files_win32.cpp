@@ -55,6 +55,15 @@ bool File(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool FCreateNew(const std::string& name) {
+  HANDLE h = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+  detail::SetFError(h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  ::CloseHandle(h);
+  return true;
+}
+
 std::int64_t FSeek(Handle h, std::int64_t offset, int origin) {
   const DWORD method = origin == FS_END ? FILE_END : origin == FS_RELATIVE ? FILE_CURRENT : FILE_BEGIN;
   LARGE_INTEGER distance{};

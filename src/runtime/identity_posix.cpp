@@ -1,3 +1,4 @@
+#include <sys/utsname.h>
 #include <unistd.h>
 
 #include "runtime/activation.h"
@@ -15,6 +16,13 @@ std::string HostName() {
   char name[256] = {};
   if (::gethostname(name, sizeof name - 1) != 0) return {};
   return name;
+}
+
+std::string PlatformName() {
+  const Activation activation("PLATFORMNAME", __LINE__);
+  utsname names{};
+  if (::uname(&names) != 0) return "POSIX";
+  return std::string(names.sysname) + " " + names.release + " " + names.machine;
 }
 
 }  // namespace runtime
