@@ -124,6 +124,7 @@ bool Postrine::Process() {
                                     Options.oauth_token_command, Options.verify, Options.ca_file,
                                     Options.timeout_seconds * 1000, TokenCacheFileName()};
     tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
+    if (Trace) tokens->Trace(Trace->Sink());
     smtp.BearerTokens(tokens.get());
   }
   // A user name of one character counts as none, like "??".

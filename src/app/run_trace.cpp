@@ -41,6 +41,10 @@ RunTrace::RunTrace(const std::string& file_name, std::chrono::steady_clock::time
       started_(started),
       process_("[" + std::to_string(runtime::ProcessId()) + "] ") {
   const runtime::Activation activation("RUNTRACE:INIT", __LINE__);
+  // Where no trace file can be made the log class would send the lines to
+  // the debugger output (syslog on Linux): a trace asked for as a file is
+  // not spread there.
+  broken_ = !log_.Log2File();
 }
 
 void RunTrace::Event(std::string_view text) {

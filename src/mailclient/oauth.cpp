@@ -147,10 +147,12 @@ bool OAuthTokens::Token(bool fresh, std::string& token, std::string& why, Outcom
   CachedToken cached;
   if (!fresh && !settings_.cache_file.empty() && LoadCachedToken(settings_.cache_file, key_, now, cached)) {
     token = cached.token;
+    if (trace_) trace_->Event("OAuth token: the cached one");
     return true;
   }
   const bool fetched = settings_.command.empty() ? FetchFromUrl(cached, why, outcome)
                                                  : FetchFromCommand(cached, why, outcome);
+  TraceFetch(fetched);
   if (!fetched) return false;
   // A cache that cannot be written only costs a request next time.
   if (!settings_.cache_file.empty()) StoreCachedToken(settings_.cache_file, key_, cached);
@@ -161,6 +163,21 @@ bool OAuthTokens::Token(bool fresh, std::string& token, std::string& why, Outcom
 void OAuthTokens::Refused() {
   const runtime::Activation activation("OAUTHTOKENS:REFUSED", __LINE__);
   if (!settings_.cache_file.empty()) DropCachedToken(settings_.cache_file);
+}
+
+void OAuthTokens::TraceFetch(bool fetched) {
+  const runtime::Activation activation("OAUTHTOKENS:TRACEFETCH", __LINE__);
+  if (!trace_) return;
+  // What the command printed may be anything: only whether it gave a token.
+  if (!settings_.command.empty()) {
+    trace_->Event(fetched ? "OAuth token: from OAuthTokenCommand" : "OAuth token: OAuthTokenCommand gave none");
+    return;
+  }
+  std::string line = "OAuth token request: POST " + Printable(request_.url, kMostQuotedField) + ": ";
+  line += request_.http_status == 0 ? "no answer" : "HTTP " + std::to_string(request_.http_status);
+  if (!request_.error.empty()) line += "; error " + request_.error;
+  if (!request_.error_description.empty()) line += "; error_description " + request_.error_description;
+  trace_->Event(line);
 }
 
 bool OAuthTokens::FetchFromCommand(CachedToken& token, std::string& why, Outcome& outcome) {

@@ -7,11 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "mailclient/command.h"
 #include "mailclient/csmtp.h"
 #include "mailclient/token_cache.h"
+#include "mailclient/trace.h"
 
 namespace mailclient {
 
@@ -67,8 +69,12 @@ class OAuthTokens final : public TokenSource {
 
   /// The last request to the token endpoint.
   const TokenRequestOutcome& LastRequest() const { return request_; }
+  /// Writes where each token came from to the protocol trace: for the
+  /// endpoint its URL, the answer's status and error fields, never more.
+  void Trace(TraceSink sink) { trace_ = std::make_unique<ProtocolTrace>(std::move(sink)); }
 
  private:
+  void TraceFetch(bool fetched);
   bool FetchFromUrl(CachedToken& token, std::string& why, Outcome& outcome);
   bool FetchFromCommand(CachedToken& token, std::string& why, Outcome& outcome);
 
@@ -76,6 +82,7 @@ class OAuthTokens final : public TokenSource {
   Transport transport_;
   std::string key_{};
   TokenRequestOutcome request_;
+  std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
 };
 
 }  // namespace mailclient

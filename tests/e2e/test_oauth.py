@@ -116,7 +116,8 @@ def windows_path(path):
 
 def configure(program, server, certificates, **oauth):
     settings = dict(ServerName="localhost", PortNumber=server.port, Sender=USER, UserName=USER,
-                    Password="the-password-never-sent", CAFile=windows_path(certificates / "ca.pem"), Timeout=5)
+                    Password="the-password-never-sent", CAFile=windows_path(certificates / "ca.pem"), Timeout=5,
+                    Trace="trace")  # searched for secrets with every other file
     settings.update(oauth)
     program.write_ini(**settings)
 
@@ -163,6 +164,10 @@ def test_a_token_from_the_endpoint_sends_with_each_mechanism_and_is_asked_for_on
         assert stat.S_IMODE(cache.stat().st_mode) == 0o600
     assert CLIENT_SECRET.encode() not in cache.read_bytes()
     assert_no_secrets(program, run, server, [CLIENT_SECRET, e.granted[0]])
+    trace = (program.directory / "trace.log").read_bytes().decode("latin-1")
+    assert f"OAuth token request: POST {e.url}: HTTP 200\r\n" in trace
+    assert "OAuth token: the cached one\r\n" in trace
+    assert f"AUTH {mechanism} <redacted>\r\n" in trace
 
 
 def test_an_expired_cached_token_is_renewed(program, oauth_server, endpoint, certificates):
@@ -212,6 +217,15 @@ ENDPOINT_FAILURES = [
 ]
 
 
+# The trace's line of each: the status and error fields, nothing more.
+TRACED_ANSWERS = {
+    "invalid_client": "HTTP 401; error invalid_client; error_description AADSTS7000215: Invalid client secret provided.",
+    "500": "HTTP 500; error server_error; error_description AADSTS50000: backend down",
+    "429": "HTTP 429; error temporarily_unavailable; error_description slow down",
+    "silent": "no answer",
+}
+
+
 @pytest.mark.parametrize("mode, code, words", ENDPOINT_FAILURES)
 def test_an_endpoint_failure_gives_its_exit_code_and_the_providers_words(
         program, oauth_server, endpoint, certificates, mode, code, words):
@@ -224,6 +238,9 @@ def test_an_endpoint_failure_gives_its_exit_code_and_the_providers_words(
     assert words in run.lines[-1], run.lines
     assert not server.tokens.token_logons and not server.messages
     assert_no_secrets(program, run, server, [CLIENT_SECRET])
+    request = [line for line in (program.directory / "trace.log").read_text("latin-1").splitlines()
+               if "OAuth token request" in line]
+    assert len(request) == 1 and request[0].endswith(TRACED_ANSWERS[mode]), request
 
 
 def shell(posix, windows):
