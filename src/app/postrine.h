@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/options.h"
 #include "console/console.h"
@@ -34,6 +35,8 @@ class Postrine {
   std::string Recipients;
   std::string MailFileName;
   std::string Subject;
+  /// The files given with "-a", in order.
+  std::vector<std::string> Attachments;
   std::int32_t PortNumber = 0;
   /// The optional settings, read with the others.
   app::MailOptions Options;
