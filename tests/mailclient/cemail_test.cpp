@@ -2,6 +2,7 @@
 // the addresses that may stand in a command.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -210,8 +211,18 @@ TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
 
 namespace {
 
-std::shared_ptr<runtime::FileSource> FileWith(const std::string& name, const std::string& bytes) {
+// The files a test made, removed when it ends (after the messages that
+// hold them open).
+struct TempFiles {
+  std::vector<std::string> paths;
+  ~TempFiles() {
+    for (const std::string& p : paths) std::remove(p.c_str());
+  }
+};
+
+std::shared_ptr<runtime::FileSource> FileWith(TempFiles& made, const std::string& name, const std::string& bytes) {
   const std::string path = testing::TempDir() + name;
+  made.paths.push_back(path);
   std::ofstream(path, std::ios::binary) << bytes;
   auto file = std::make_shared<runtime::FileSource>();
   std::string reason;
@@ -245,15 +256,16 @@ TEST(CEmailFromDisk, SendsTheBytesOfTheSameBodyInMemoryAndAnnouncesTheirExactSiz
   const std::vector<std::pair<std::string, std::string>> attachment_sets[] = {
       {}, {{"empty.csv", ""}}, {{"dir/report.pdf", std::string(100000, '\xff') + "\0\r\n."s}, {"b\xc3\xa4r.txt", "12"}}};
   int n = 0;
+  TempFiles made;
   for (const std::string& body : bodies) {
     for (const auto& attachments : attachment_sets) {
       CEmail memory;
       memory.MailBody(body);
       CEmail disk;
       std::string reason;
-      ASSERT_TRUE(disk.MailBody(FileWith("body" + std::to_string(n++), body), reason)) << reason;
+      ASSERT_TRUE(disk.MailBody(FileWith(made, "body" + std::to_string(n++), body), reason)) << reason;
       for (const auto& [name, bytes] : attachments) {
-        disk.Attach(name, FileWith("attachment" + std::to_string(n++), bytes), "application/pdf");
+        disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf");
       }
       for (bool eight_bit_ok : {false, true}) {
         const BodyPlan plan = disk.Plan(eight_bit_ok);
@@ -279,10 +291,11 @@ TEST(CEmailFromDisk, SendsTheBytesOfTheSameBodyInMemoryAndAnnouncesTheirExactSiz
 }
 
 TEST(CEmailFromDisk, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
+  TempFiles made;
   for (const char* later : {"short\n", "a body that grew longer than it was\n"}) {
     CEmail mail;
     std::string reason;
-    ASSERT_TRUE(mail.MailBody(FileWith("changing", "the body as planned\n"), reason));
+    ASSERT_TRUE(mail.MailBody(FileWith(made, "changing", "the body as planned\n"), reason));
     const BodyPlan plan = mail.Plan(true);
     std::ofstream(testing::TempDir() + "changing", std::ios::binary | std::ios::trunc) << later;
     std::string data;
@@ -308,10 +321,11 @@ TEST(CEmailAttachment, NamesTheFileByItsBaseNameInBothForms) {
        {"Content-Type: text/csv;", " name=\"=?utf-8?B?QsOkciAxLnR4dA==?=\"", "Content-Transfer-Encoding: base64",
         "Content-Disposition: attachment;", " filename*=utf-8''B%C3%A4r%201.txt"}},
   };
+  TempFiles made;
   for (const Case& c : cases) {
     CEmail mail;
     mail.MailBody("see attached\n");
-    mail.Attach(c.name, FileWith("named", "x"), "text/csv");
+    mail.Attach(c.name, FileWith(made, "named", "x"), "text/csv");
     const BodyPlan plan = mail.Plan(true);
     const std::string data = Data(mail, plan, mail.Header(plan, 0));
     std::string expected;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <memory>
 
@@ -454,6 +455,10 @@ TEST(CSmtpData, QuitGoesWithTheEndOfTheMessageWhenTheServerPipelines) {
 
 TEST(CSmtpData, AMailFileThatChangedWhileSendingIsNotEndedButDropped) {
   const std::string path = testing::TempDir() + "changing_body";
+  struct RemovedAtTheEnd {
+    std::string path;
+    ~RemovedAtTheEnd() { std::remove(path.c_str()); }
+  } removed{path};
   std::ofstream(path, std::ios::binary) << "the body as planned\n";
   auto file = std::make_shared<runtime::FileSource>();
   std::string reason;
