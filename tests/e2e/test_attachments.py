@@ -46,7 +46,7 @@ CASES = {
 
 @pytest.mark.parametrize("files, subject", CASES.values(), ids=CASES.keys())
 def test_attachments_arrive_byte_for_byte_after_the_body(program, smtp_server, files, subject):
-    server = smtp_server(extra_ehlo=["250-SIZE 0"])
+    server = smtp_server()
     configure(program, server)
     (program.directory / "mail.txt").write_bytes(BODY)
     args = []
