@@ -117,7 +117,7 @@ def test_a_large_attachment_is_streamed_without_the_memory_growing(program, smtp
     (lambda d: "missing.pdf", None if WINE else "No such file or directory"),
     (lambda d: (d / "folder").mkdir() or "folder", "Is a directory"),
     (lambda d: "NUL" if WINE else "/dev/zero", "not a regular file"),
-])
+], ids=["missing", "directory", "device"])
 def test_an_attachment_that_cannot_be_read_stops_the_run_before_connecting(program, smtp_server, make, reason):
     server = smtp_server()
     configure(program, server)
