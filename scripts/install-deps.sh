@@ -12,7 +12,7 @@ demo="cmake ninja-build g++ libssl-dev libidn2-dev nlohmann-json3-dev python3 py
 case $job in
   demo) want=$demo ;;
   test) want="$demo clang libgtest-dev libgmock-dev googletest openssl python3-pytest python3-pytest-xdist
-              mingw-w64 wine wine64 locales-all" ;;
+              mingw-w64 wine wine64 locales-all time" ;;
   bench) want="$demo libbenchmark-dev openssl curl msmtp swaks time" ;;
   *) echo "usage: $0 [demo|test|bench]" >&2; exit 64 ;;
 esac

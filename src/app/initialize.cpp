@@ -62,23 +62,39 @@ bool Postrine::Initialize() {
 
   // args[0] is the program's name. "-s" takes the next argument as the
   // subject unless it is the last one; blank arguments are passed over.
-  int positional = 0;
-  for (std::size_t i = 1; i < n; ++i) {
-    const std::string& a = args[i];
-    if (runtime::AsciiLower(a) == "-s" && i + 1 < n) {
-      Subject = args[++i];
-      continue;
+  // "-a" takes a file to attach the same way, but only in a call that
+  // would be refused for a third positional argument without it: every
+  // call accepted so far keeps its meaning.
+  auto parse = [&](bool attach) {
+    Subject.clear();
+    MailFileName.clear();
+    Recipients.clear();
+    Attachments.clear();
+    int positional = 0;
+    for (std::size_t i = 1; i < n; ++i) {
+      const std::string& a = args[i];
+      const std::string option = runtime::AsciiLower(a);
+      if (option == "-s" && i + 1 < n) {
+        Subject = args[++i];
+        continue;
+      }
+      if (attach && option == "-a" && i + 1 < n) {
+        Attachments.push_back(args[++i]);
+        continue;
+      }
+      if (IsBlankOnly(a)) continue;
+      if (positional == 0) {
+        MailFileName = a;
+      } else if (positional == 1) {
+        Recipients = a;
+      } else {
+        return false;
+      }
+      ++positional;
     }
-    if (IsBlankOnly(a)) continue;
-    if (positional == 0) {
-      MailFileName = a;
-    } else if (positional == 1) {
-      Recipients = a;
-    } else {
-      return refuse("(3)Call was:");
-    }
-    ++positional;
-  }
+    return true;
+  };
+  if (!parse(false) && !parse(true)) return refuse("(3)Call was:");
 
   ConsoleWindow.WriteLine("will send " + MailFileName + " to " + Recipients);
   return true;

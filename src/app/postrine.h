@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/options.h"
 #include "app/run_trace.h"
@@ -44,6 +45,8 @@ class Postrine {
   std::string Recipients;
   std::string MailFileName;
   std::string Subject;
+  /// The files given with "-a", in order.
+  std::vector<std::string> Attachments;
   std::int32_t PortNumber = 0;
   /// The optional settings, read with the others.
   app::MailOptions Options;

@@ -10,12 +10,13 @@
 #include "mailclient/address.h"
 #include "mailclient/cemail.h"
 #include "mailclient/csmtp.h"
+#include "mailclient/media_type.h"
 #include "mailclient/oauth.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
+#include "runtime/file_source.h"
 #include "runtime/identity.h"
 #include "runtime/process.h"
-#include "runtime/whole_file.h"
 
 namespace {
 
@@ -54,6 +55,11 @@ std::string MessageId(const std::string& stamp, const std::string& sender) {
   return "<" + cleaned + "@" + domain + ">";
 }
 
+bool IsHtmlName(const std::string& name) {
+  const std::string lower = runtime::AsciiLower(name);
+  return lower.ends_with(".htm") || lower.ends_with(".html");
+}
+
 int ExitCode(mailclient::Outcome outcome) {
   switch (outcome) {
     case mailclient::Outcome::kSent: return app::kExitSent;
@@ -90,15 +96,26 @@ bool Postrine::Process() {
     return true;
   }
 
-  // A mail file that cannot be read is never sent as an empty message.
-  std::string body;
+  // A mail file that cannot be read is never sent as an empty message;
+  // "-" is standard input, kept in a temporary file while it is sent.
+  auto body = std::make_shared<runtime::FileSource>();
   std::string reason;
-  if (!runtime::ReadWholeFile(MailFileName, body, reason)) {
+  const bool opened = MailFileName == "-" ? body->OpenStandardInput(reason) : body->Open(MailFileName, reason);
+  if (!opened || !email.MailBody(body, reason)) {
     WriteError("cannot read mail file " + MailFileName + " [" + reason + "]");
     runtime::SetErrorLevel(app::kExitNoInput);
     return true;
   }
-  email.MailBody(std::move(body));
+  email.Html(IsHtmlName(MailFileName));
+  for (const std::string& name : Attachments) {
+    auto file = std::make_shared<runtime::FileSource>();
+    if (!file->Open(name, reason)) {
+      WriteError("cannot read attachment " + name + " [" + reason + "]");
+      runtime::SetErrorLevel(app::kExitNoInput);
+      return true;
+    }
+    email.Attach(name, file, mailclient::MediaType(name));
+  }
 
   // A piece that the split does not give back whole ("ab"@x.io) would be
   // sent to what is left of it: refused before any connection.

@@ -40,17 +40,6 @@ bool Unquote(std::string_view s, std::string& content) {
   return true;
 }
 
-// A quoted string holding `content`: only the quote and the backslash are
-// escaped (RFC 5321 qtextSMTP and quoted-pairSMTP).
-std::string Quote(std::string_view content) {
-  std::string out = "\"";
-  for (char c : content) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
-  }
-  return out + '"';
-}
-
 // An RFC 5321 domain of ASCII labels: letters, digits and inner hyphens,
 // each label 1 to 63 octets.
 bool IsHostName(std::string_view s) {
@@ -128,7 +117,7 @@ std::string ParseAddress(std::string_view typed, bool recipient, Address& out) {
   // way it travels as a dot-atom where it can.
   std::string content;
   if (!Unquote(local, content)) content = local;
-  out.local = IsDotAtom(content) ? content : Quote(content);
+  out.local = IsDotAtom(content) ? content : QuotedString(content);
 
   out.domain = domain;
   if (IsAddressLiteral(domain)) {
@@ -164,6 +153,15 @@ std::string RecipientRefusal(const std::vector<Refusal>& refused) {
 std::string SenderRefusal(const Refusal& refused) {
   const runtime::Activation activation("SENDERREFUSAL", __LINE__);
   return "the sender address " + Quoted(refused.typed) + " cannot be used (" + refused.reason + ")";
+}
+
+std::string QuotedString(std::string_view content) {
+  std::string out = "\"";
+  for (char c : content) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + '"';
 }
 
 }  // namespace mailclient

@@ -52,4 +52,8 @@ std::string RecipientRefusal(const std::vector<Refusal>& refused);
 /// The sentence for a refused sender.
 std::string SenderRefusal(const Refusal& refused);
 
+/// A quoted string holding `content`, only the quote and the backslash
+/// escaped (RFC 5321 qtextSMTP and quoted-pairSMTP, RFC 5322 qcontent).
+std::string QuotedString(std::string_view content);
+
 }  // namespace mailclient

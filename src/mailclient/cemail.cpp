@@ -7,6 +7,10 @@
 #include "mailclient/encoding.h"
 #include "mailclient/system.h"
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
+#include "runtime/identity.h"
+#include "runtime/places.h"
+#include "runtime/whole_file.h"
 
 namespace mailclient {
 
@@ -107,6 +111,44 @@ std::string CargoLines(std::string_view cargo) {
   return out;
 }
 
+constexpr char kPreamble[] = "This is a multi-part message in MIME format.\r\n";
+
+std::uint64_t Base64Size(std::uint64_t bytes) {
+  const std::uint64_t encoded = (bytes + 2) / 3 * 4;
+  return encoded + 2 * ((encoded + kBase64Line - 1) / kBase64Line);
+}
+
+std::string BaseName(const std::string& path) {
+  const std::size_t cut = path.find_last_of(std::string("/") + runtime::PathSeparator());
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// A file name that a quoted string carries as it is: printable ASCII.
+bool IsPlainName(std::string_view name) {
+  for (char c : name) {
+    if (c < 0x20 || c >= 0x7f) return false;
+  }
+  return true;
+}
+
+// A parameter value in RFC 2231's extended form: bytes beyond the
+// attribute characters as %XX.
+std::string PercentEncoded(std::string_view text) {
+  static const char kHexDigits[] = "0123456789ABCDEF";
+  std::string out;
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (runtime::IsAsciiAlnum(ch) || std::string_view("!#$&+-.^_`|~").find(ch) != std::string_view::npos) {
+      out += ch;
+    } else {
+      out += '%';
+      out += kHexDigits[c >> 4];
+      out += kHexDigits[c & 0xf];
+    }
+  }
+  return out;
+}
+
 const char* EncodingName(TransferEncoding e) {
   switch (e) {
     case TransferEncoding::k7Bit: return "7bit";
@@ -121,25 +163,45 @@ const char* EncodingName(TransferEncoding e) {
 
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = std::move(value);
-  has_nul_ = std::memchr(body_.data(), 0, body_.size()) != nullptr;
-  ascii_ = IsAscii(body_);
-  longest_line_ = 0;
-  line_ends_ = 0;
-  line_end_bytes_ = 0;
-  LineEnds ends(body_);
-  std::size_t start = 0;
-  for (std::size_t i = ends.Next(0); i != std::string::npos; i = ends.Next(start)) {
-    longest_line_ = std::max(longest_line_, i - start);
-    ++line_ends_;
-    ++line_end_bytes_;
-    if (body_[i] == '\r' && i + 1 < body_.size() && body_[i + 1] == '\n') {
-      ++line_end_bytes_;
-      ++i;
-    }
-    start = i + 1;
+  body_ = Part{Content(std::move(value)), {}, {}, {}};
+  std::string unused;
+  Scan(body_, unused);
+}
+
+bool CEmail::MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason) {
+  const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
+  body_ = Part{Content(std::move(file)), {}, {}, {}};
+  return Scan(body_, reason);
+}
+
+bool CEmail::Scan(Part& part, std::string& reason) {
+  const runtime::Activation activation("CEMAIL:SCAN", __LINE__);
+  part.scan = ContentScan{};
+  const bool read = part.content.Read(
+      [&](std::string_view chunk) {
+        part.scan.Feed(chunk);
+        return true;
+      },
+      runtime::kMaxWholeFile, reason);
+  part.scan.Finish();
+  if (!read) return false;
+  if (part.scan.size > runtime::kMaxWholeFile) {
+    reason = runtime::kFileTooLarge;
+    return false;
   }
-  longest_line_ = std::max(longest_line_, body_.size() - start);
+  return true;
+}
+
+void CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type) {
+  const runtime::Activation activation("CEMAIL:ATTACH", __LINE__);
+  Part part{Content(file), {}, BaseName(name), std::move(type)};
+  // An attachment goes as base64 whatever it holds: its size is all that
+  // the plan needs, and the file tells it.
+  part.scan.size = file->Size();
+  attachments_.push_back(std::move(part));
+  // "=_" can occur in neither base64 nor quoted-printable; a body sent as
+  // it is that holds it goes as quoted-printable (Plan).
+  if (boundary_.empty()) boundary_ = "=_" + runtime::RandomHex(24);
 }
 
 std::vector<std::string> CEmail::Recipients() const {
@@ -154,14 +216,15 @@ std::vector<std::string> CEmail::Recipients() const {
 
 BodyPlan CEmail::Plan(bool eight_bit_ok) const {
   const runtime::Activation activation("CEMAIL:PLAN", __LINE__);
+  const ContentScan& scan = body_.scan;
   BodyPlan plan;
-  if (!ascii_) plan.charset = IsUtf8(body_) ? "utf-8" : AnsiCharset();
-  const bool long_lines = longest_line_ > kMaxLine;
-  if (has_nul_) {
+  if (!scan.ascii) plan.charset = scan.utf8 ? "utf-8" : AnsiCharset();
+  const bool long_lines = scan.longest_line > kMaxLine;
+  if (scan.has_nul) {
     plan.encoding = TransferEncoding::kBase64;
-  } else if (long_lines || (!ascii_ && !eight_bit_ok)) {
+  } else if (long_lines || (!scan.ascii && !eight_bit_ok) || (Multipart() && scan.has_boundary_mark)) {
     plan.encoding = TransferEncoding::kQuotedPrintable;
-  } else if (!ascii_) {
+  } else if (!scan.ascii) {
     plan.encoding = TransferEncoding::k8Bit;
     plan.eight_bit_mime = true;
   }
@@ -186,36 +249,95 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
   }
   h += CargoLines(cargo_);
   h += "MIME-Version: 1.0\r\n";
-  h += "Content-Type: text/plain; charset=" + plan.charset + "\r\n";
-  h += std::string("Content-Transfer-Encoding: ") + EncodingName(plan.encoding) + "\r\n";
+  if (Multipart()) {
+    // A multipart entity is 7bit or 8bit as its most demanding part is.
+    h += "Content-Type: multipart/mixed; boundary=\"" + boundary_ + "\"\r\n";
+    h += std::string("Content-Transfer-Encoding: ") +
+         (plan.encoding == TransferEncoding::k8Bit ? "8bit" : "7bit") + "\r\n";
+  } else {
+    h += BodyPartHeader(plan);
+  }
   h += "\r\n";
   return h;
 }
 
-std::size_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) const {
-  const runtime::Activation activation("CEMAIL:DATASIZE", __LINE__);
-  const std::size_t n = body_.size();
+std::string CEmail::BodyPartHeader(const BodyPlan& plan) const {
+  return std::string("Content-Type: ") + (html_ ? "text/html" : "text/plain") + "; charset=" + plan.charset +
+         "\r\nContent-Transfer-Encoding: " + EncodingName(plan.encoding) + "\r\n";
+}
+
+std::string CEmail::AttachmentHeader(const Part& part) const {
+  const runtime::Activation activation("CEMAIL:ATTACHMENTHEADER", __LINE__);
+  std::string h = "Content-Type: " + part.type;
+  if (IsPlainName(part.name)) {
+    const std::string quoted = QuotedString(part.name);
+    h += "; name=" + quoted + "\r\n";
+    h += "Content-Transfer-Encoding: base64\r\n";
+    h += "Content-Disposition: attachment; filename=" + quoted + "\r\n";
+  } else {
+    // RFC 2231 for the readers that know it, encoded words in the name
+    // parameter for those that do not.
+    const std::string charset = IsUtf8(part.name) ? "utf-8" : AnsiCharset();
+    h += ";\r\n name=\"" + EncodedWords(part.name, charset, 7) + "\"\r\n";
+    h += "Content-Transfer-Encoding: base64\r\n";
+    h += "Content-Disposition: attachment;\r\n filename*=" + charset + "''" + PercentEncoded(part.name) + "\r\n";
+  }
+  return h + "\r\n";
+}
+
+std::string CEmail::What(const Part& part) {
+  return part.name.empty() ? std::string("the mail file") : "the attachment " + part.name;
+}
+
+std::string CEmail::Delimiter(bool last) const { return "--" + boundary_ + (last ? "--\r\n" : "\r\n"); }
+
+std::uint64_t CEmail::BodySize(const BodyPlan& plan) const {
+  const runtime::Activation activation("CEMAIL:BODYSIZE", __LINE__);
+  const ContentScan& scan = body_.scan;
+  const std::uint64_t canonical = scan.size - scan.line_end_bytes + 2 * scan.line_ends;
   switch (plan.encoding) {
-    case TransferEncoding::kBase64: {
-      const std::size_t canonical = n - line_end_bytes_ + 2 * line_ends_;
-      const std::size_t encoded = (canonical + 2) / 3 * 4;
-      return header.size() + encoded + 2 * ((encoded + kBase64Line - 1) / kBase64Line);
-    }
+    case TransferEncoding::kBase64:
+      return Base64Size(canonical);
     case TransferEncoding::kQuotedPrintable: {
       // Soft breaks depend on every byte: count what the encoder makes.
-      std::size_t size = 0;
-      Encode(plan, header, false, [&](std::string_view chunk) {
-        size += chunk.size();
-        return true;
-      });
-      return size;
+      QuotedPrintableEncoder qp;
+      std::string encoded;
+      std::uint64_t size = 0;
+      const bool read = body_.content.Read(
+          [&](std::string_view chunk) {
+            encoded.clear();
+            qp.Feed(chunk, encoded);
+            size += encoded.size();
+            return true;
+          },
+          scan.size, read_error_);
+      if (!read) {
+        read_error_ = "cannot read " + What(body_) + " [" + read_error_ + "]";
+        return 0;
+      }
+      encoded.clear();
+      qp.Finish(encoded);
+      return size + encoded.size();
     }
-    default: {
+    default:
       // Every line end becomes CR LF, and an open last line is closed.
-      const bool open_end = n > 0 && body_.back() != '\r' && body_.back() != '\n';
-      return header.size() + n - line_end_bytes_ + 2 * line_ends_ + (open_end ? 2 : 0);
-    }
+      return canonical + (scan.open_end ? 2 : 0);
   }
+}
+
+std::uint64_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) const {
+  const runtime::Activation activation("CEMAIL:DATASIZE", __LINE__);
+  read_error_.clear();
+  std::uint64_t size = header.size() + BodySize(plan);
+  if (!read_error_.empty()) return 0;
+  if (Multipart()) {
+    size += std::strlen(kPreamble) + Delimiter(false).size() + BodyPartHeader(plan).size() + 2;
+    for (const Part& a : attachments_) {
+      size += 2 + Delimiter(false).size() + AttachmentHeader(a).size() + Base64Size(a.scan.size);
+    }
+    size += 2 + Delimiter(true).size();
+  }
+  return size;
 }
 
 bool CEmail::WriteData(const BodyPlan& plan, const std::string& header,
@@ -227,23 +349,44 @@ bool CEmail::WriteData(const BodyPlan& plan, const std::string& header,
 bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_dots,
                     const std::function<bool(std::string_view)>& sink) const {
   const runtime::Activation activation("CEMAIL:ENCODE", __LINE__);
+  read_error_.clear();
   DataEncoder data(stuff_dots);
   std::string out;
-  out.reserve(2 * kChunk);
+  out.reserve(3 * kChunk);
+  bool sink_ok = true;
   auto flush = [&](bool force) {
     if (out.empty() || (!force && out.size() < kChunk)) return true;
-    const bool ok = sink(out);
+    sink_ok = sink(out);
     out.clear();
-    return ok;
+    return sink_ok;
   };
+  // Reads a part again and checks that it still holds the bytes the plan
+  // was made for: a size announced to the server must not turn out false.
+  auto pass = [&](const Part& part, const std::function<void(std::string_view)>& encode) {
+    std::uint64_t seen = 0;
+    const bool read = part.content.Read(
+        [&](std::string_view chunk) {
+          seen += chunk.size();
+          if (seen > part.scan.size) return false;
+          encode(chunk);
+          return flush(false);
+        },
+        part.scan.size, read_error_);
+    if (!sink_ok) return false;
+    if (read && seen == part.scan.size) return true;
+    read_error_ = read_error_.empty() ? What(part) + " changed while it was sent"
+                                      : "cannot read " + What(part) + " [" + read_error_ + "]";
+    return false;
+  };
+
   data.Feed(header, out);
+  if (Multipart()) data.Feed(kPreamble + Delimiter(false) + BodyPartHeader(plan) + "\r\n", out);
   std::string encoded;
   std::string canonical;
   DataEncoder line_ends(false);
   QuotedPrintableEncoder qp;
   Base64Encoder b64;
-  for (std::size_t at = 0; at < body_.size(); at += kChunk) {
-    const std::string_view chunk = std::string_view(body_).substr(at, kChunk);
+  const bool body_read = pass(body_, [&](std::string_view chunk) {
     switch (plan.encoding) {
       case TransferEncoding::kQuotedPrintable:
         encoded.clear();
@@ -252,22 +395,28 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
         break;
       case TransferEncoding::kBase64:
         // Text is encoded from its canonical form, every line end CR LF
-        // (RFC 2045 section 6.8).
+        // (RFC 2045 section 6.8). Base64 lines never start with a dot.
         canonical.clear();
         line_ends.Feed(chunk, canonical);
-        encoded.clear();
-        b64.Feed(canonical, encoded);
-        data.Feed(encoded, out);
+        b64.Feed(canonical, out);
         break;
       default:
         data.Feed(chunk, out);
     }
-    if (!flush(false)) return false;
-  }
+  });
+  if (!body_read) return false;
   encoded.clear();
   if (plan.encoding == TransferEncoding::kQuotedPrintable) qp.Finish(encoded);
-  if (plan.encoding == TransferEncoding::kBase64) b64.Finish(encoded);
+  if (plan.encoding == TransferEncoding::kBase64) b64.Finish(out);
   data.Feed(encoded, out);
+  data.EndLine(out);
+  for (const Part& a : attachments_) {
+    data.Feed("\r\n" + Delimiter(false) + AttachmentHeader(a), out);
+    Base64Encoder attachment;
+    if (!pass(a, [&](std::string_view chunk) { attachment.Feed(chunk, out); })) return false;
+    attachment.Finish(out);
+  }
+  if (Multipart()) data.Feed("\r\n" + Delimiter(true), out);
   data.Finish(out);
   return flush(true);
 }

@@ -1,15 +1,23 @@
 // CEmail: one mail message, composed as RFC 5322 text. The header is built
 // from the sender, the recipients, the subject and the caller's extra lines
 // (Cargo); the body is sent as it was given, in the lightest transfer
-// encoding that carries it intact to the server at hand.
+// encoding that carries it intact to the server at hand. With attachments
+// the message is multipart/mixed, the body its first part. Body and
+// attachments may stay on disk: they are read once to plan the message and
+// again while it is sent.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "mailclient/content.h"
+#include "runtime/file_source.h"
 
 namespace mailclient {
 
@@ -37,7 +45,14 @@ class CEmail {
   void DestList(std::vector<std::string> value) { dest_ = std::move(value); }
   const std::vector<std::string>& DestList() const { return dest_; }
   void MailBody(std::string value);
-  const std::string& MailBody() const { return body_; }
+  /// The body read from `file` while sending. False, with the reason, when
+  /// the first pass cannot read it or finds it larger than 2 GiB.
+  bool MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason);
+  /// The body is HTML (text/html) rather than plain text.
+  void Html(bool on) { html_ = on; }
+  /// Adds the open `file` as an attachment named `name` (its base name is
+  /// shown), of the media type `type`.
+  void Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type);
 
   /// The addresses of DestList with the blanks around them trimmed and
   /// empty pieces left out.
@@ -54,16 +69,37 @@ class CEmail {
 
   /// The message's exact size as the SIZE parameter counts it (RFC 1870):
   /// header and encoded body with CR LF line ends, without the doubled dots
-  /// and the line "." of the DATA phase.
-  std::size_t DataSize(const BodyPlan& plan, const std::string& header) const;
+  /// and the line "." of the DATA phase. A quoted-printable body is read
+  /// once more to count; 0 when that failed, with ReadError set.
+  std::uint64_t DataSize(const BodyPlan& plan, const std::string& header) const;
 
   /// The DATA phase: header and encoded body with CR LF line ends and dots
   /// doubled, ended by the line ".", handed to `sink` in chunks of about
-  /// 64 KiB. Stops at the first chunk `sink` refuses; false then.
+  /// 64 KiB. Stops at the first chunk `sink` refuses, or when a file cannot
+  /// be read or no longer holds what the first pass found (ReadError says
+  /// so, and the line "." has not been given); false then.
   bool WriteData(const BodyPlan& plan, const std::string& header,
                  const std::function<bool(std::string_view)>& sink) const;
 
+  /// Why the last DataSize or WriteData could not read the body or an
+  /// attachment; empty when they could.
+  const std::string& ReadError() const { return read_error_; }
+
  private:
+  struct Part {
+    Content content;
+    ContentScan scan;
+    std::string name;  // an attachment's base name
+    std::string type;
+  };
+  static bool Scan(Part& part, std::string& reason);
+  bool Multipart() const { return !attachments_.empty(); }
+  std::string BodyPartHeader(const BodyPlan& plan) const;
+  std::string AttachmentHeader(const Part& part) const;
+  std::string Delimiter(bool last) const;
+  /// How an error names the part.
+  static std::string What(const Part& part);
+  std::uint64_t BodySize(const BodyPlan& plan) const;
   bool Encode(const BodyPlan& plan, const std::string& header, bool stuff_dots,
               const std::function<bool(std::string_view)>& sink) const;
 
@@ -71,13 +107,11 @@ class CEmail {
   std::string subject_;
   std::string cargo_;
   std::vector<std::string> dest_;
-  std::string body_;
-  // What the body holds, found once when it is set.
-  bool has_nul_ = false;
-  bool ascii_ = true;
-  std::size_t longest_line_ = 0;
-  std::size_t line_ends_ = 0;
-  std::size_t line_end_bytes_ = 0;  // the CR and LF bytes of those line ends
+  Part body_;
+  bool html_ = false;
+  std::vector<Part> attachments_;
+  std::string boundary_;
+  mutable std::string read_error_;
 };
 
 }  // namespace mailclient

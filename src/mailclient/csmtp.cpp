@@ -413,10 +413,29 @@ bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
     Quit();
     return Refused("DATA", reply);
   }
-  const bool sent = email_.WriteData(plan, header, [&](std::string_view chunk) {
-    return channel_->Send(chunk, timeout_ms_);
+  // Each chunk is held back until the next one comes, so that the last,
+  // which ends the message, can take QUIT along in the same write when
+  // the server pipelines (RFC 2920): one round trip less.
+  std::string held;
+  const bool written = email_.WriteData(plan, header, [&](std::string_view chunk) {
+    if (!held.empty() && !channel_->Send(held, timeout_ms_)) return false;
+    held.assign(chunk);
+    return true;
   });
-  if (!sent) return Lost("DATA");
+  if (!written && !email_.ReadError().empty()) {
+    // The end of the message was not sent: dropping the connection makes
+    // the server discard what it got.
+    channel_.reset();
+    broken_ = true;
+    return Fail(Outcome::kTemporary, "DATA: " + email_.ReadError());
+  }
+  if (written && caps_.pipelining) {
+    held += "QUIT\r\n";
+    quit_sent_ = true;
+  }
+  if (!written || !channel_->Send(held, timeout_ms_)) return Lost("DATA");
+  // The outcome is this reply's alone; QUIT's, when it went along, is only
+  // read (Quit).
   if (!channel_->ReadReply(reply, timeout_ms_ * kDataEndFactor)) return Lost("end of message");
   if (reply.code != 250) {
     Quit();
@@ -434,7 +453,8 @@ void CSmtp::Reset() {
 void CSmtp::Quit() {
   const runtime::Activation activation("CSMTP:QUIT", __LINE__);
   Reply reply;
-  if (channel_ && channel_->Send("QUIT\r\n", timeout_ms_)) channel_->ReadReply(reply, timeout_ms_);
+  if (channel_ && (quit_sent_ || channel_->Send("QUIT\r\n", timeout_ms_))) channel_->ReadReply(reply, timeout_ms_);
+  quit_sent_ = false;
   broken_ = true;
 }
 
@@ -449,7 +469,11 @@ bool CSmtp::Postrine() {
 
   const BodyPlan plan = email_.Plan(caps_.eight_bit_mime);
   const std::string header = email_.Header(plan, std::time(nullptr), utf8_);
-  const std::size_t size = email_.DataSize(plan, header);
+  const std::uint64_t size = email_.DataSize(plan, header);
+  if (!email_.ReadError().empty()) {
+    Quit();
+    return Fail(Outcome::kTemporary, email_.ReadError());
+  }
   if (caps_.size_limit != 0 && size > caps_.size_limit) {
     Quit();
     return Fail(Outcome::kPermanent, "the message (" + std::to_string(size) +

@@ -168,6 +168,7 @@ class CSmtp {
   bool utf8_ = false;  // addresses and header in UTF-8, with SMTPUTF8
   bool opened_ = false;     // a connection was attempted
   bool broken_ = false;     // it failed, or a rule forbids going on
+  bool quit_sent_ = false;  // QUIT went with the end of the message; its reply is due
   std::string logon_error_;
   bool logon_temporary_ = false;  // the server refused the logon for now (4xx)
   std::string error_;

@@ -61,11 +61,16 @@ void DataEncoder::Feed(std::string_view chunk, std::string& out) {
   }
 }
 
-void DataEncoder::Finish(std::string& out) {
-  const runtime::Activation activation("DATAENCODER:FINISH", __LINE__);
+void DataEncoder::EndLine(std::string& out) {
+  const runtime::Activation activation("DATAENCODER:ENDLINE", __LINE__);
   if (!line_start_) out += "\r\n";
   line_start_ = true;
   after_cr_ = false;
+}
+
+void DataEncoder::Finish(std::string& out) {
+  const runtime::Activation activation("DATAENCODER:FINISH", __LINE__);
+  EndLine(out);
   if (stuff_dots_) out += ".\r\n";
 }
 
@@ -150,13 +155,41 @@ void Base64Encoder::Emit(const unsigned char* triple, std::size_t count, std::st
 
 void Base64Encoder::Feed(std::string_view chunk, std::string& out) {
   const runtime::Activation activation("BASE64ENCODER:FEED", __LINE__);
-  for (char ch : chunk) {
-    held_[held_count_++] = static_cast<unsigned char>(ch);
-    if (held_count_ == 3) {
-      Emit(held_, 3, out);
-      held_count_ = 0;
-    }
+  std::size_t i = 0;
+  const std::size_t n = chunk.size();
+  while (held_count_ > 0 && held_count_ < 3 && i < n) held_[held_count_++] = static_cast<unsigned char>(chunk[i++]);
+  if (held_count_ == 3) {
+    Emit(held_, 3, out);
+    held_count_ = 0;
   }
+  // Whole groups are written straight into the output, a line at a time:
+  // an attachment may be hundreds of megabytes.
+  const std::size_t groups = (n - i) / 3;
+  if (groups > 0) {
+    const std::size_t chars = groups * 4;
+    const std::size_t breaks = (line_length_ + chars) / kBase64Line;
+    const std::size_t old_size = out.size();
+    out.resize(old_size + chars + 2 * breaks);
+    char* to = out.data() + old_size;
+    const auto* from = reinterpret_cast<const unsigned char*>(chunk.data() + i);
+    for (std::size_t g = 0; g < groups; ++g, from += 3) {
+      const unsigned bits = (static_cast<unsigned>(from[0]) << 16) | (static_cast<unsigned>(from[1]) << 8) | from[2];
+      to[0] = kBase64[(bits >> 18) & 63];
+      to[1] = kBase64[(bits >> 12) & 63];
+      to[2] = kBase64[(bits >> 6) & 63];
+      to[3] = kBase64[bits & 63];
+      to += 4;
+      line_length_ += 4;
+      if (line_length_ >= kBase64Line) {
+        to[0] = '\r';
+        to[1] = '\n';
+        to += 2;
+        line_length_ = 0;
+      }
+    }
+    i += groups * 3;
+  }
+  while (i < n) held_[held_count_++] = static_cast<unsigned char>(chunk[i++]);
 }
 
 void Base64Encoder::Finish(std::string& out) {
@@ -233,38 +266,48 @@ bool IsAscii(std::string_view text) {
 
 bool IsUtf8(std::string_view text) {
   const runtime::Activation activation("ISUTF8", __LINE__);
+  Utf8Check check;
+  check.Feed(text);
+  return check.Valid();
+}
+
+void Utf8Check::Feed(std::string_view chunk) {
+  const runtime::Activation activation("UTF8CHECK:FEED", __LINE__);
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  const std::size_t n = chunk.size();
   std::size_t i = 0;
-  const std::size_t n = text.size();
-  auto at = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  while (i < n) {
-    unsigned char c = at(i);
-    if (c < 0x80) {
+  while (valid_ && i < n) {
+    const auto c = static_cast<unsigned char>(chunk[i]);
+    if (pending_ > 0) {
+      if (c < low_ || c > high_) valid_ = false;
+      low_ = 0x80;
+      high_ = 0xbf;
+      --pending_;
       ++i;
       continue;
     }
-    std::size_t length;
-    unsigned char low = 0x80, high = 0xbf;  // bounds of the second byte
+    if (c < 0x80) {
+      // Runs of ASCII go eight bytes at a time: a body may be large.
+      ++i;
+      std::uint64_t word;
+      while (i + 8 <= n && (std::memcpy(&word, chunk.data() + i, sizeof word), (word & kHighBits) == 0)) i += 8;
+      continue;
+    }
     if (c >= 0xc2 && c <= 0xdf) {
-      length = 2;
+      pending_ = 1;
     } else if (c >= 0xe0 && c <= 0xef) {
-      length = 3;
-      if (c == 0xe0) low = 0xa0;   // overlong
-      if (c == 0xed) high = 0x9f;  // surrogates
+      pending_ = 2;
+      if (c == 0xe0) low_ = 0xa0;   // overlong
+      if (c == 0xed) high_ = 0x9f;  // surrogates
     } else if (c >= 0xf0 && c <= 0xf4) {
-      length = 4;
-      if (c == 0xf0) low = 0x90;   // overlong
-      if (c == 0xf4) high = 0x8f;  // above U+10FFFF
+      pending_ = 3;
+      if (c == 0xf0) low_ = 0x90;   // overlong
+      if (c == 0xf4) high_ = 0x8f;  // above U+10FFFF
     } else {
-      return false;
+      valid_ = false;
     }
-    if (n - i < length) return false;
-    if (at(i + 1) < low || at(i + 1) > high) return false;
-    for (std::size_t k = 2; k < length; ++k) {
-      if (at(i + k) < 0x80 || at(i + k) > 0xbf) return false;
-    }
-    i += length;
+    ++i;
   }
-  return true;
 }
 
 std::string EncodedWords(std::string_view text, const std::string& charset, std::size_t first_line_used) {

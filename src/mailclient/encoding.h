@@ -33,6 +33,8 @@ class DataEncoder {
  public:
   explicit DataEncoder(bool stuff_dots = true) : stuff_dots_(stuff_dots) {}
   void Feed(std::string_view chunk, std::string& out);
+  /// Ends an unterminated last line, so that what follows starts a line.
+  void EndLine(std::string& out);
   /// Ends an unterminated last line; with dot-stuffing, also appends the
   /// line "." that ends the data.
   void Finish(std::string& out);
@@ -87,6 +89,21 @@ bool IsAscii(std::string_view text);
 /// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates,
 /// nothing above U+10FFFF).
 bool IsUtf8(std::string_view text);
+
+/// IsUtf8 over a text given in chunks of any size: a character may be
+/// split between two chunks.
+class Utf8Check {
+ public:
+  void Feed(std::string_view chunk);
+  /// Everything fed is well-formed UTF-8 and no character is left open.
+  bool Valid() const { return valid_ && pending_ == 0; }
+
+ private:
+  bool valid_ = true;
+  int pending_ = 0;  // continuation bytes still due
+  unsigned char low_ = 0x80;
+  unsigned char high_ = 0xbf;  // bounds of the next continuation byte
+};
 
 /// `text` as RFC 2047 encoded words in `charset` ("=?utf-8?B?...?="), each
 /// at most 75 characters, joined by a folding CR LF and blank, so that no

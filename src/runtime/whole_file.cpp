@@ -7,9 +7,6 @@
 namespace runtime {
 
 namespace {
-constexpr char kNotRegular[] = "not a regular file";
-constexpr char kTooLarge[] = "larger than 2 GiB";
-
 struct ReadingHandle {
   Handle h = kInvalidHandle;
   ~ReadingHandle() {
@@ -26,11 +23,11 @@ bool ReadWholeFile(const std::string& name, std::string& content, std::string& r
   bool regular = false;
   if (!detail::OpenForReading(name, file.h, size, regular, reason)) return false;
   if (!regular) {
-    reason = kNotRegular;
+    reason = kNotRegularFile;
     return false;
   }
   if (size > kMaxWholeFile) {
-    reason = kTooLarge;
+    reason = kFileTooLarge;
     return false;
   }
   return detail::ReadToEnd(file.h, size, kMaxWholeFile, content, reason);
@@ -71,7 +68,7 @@ bool ReadToEnd(Handle h, std::uint64_t size, std::uint64_t limit, std::string& c
     if (used > limit) {
       content.clear();
       content.shrink_to_fit();
-      reason = kTooLarge;
+      reason = kFileTooLarge;
       return false;
     }
   }

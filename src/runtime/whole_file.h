@@ -13,6 +13,9 @@ namespace runtime {
 
 /// The largest file ReadWholeFile takes.
 inline constexpr std::uint64_t kMaxWholeFile = std::uint64_t{2} << 30;
+/// The reasons ReadWholeFile gives for a file it does not read.
+inline constexpr char kNotRegularFile[] = "not a regular file";
+inline constexpr char kFileTooLarge[] = "larger than 2 GiB";
 
 /// Reads the whole file `name` into `content` with a single allocation of
 /// the file's size. False when the file is missing, is a directory, is not

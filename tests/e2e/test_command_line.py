@@ -41,6 +41,7 @@ def test_a_settings_file_that_cannot_be_written_still_gives_the_defaults(program
     (["mail.txt"], "(2)Call was:"),
     (["a", "b", "c"], "(3)Call was:"),
     (["mail.txt", "r1", "-s"], "(3)Call was:"),
+    (["mail.txt", "r1", "-a"], "(3)Call was:"),
 ])
 def test_a_bad_call_shows_the_usage_and_the_command_line(program, args, label):
     program.write_ini(ServerName="localhost")
@@ -63,6 +64,11 @@ def test_a_bad_call_shows_the_usage_and_the_command_line(program, args, label):
     (["-s", "Hello"], "will send  to "),
     (["", "mail.txt"], "will send mail.txt to "),
     (["mail.txt", "r1, r2"], "will send mail.txt to r1, r2"),
+    # "-a" attaches only where the call would be refused without it.
+    (["-a", "r1"], "will send -a to r1"),
+    (["mail.txt", "-A"], "will send mail.txt to -A"),
+    (["-a", "report.pdf", "mail.txt", "r1"], "will send mail.txt to r1"),
+    (["mail.txt", "-A", "x.csv", "-s", "s", "r1", "-a", "y.csv"], "will send mail.txt to r1"),
 ])
 def test_an_accepted_call_announces_what_it_will_send(program, args, line):
     program.write_ini(ServerName="127.0.0.1", PortNumber="9")

@@ -2,6 +2,9 @@
 // the addresses that may stand in a command.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "mailclient/cemail.h"
@@ -186,3 +189,147 @@ TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
   EXPECT_EQ(body, "a\0b\r\nbare LF\r\nbare CR\r\nCR LF\r\n"s);
 }
 
+
+TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
+  const std::string texts[] = {"", "a\r\nb\rc\n\r", "K\xc3\xb6ln\r\n=_x", "\xe2\x82 \0\n"s,
+                               std::string(1000, 'x') + "\ny"};
+  auto scan = [](const std::vector<std::string>& chunks) {
+    ContentScan s;
+    for (const std::string& c : chunks) s.Feed(c);
+    s.Finish();
+    return std::vector<std::uint64_t>{s.size, s.has_nul, s.ascii, s.utf8, s.longest_line, s.line_ends,
+                                      s.line_end_bytes, s.open_end, s.has_boundary_mark};
+  };
+  for (const std::string& text : texts) {
+    const auto whole = scan({text});
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+      EXPECT_EQ(scan({text.substr(0, i), text.substr(i)}), whole) << "split at " << i;
+    }
+  }
+  EXPECT_EQ(scan({"a\r\nb\rc\n\r"}), (std::vector<std::uint64_t>{8, 0, 1, 1, 1, 4, 5, 0, 0}));
+}
+
+namespace {
+
+// The files a test made, removed when it ends (after the messages that
+// hold them open).
+struct TempFiles {
+  std::vector<std::string> paths;
+  ~TempFiles() {
+    for (const std::string& p : paths) std::remove(p.c_str());
+  }
+};
+
+std::shared_ptr<runtime::FileSource> FileWith(TempFiles& made, const std::string& name, const std::string& bytes) {
+  const std::string path = testing::TempDir() + name;
+  made.paths.push_back(path);
+  std::ofstream(path, std::ios::binary) << bytes;
+  auto file = std::make_shared<runtime::FileSource>();
+  std::string reason;
+  EXPECT_TRUE(file->Open(path, reason)) << reason;
+  return file;
+}
+
+std::string Data(const CEmail& mail, const BodyPlan& plan, const std::string& header) {
+  std::string data;
+  EXPECT_TRUE(mail.WriteData(plan, header, [&](std::string_view chunk) {
+    data += chunk;
+    return true;
+  })) << mail.ReadError();
+  return data;
+}
+
+std::size_t StuffedDots(const std::string& data) {
+  std::size_t stuffed = 0;
+  for (std::size_t at = data.find("\n.."); at != std::string::npos; at = data.find("\n..", at + 1)) ++stuffed;
+  return stuffed;
+}
+
+}  // namespace
+
+// A body read from disk while it is sent travels as the same bytes as one
+// held in memory, and the size announced beforehand stays exact with any
+// attachments added.
+TEST(CEmailFromDisk, SendsTheBytesOfTheSameBodyInMemoryAndAnnouncesTheirExactSize) {
+  const std::string bodies[] = {"", "no end", ".dot\r\n=_mark\n", std::string(70000, 'x') + "\n\xe4\n",
+                                "a\0b\r"s + std::string(200000, 'y')};
+  const std::vector<std::pair<std::string, std::string>> attachment_sets[] = {
+      {}, {{"empty.csv", ""}}, {{"dir/report.pdf", std::string(100000, '\xff') + "\0\r\n."s}, {"b\xc3\xa4r.txt", "12"}}};
+  int n = 0;
+  TempFiles made;
+  for (const std::string& body : bodies) {
+    for (const auto& attachments : attachment_sets) {
+      CEmail memory;
+      memory.MailBody(body);
+      CEmail disk;
+      std::string reason;
+      ASSERT_TRUE(disk.MailBody(FileWith(made, "body" + std::to_string(n++), body), reason)) << reason;
+      for (const auto& [name, bytes] : attachments) {
+        disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf");
+      }
+      for (bool eight_bit_ok : {false, true}) {
+        const BodyPlan plan = disk.Plan(eight_bit_ok);
+        const std::string header = disk.Header(plan, 0);
+        std::string data = Data(disk, plan, header);
+        if (attachments.empty()) {
+          EXPECT_EQ(data, Data(memory, memory.Plan(eight_bit_ok), header));
+        }
+        ASSERT_EQ(data.substr(data.size() - 3), ".\r\n");
+        data.resize(data.size() - 3);
+        EXPECT_EQ(disk.DataSize(plan, header), data.size() - StuffedDots(data))
+            << body.size() << " bytes, " << attachments.size() << " attachments";
+        if (!attachments.empty()) {
+          EXPECT_EQ(data.find("\r\n.\r\n"), std::string::npos);
+          // A body holding the boundary's mark goes as quoted-printable.
+          if (body.find("=_") != std::string::npos) {
+            EXPECT_EQ(plan.encoding, TransferEncoding::kQuotedPrintable);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(CEmailFromDisk, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
+  TempFiles made;
+  for (const char* later : {"short\n", "a body that grew longer than it was\n"}) {
+    CEmail mail;
+    std::string reason;
+    ASSERT_TRUE(mail.MailBody(FileWith(made, "changing", "the body as planned\n"), reason));
+    const BodyPlan plan = mail.Plan(true);
+    std::ofstream(testing::TempDir() + "changing", std::ios::binary | std::ios::trunc) << later;
+    std::string data;
+    EXPECT_FALSE(mail.WriteData(plan, "\r\n", [&](std::string_view chunk) {
+      data += chunk;
+      return true;
+    }));
+    EXPECT_EQ(mail.ReadError(), "the mail file changed while it was sent");
+    EXPECT_EQ(data.find(".\r\n"), std::string::npos) << "no end of data";
+  }
+}
+
+TEST(CEmailAttachment, NamesTheFileByItsBaseNameInBothForms) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"reports/q1 \"final\".csv",
+       {"Content-Type: text/csv; name=\"q1 \\\"final\\\".csv\"", "Content-Transfer-Encoding: base64",
+        "Content-Disposition: attachment; filename=\"q1 \\\"final\\\".csv\""}},
+      {"B\xc3\xa4r 1.txt",
+       {"Content-Type: text/csv;", " name=\"=?utf-8?B?QsOkciAxLnR4dA==?=\"", "Content-Transfer-Encoding: base64",
+        "Content-Disposition: attachment;", " filename*=utf-8''B%C3%A4r%201.txt"}},
+  };
+  TempFiles made;
+  for (const Case& c : cases) {
+    CEmail mail;
+    mail.MailBody("see attached\n");
+    mail.Attach(c.name, FileWith(made, "named", "x"), "text/csv");
+    const BodyPlan plan = mail.Plan(true);
+    const std::string data = Data(mail, plan, mail.Header(plan, 0));
+    std::string expected;
+    for (const std::string& line : c.lines) expected += line + "\r\n";
+    EXPECT_NE(data.find(expected + "\r\neA==\r\n"), std::string::npos) << data;
+  }
+}

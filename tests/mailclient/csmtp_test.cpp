@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <memory>
 
 #include "mailclient/csmtp.h"
 #include "mailclient/encoding.h"
@@ -429,3 +432,48 @@ TEST(CSmtpTimeLimits, ASilentOrVanishingServerIsATemporaryFailureThatSaysSo) {
 }
 
 }  // namespace
+
+
+TEST(CSmtpData, QuitGoesWithTheEndOfTheMessageWhenTheServerPipelines) {
+  for (const bool pipelining : {true, false}) {
+    scripted::Server server(
+        {kGreeting, Ehlo(pipelining ? "PIPELINING" : "SIZE"), kMail, Rcpt("ops@example.com"), kData, kAccepted, kQuit});
+    const Result r = Deliver(server);
+    ASSERT_TRUE(r.sent) << r.error;
+    EXPECT_EQ(server.Unplayed(), 0u) << "both replies read";
+    const std::string& last = server.writes.back().bytes;
+    EXPECT_EQ(last.ends_with("\r\n.\r\nQUIT\r\n"), pipelining) << testing::PrintToString(last);
+  }
+  // A refused message is refused whatever becomes of QUIT.
+  scripted::Server refusing({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData,
+                             {kMessage, "554 5.6.0 rejected\r\n"}, {"QUIT", ""}});
+  const Result r = Deliver(refusing);
+  EXPECT_EQ(r.outcome, Outcome::kPermanent);
+  EXPECT_EQ(r.error, "end of message: 554 5.6.0 rejected");
+  EXPECT_EQ(std::count(refusing.commands.begin(), refusing.commands.end(), "QUIT"), 1);
+}
+
+TEST(CSmtpData, AMailFileThatChangedWhileSendingIsNotEndedButDropped) {
+  const std::string path = testing::TempDir() + "changing_body";
+  struct RemovedAtTheEnd {
+    std::string path;
+    ~RemovedAtTheEnd() { std::remove(path.c_str()); }
+  } removed{path};
+  std::ofstream(path, std::ios::binary) << "the body as planned\n";
+  auto file = std::make_shared<runtime::FileSource>();
+  std::string reason;
+  ASSERT_TRUE(file->Open(path, reason));
+  mailclient::CEmail mail;
+  mail.FromAddress("alerts@example.com");
+  mail.DestList({"ops@example.com"});
+  ASSERT_TRUE(mail.MailBody(file, reason));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << "shorter\n";
+  scripted::Server server({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData});
+  mailclient::CSmtp smtp(mail, "mail.example.com", 25);
+  smtp.UseTransport(server.Transport());
+  EXPECT_FALSE(smtp.Postrine());
+  EXPECT_EQ(smtp.Result(), Outcome::kTemporary);
+  EXPECT_EQ(smtp.ErrorMsg(), "DATA: the mail file changed while it was sent");
+  EXPECT_TRUE(server.message.empty()) << "no end of data sent";
+  EXPECT_EQ(server.commands.back(), "DATA");
+}

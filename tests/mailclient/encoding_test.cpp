@@ -111,3 +111,57 @@ TEST(EncodedWords, KeepWordsShortAndCharactersWhole) {
   }
   EXPECT_GT(count, 3);
 }
+
+namespace {
+
+// Texts whose pieces an encoder must carry across a chunk boundary: CR LF,
+// a dot at a line's start, a blank before a line end, a soft break, a
+// base64 group and a UTF-8 character.
+const std::string kSplitTexts[] = {
+    "a\r\nb\rc\n\r\n.d\r\n..\r\n.",
+    "x \t\r\ny =\r\n\xc3\xa4\xe2\x82\xac\xf0\x9f\x93\xa7 \n\t",
+    std::string(80, 'q') + " " + std::string(75, 'r') + "\r\n" + std::string(3, '\0') + "\x80\xff",
+};
+
+// Feeds `text` whole and in every split into two and three chunks; each
+// must give what the whole did.
+template <typename Run>
+void ExpectEverySplitAlike(const std::string& text, Run run) {
+  const std::string whole = run(std::vector<std::string>{text});
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    for (std::size_t j = i; j <= text.size(); j += 7) {
+      const std::vector<std::string> chunks{text.substr(0, i), text.substr(i, j - i), text.substr(j)};
+      ASSERT_EQ(run(chunks), whole) << "split at " << i << " and " << j << " of " << testing::PrintToString(text);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Encoders, GiveTheSameOutputHoweverTheInputIsCutIntoChunks) {
+  for (const std::string& text : kSplitTexts) {
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(DataEncoder(), c); });
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(DataEncoder(false), c); });
+    ExpectEverySplitAlike(text,
+                          [](const std::vector<std::string>& c) { return Encode(QuotedPrintableEncoder(), c); });
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(Base64Encoder(), c); });
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) {
+      Utf8Check check;
+      for (const std::string& piece : c) check.Feed(piece);
+      return std::string(check.Valid() ? "valid" : "invalid");
+    });
+  }
+}
+
+TEST(Base64Encoder, LongInputsMatchTheOneLineEncodingCutInto76) {
+  std::string bytes;
+  for (int i = 0; i < 1000; ++i) bytes += static_cast<char>(i * 7 % 256);
+  for (std::size_t piece : {1u, 2u, 56u, 57u, 58u, 1000u}) {
+    std::vector<std::string> chunks;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) chunks.push_back(bytes.substr(at, piece));
+    const std::string one_line = Base64(bytes);
+    std::string expected;
+    for (std::size_t at = 0; at < one_line.size(); at += 76) expected += one_line.substr(at, 76) + "\r\n";
+    EXPECT_EQ(Encode(Base64Encoder(), chunks), expected) << "chunks of " << piece;
+  }
+}

@@ -1,0 +1,89 @@
+#include "mailclient/content.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "runtime/activation.h"
+
+namespace mailclient {
+
+namespace {
+constexpr std::size_t kChunk = 64 * 1024;
+}  // namespace
+
+void ContentScan::Feed(std::string_view chunk) {
+  const runtime::Activation activation("CONTENTSCAN:FEED", __LINE__);
+  if (chunk.empty()) return;
+  size += chunk.size();
+  has_nul = has_nul || std::memchr(chunk.data(), 0, chunk.size()) != nullptr;
+  ascii = ascii && IsAscii(chunk);
+  // Before the first byte beyond ASCII the check has nothing to learn.
+  if (!ascii) utf8_check_.Feed(chunk);
+  has_boundary_mark = has_boundary_mark || (last_ == '=' && chunk.front() == '_') ||
+                      chunk.find("=_") != std::string_view::npos;
+
+  std::size_t i = 0;
+  const std::size_t n = chunk.size();
+  if (after_cr_ && chunk[0] == '\n') {
+    ++line_end_bytes;
+    i = 1;
+  }
+  after_cr_ = false;
+  LineEnds ends(chunk);
+  while (i < n) {
+    std::size_t end = ends.Next(i);
+    if (end == std::string_view::npos) {
+      line_ += n - i;
+      break;
+    }
+    line_ += end - i;
+    longest_line = std::max(longest_line, line_);
+    line_ = 0;
+    ++line_ends;
+    ++line_end_bytes;
+    if (chunk[end] == '\r') {
+      if (end + 1 == n) {
+        after_cr_ = true;  // its LF may open the next chunk
+      } else if (chunk[end + 1] == '\n') {
+        ++line_end_bytes;
+        ++end;
+      }
+    }
+    i = end + 1;
+  }
+  last_ = chunk.back();
+}
+
+void ContentScan::Finish() {
+  const runtime::Activation activation("CONTENTSCAN:FINISH", __LINE__);
+  longest_line = std::max(longest_line, line_);
+  open_end = size > 0 && last_ != '\r' && last_ != '\n';
+  utf8 = ascii || utf8_check_.Valid();
+}
+
+bool Content::Read(const std::function<bool(std::string_view)>& sink, std::uint64_t limit,
+                   std::string& error) const {
+  const runtime::Activation activation("CONTENT:READ", __LINE__);
+  if (!file_) {
+    for (std::size_t at = 0; at < text_.size(); at += kChunk) {
+      if (!sink(std::string_view(text_).substr(at, kChunk))) return false;
+    }
+    return true;
+  }
+  if (!file_->Rewind(error)) return false;
+  std::vector<char> buffer(kChunk);
+  std::uint64_t total = 0;
+  for (;;) {
+    const std::uint64_t allowed = limit + 1 - total;
+    const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), allowed));
+    if (room == 0) return true;
+    const long long n = file_->Read(buffer.data(), room, error);
+    if (n < 0) return false;
+    if (n == 0) return true;
+    total += static_cast<std::uint64_t>(n);
+    if (!sink(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return false;
+  }
+}
+
+}  // namespace mailclient

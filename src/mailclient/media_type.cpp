@@ -1,0 +1,68 @@
+#include "mailclient/media_type.h"
+
+#include "runtime/activation.h"
+#include "runtime/ascii.h"
+
+namespace mailclient {
+
+namespace {
+
+constexpr char kDefaultType[] = "application/octet-stream";
+
+// RFC 2045's token: what a type and a subtype may hold, so that no table
+// entry can break the header it goes into.
+bool IsToken(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    if (c <= 0x20 || c >= 0x7f || std::string_view("()<>@,;:\\\"/[]?=").find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsMediaType(std::string_view type) {
+  const std::size_t slash = type.find('/');
+  return slash != std::string_view::npos && IsToken(type.substr(0, slash)) && IsToken(type.substr(slash + 1));
+}
+
+}  // namespace
+
+std::string MediaTypeFromTable(std::string_view table, std::string_view extension) {
+  const runtime::Activation activation("MEDIATYPEFROMTABLE", __LINE__);
+  std::size_t at = 0;
+  while (at < table.size()) {
+    std::size_t end = table.find('\n', at);
+    if (end == std::string_view::npos) end = table.size();
+    std::string_view line = table.substr(at, end - at);
+    at = end + 1;
+    line = line.substr(0, line.find('#'));
+    std::string_view type;
+    std::size_t i = 0;
+    while (i < line.size()) {
+      while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r')) ++i;
+      const std::size_t start = i;
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r') ++i;
+      const std::string_view word = line.substr(start, i - start);
+      if (word.empty()) break;
+      if (type.empty()) {
+        type = word;
+      } else if (runtime::AsciiLower(std::string(word)) == extension) {
+        return std::string(type);
+      }
+    }
+  }
+  return {};
+}
+
+std::string MediaType(const std::string& file_name) {
+  const runtime::Activation activation("MEDIATYPE", __LINE__);
+  const std::size_t dot = file_name.rfind('.');
+  if (dot == std::string::npos || file_name.find_first_of("/\\", dot) != std::string::npos) return kDefaultType;
+  const std::string extension = runtime::AsciiLower(file_name.substr(dot + 1));
+  if (extension.empty()) return kDefaultType;
+  const std::string type = runtime::AsciiLower(detail::SystemMediaType(extension));
+  return IsMediaType(type) ? type : kDefaultType;
+}
+
+}  // namespace mailclient

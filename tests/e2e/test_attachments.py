@@ -1,0 +1,202 @@
+"""Attachments, HTML bodies and a body from standard input, as a user
+sends them: what arrives must decode to the very bytes of each file through
+Python's email package without a defect, the size announced must be the
+size sent, and a file that cannot be read stops the run before any
+connection."""
+
+import email
+import email.policy
+import os
+import shutil
+import subprocess
+from pathlib import Path
+
+import pytest
+
+from conftest import WINE
+
+BODY = b"Report attached.\n.a dot line\nlast line"
+SENT_BODY = b"Report attached.\r\n.a dot line\r\nlast line\r\n"
+BINARY = bytes(range(256)) * 41 + b"\r\n.\r\n"
+
+
+def configure(program, server):
+    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, Sender="alerts@example.com")
+
+
+def strict(message):
+    """The message as a reader takes it apart; a defect raises."""
+    return email.message_from_bytes(message.data, policy=email.policy.strict)
+
+
+def attachments_of(mail):
+    return [(part.get_filename(), part.get_content_type(), part.get_payload(decode=True))
+            for part in mail.iter_attachments()]
+
+
+# Each case: the files to attach (name, bytes) and whether -s is given.
+CASES = {
+    "empty file": ([("empty.csv", b"")], True),
+    "binary file": ([("data.bin", BINARY)], True),
+    "name with blanks": ([("Q1 report 2026.csv", b"a,b\n1,2\n")], True),
+    "non-ASCII name": ([("B\u00e4r \u00dcbersicht.txt", b"inhalt\n")], False),
+    "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], False),
+}
+
+
+@pytest.mark.parametrize("files, subject", CASES.values(), ids=CASES.keys())
+def test_attachments_arrive_byte_for_byte_after_the_body(program, smtp_server, files, subject):
+    server = smtp_server()
+    configure(program, server)
+    (program.directory / "mail.txt").write_bytes(BODY)
+    args = []
+    for name, content in files:
+        (program.directory / "files").mkdir(exist_ok=True)
+        (program.directory / "files" / name).write_bytes(content)
+        args += ["-a", "files" + ("\\" if WINE else "/") + name]
+    if subject:
+        args += ["-s", "Monthly figures"]
+    run = program.run(*args[:2], "mail.txt", *args[2:], "ops@example.com")
+    assert run.returncode == 0, run.lines
+    assert run.lines == ["will send mail.txt to ops@example.com"]
+    (message,) = server.messages
+    assert f"SIZE={len(message.data)}" in message.options
+    mail = strict(message)
+    assert mail.get_content_type() == "multipart/mixed"
+    assert mail["MIME-Version"] == "1.0" and message.data.count(b"MIME-Version:") == 1
+    (body,) = [p for p in mail.iter_parts() if not p.is_attachment()]
+    assert body.get_content_type() == "text/plain"
+    assert body.get_payload(decode=True) == SENT_BODY
+    got = attachments_of(mail)
+    assert [n for n, _, _ in got] == [n for n, _ in files]
+    assert [c for _, _, c in got] == [c for _, c in files]
+    for (name, media_type, _), (typed, _) in zip(got, files):
+        assert media_type == expected_type(typed)
+
+
+def expected_type(name):
+    """What the system's table gives: wine's registry knows .txt; the test
+    does not depend on /etc/mime.types being installed."""
+    extension = name.rsplit(".", 1)[-1].lower()
+    if WINE:
+        known = {"txt": "text/plain"}
+    else:
+        known = {}
+        table = Path("/etc/mime.types")
+        for line in (table.read_text().splitlines() if table.exists() else []):
+            words = line.split("#")[0].split()
+            for ext in words[1:]:
+                known.setdefault(ext, words[0])
+    return known.get(extension, "application/octet-stream")
+
+
+def test_a_large_attachment_is_streamed_without_the_memory_growing(program, smtp_server):
+    server = smtp_server(size_limit=300 << 20)
+    configure(program, server)
+    (program.directory / "mail.txt").write_bytes(BODY)
+    big = program.directory / "big.bin"
+    with open(big, "wb") as f:
+        for i in range(100):
+            f.write(os.urandom(1 << 20))
+    # GNU time reports the program's own peak: a child of this Python
+    # process would count the pages it shared with it before exec.
+    measure = [] if WINE or not shutil.which("/usr/bin/time") else ["/usr/bin/time", "-f", "%M"]
+    run = subprocess.run(measure + program.command(["-a", "big.bin", "mail.txt", "ops@example.com"]),
+                         cwd=program.directory, stdin=subprocess.DEVNULL, capture_output=True, timeout=300,
+                         env=dict(os.environ, WINEDEBUG="-all"))
+    assert run.returncode == 0, run.stdout
+    (message,) = server.messages
+    assert f"SIZE={len(message.data)}" in message.options
+    (_, _, content), = attachments_of(strict(message))
+    assert content == big.read_bytes()
+    if measure:
+        assert int(run.stderr.split()[-1]) * 1024 < 16 << 20
+
+
+@pytest.mark.parametrize("make, reason", [
+    (lambda d: "missing.pdf", None if WINE else "No such file or directory"),
+    (lambda d: (d / "folder").mkdir() or "folder", "Is a directory"),
+    (lambda d: "NUL" if WINE else "/dev/zero", "not a regular file"),
+], ids=["missing", "directory", "device"])
+def test_an_attachment_that_cannot_be_read_stops_the_run_before_connecting(program, smtp_server, make, reason):
+    server = smtp_server()
+    configure(program, server)
+    (program.directory / "mail.txt").write_bytes(BODY)
+    name = make(program.directory)
+    run = program.run("mail.txt", "-a", name, "ops@example.com")
+    assert run.returncode == 66
+    if reason is None:
+        assert run.lines[1].startswith(f"cannot read attachment {name} [") and run.lines[1].endswith("]")
+    else:
+        assert run.lines[1] == f"cannot read attachment {name} [{reason}]"
+    assert server.connections == 0
+
+
+def spool(tmp_path):
+    """The environment for a run and a function listing the spool files it
+    could leave: on POSIX in a TMPDIR of the test's own; wine takes the
+    prefix's temporary folder whatever the environment says."""
+    if WINE:
+        prefix = Path(os.environ.get("WINEPREFIX", Path.home() / ".wine"))
+        return {}, lambda: set(prefix.glob("drive_c/users/*/Temp/pst*.tmp"))
+    d = tmp_path / "spool"
+    d.mkdir()
+    return {"TMPDIR": str(d)}, lambda: set(d.iterdir())
+
+
+@pytest.mark.parametrize("body", [b"", b"line one\nline two\n" * 300000], ids=["empty", "large"])
+def test_standard_input_is_the_body_of_mail_file_dash(program, smtp_server, tmp_path, body):
+    server = smtp_server()
+    configure(program, server)
+    source = tmp_path / "input"
+    source.write_bytes(body)
+    env, spooled = spool(tmp_path)
+    before = spooled()
+    with open(source, "rb") as stdin:
+        run = program.run("-s", "listing", "-", "ops@example.com", stdin=stdin, env=env)
+    assert run.returncode == 0, run.lines
+    assert run.lines == ["will send - to ops@example.com"]
+    (message,) = server.messages
+    assert strict(message).get_payload(decode=True) == body.replace(b"\n", b"\r\n")
+    assert spooled() - before == set()
+
+
+@pytest.mark.parametrize("behaviour, args, code", [
+    ({}, ["ops@example.com"], 0),
+    ({"data_reply": "554 5.6.0 refused"}, ["ops@example.com"], 69),
+    ({}, ["no address"], 65),
+])
+def test_the_spooled_input_is_gone_in_every_outcome(program, smtp_server, tmp_path, behaviour, args, code):
+    server = smtp_server(**behaviour)
+    configure(program, server)
+    env, spooled = spool(tmp_path)
+    before = spooled()
+    with open(Path(__file__), "rb") as stdin:
+        run = program.run("-", *args, stdin=stdin, env=env)
+    assert run.returncode == code, run.lines
+    assert spooled() - before == set()
+
+
+def test_an_html_mail_file_is_sent_as_html(program, smtp_server):
+    server = smtp_server()
+    configure(program, server)
+    page = "<html><body><p>Gr\u00fc\u00dfe</p></body></html>\n".encode()
+    (program.directory / "Summary.HTML").write_bytes(page)
+    run = program.run("Summary.HTML", "ops@example.com")
+    assert run.returncode == 0, run.lines
+    (message,) = server.messages
+    mail = strict(message)
+    assert mail.get_content_type() == "text/html"
+    assert mail.get_content_charset() == "utf-8"
+    assert mail.get_payload(decode=True) == page.replace(b"\n", b"\r\n")
+
+
+@pytest.mark.skipif(WINE, reason="wine takes the prefix's temporary folder")
+def test_the_spool_file_is_made_in_tmpdir(program, smtp_server, tmp_path):
+    server = smtp_server()
+    configure(program, server)
+    with open(Path(__file__), "rb") as stdin:
+        run = program.run("-", "ops@example.com", stdin=stdin, env={"TMPDIR": str(tmp_path / "none")})
+    assert run.returncode == 66
+    assert run.lines[1] == "cannot read mail file - [No such file or directory]"
+    assert server.connections == 0
