@@ -113,6 +113,12 @@ def wine_prefix():
         else:
             shutil.copy2(entry, own / entry.name)
     os.environ["WINEPREFIX"] = str(own)
+    # A server kept for the whole session, its services started here:
+    # without it each program would start them anew, some seconds every
+    # time, and they would hold on to that program's output pipes.
+    subprocess.run(["wineserver", "-p"], check=True)
+    subprocess.run(["wineboot"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=True)
     try:
         yield
     finally:
