@@ -27,4 +27,17 @@ TEST(RunCommand, GivesOutputErrorsAndStatusAndStopsACommandAtItsLimit) {
   EXPECT_LT(took, std::chrono::seconds(5));
 }
 
+TEST(RunCommand, EndsWithTheShellWhenABackgroundChildHoldsThePipeOpen) {
+  // A helper that starts an agent and prints the token: its answer is
+  // complete when the shell ends, not when the agent does.
+  const auto start = std::chrono::steady_clock::now();
+  const mailclient::CommandResult r = mailclient::RunCommand("sleep 30 & echo tok; echo note >&2", 20000, 1024);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, "tok\n");
+  EXPECT_EQ(r.err, "note\n");
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
 }  // namespace
