@@ -88,10 +88,13 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     return true;
   };
   // Whether the shell has ended; it stays a zombie, so that its group id
-  // cannot pass to another process before the group is killed.
+  // cannot pass to another process before the group is killed. Where the
+  // caller ignores SIGCHLD the system reaps it at once, and it is simply
+  // gone.
   auto shell_ended = [&] {
     siginfo_t info{};
-    return ::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
+    return info.si_pid == pid;
   };
   constexpr int kLook = 50;  // how often, in milliseconds, the shell's end is looked for
   while (open > 0) {

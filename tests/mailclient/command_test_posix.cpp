@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 
 #include "mailclient/command.h"
 
@@ -38,6 +39,14 @@ TEST(RunCommand, EndsWithTheShellWhenABackgroundChildHoldsThePipeOpen) {
   EXPECT_EQ(r.out, "tok\n");
   EXPECT_EQ(r.err, "note\n");
   EXPECT_LT(took, std::chrono::seconds(5));
+
+  // Started by a program that ignores SIGCHLD, the shell is reaped by the
+  // system: its end is still seen at once.
+  const auto before = std::signal(SIGCHLD, SIG_IGN);
+  const mailclient::CommandResult ignored = mailclient::RunCommand("echo tok", 5000, 1024);
+  std::signal(SIGCHLD, before);
+  EXPECT_FALSE(ignored.timed_out);
+  EXPECT_EQ(ignored.out, "tok\n");
 }
 
 }  // namespace
