@@ -96,7 +96,8 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
     return info.si_pid == pid;
   };
-  constexpr int kLook = 50;  // how often, in milliseconds, the shell's end is looked for
+  constexpr int kLook = 50;    // how often, in milliseconds, the shell's end is looked for
+  constexpr int kGrace = 250;  // milliseconds for what it left to let go of the pipes
   while (open > 0) {
     const int left = deadline.Left();
     if (left == 0) {
@@ -107,11 +108,16 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     if (open > 0 && shell_ended()) {
       // Something it started in the background may hold the pipes open
       // for as long as it runs: what the shell wrote is in them already.
-      while (open > 0 && !deadline.Passed() && read_ready(0)) {
-      }
+      // A moment's grace lets a child that is about to redirect its
+      // output (an agent started on purpose) let go of them.
+      const Deadline grace(kGrace);
+      while (open > 0 && !deadline.Passed() && !grace.Passed()) read_ready(std::min(grace.Left(), deadline.Left()));
       break;
     }
   }
+  // What still holds the pipes after the shell has gone is ended with it;
+  // something that let go of them (an agent started on purpose) is left.
+  const bool held = open > 0;
   for (pollfd& p : fds) {
     if (p.fd >= 0) ::close(p.fd);
   }
@@ -126,8 +132,7 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
       ::usleep(2000);
     }
   }
-  // Whatever it left running goes with it, as at the deadline.
-  ::kill(-pid, SIGKILL);
+  if (result.timed_out || held) ::kill(-pid, SIGKILL);
   ::waitpid(pid, &status, 0);
   if (result.timed_out) return result;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
