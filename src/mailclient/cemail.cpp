@@ -159,6 +159,13 @@ const char* EncodingName(TransferEncoding e) {
   return "7bit";
 }
 
+// Two scans of a text found the same in everything a plan rests on.
+bool SameContent(const ContentScan& a, const ContentScan& b) {
+  return a.size == b.size && a.has_nul == b.has_nul && a.ascii == b.ascii && a.utf8 == b.utf8 &&
+         a.longest_line == b.longest_line && a.line_ends == b.line_ends && a.line_end_bytes == b.line_end_bytes &&
+         a.open_end == b.open_end && a.has_boundary_mark == b.has_boundary_mark;
+}
+
 }  // namespace
 
 void CEmail::MailBody(std::string value) {
@@ -362,18 +369,25 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
   };
   // Reads a part again and checks that it still holds the bytes the plan
   // was made for: a size announced to the server must not turn out false.
+  // The body is scanned again as well: a file of the same size may hold
+  // other line ends or other bytes, which the planned size and encoding
+  // would not fit. An attachment's base64 fits any bytes of its size.
   auto pass = [&](const Part& part, const std::function<void(std::string_view)>& encode) {
     std::uint64_t seen = 0;
+    ContentScan again;
+    const bool body = &part == &body_;
     const bool read = part.content.Read(
         [&](std::string_view chunk) {
           seen += chunk.size();
           if (seen > part.scan.size) return false;
+          if (body) again.Feed(chunk);
           encode(chunk);
           return flush(false);
         },
         part.scan.size, read_error_);
     if (!sink_ok) return false;
-    if (read && seen == part.scan.size) return true;
+    again.Finish();
+    if (read && seen == part.scan.size && (!body || SameContent(again, part.scan))) return true;
     read_error_ = read_error_.empty() ? What(part) + " changed while it was sent"
                                       : "cannot read " + What(part) + " [" + read_error_ + "]";
     return false;

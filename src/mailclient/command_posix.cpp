@@ -66,15 +66,11 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
-  while (open > 0) {
-    const int left = deadline.Left();
-    if (left == 0) {
-      result.timed_out = true;
-      break;
-    }
-    const int ready = ::poll(fds, 2, left);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready < 0) break;
+  // Reads what is ready within `wait_ms`; false when nothing was.
+  auto read_ready = [&](int wait_ms) {
+    const int ready = ::poll(fds, 2, wait_ms);
+    if (ready < 0 && errno == EINTR) return true;
+    if (ready <= 0) return false;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
@@ -89,14 +85,46 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
         --open;
       }
     }
+    return true;
+  };
+  // Whether the shell has ended; it stays a zombie, so that its group id
+  // cannot pass to another process before the group is killed. Where the
+  // caller ignores SIGCHLD the system reaps it at once, and it is simply
+  // gone.
+  auto shell_ended = [&] {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
+    return info.si_pid == pid;
+  };
+  constexpr int kLook = 50;    // how often, in milliseconds, the shell's end is looked for
+  constexpr int kGrace = 250;  // milliseconds for what it left to let go of the pipes
+  while (open > 0) {
+    const int left = deadline.Left();
+    if (left == 0) {
+      result.timed_out = true;
+      break;
+    }
+    read_ready(std::min(left, kLook));
+    if (open > 0 && shell_ended()) {
+      // Something it started in the background may hold the pipes open
+      // for as long as it runs: what the shell wrote is in them already.
+      // A moment's grace lets a child that is about to redirect its
+      // output (an agent started on purpose) let go of them.
+      const Deadline grace(kGrace);
+      while (open > 0 && !deadline.Passed() && !grace.Passed()) read_ready(std::min(grace.Left(), deadline.Left()));
+      break;
+    }
   }
+  // What still holds the pipes after the shell has gone is ended with it;
+  // something that let go of them (an agent started on purpose) is left.
+  const bool held = open > 0;
   for (pollfd& p : fds) {
     if (p.fd >= 0) ::close(p.fd);
   }
   int status = 0;
   if (!result.timed_out) {
     // Its output has ended; its end follows within the same deadline.
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
+    while (!shell_ended()) {
       if (deadline.Passed()) {
         result.timed_out = true;
         break;
@@ -104,11 +132,9 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
       ::usleep(2000);
     }
   }
-  if (result.timed_out) {
-    ::kill(-pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return result;
-  }
+  if (result.timed_out || held) ::kill(-pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  if (result.timed_out) return result;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   return result;
 }

@@ -62,7 +62,11 @@ std::string MediaType(const std::string& file_name) {
   const std::string extension = runtime::AsciiLower(file_name.substr(dot + 1));
   if (extension.empty()) return kDefaultType;
   const std::string type = runtime::AsciiLower(detail::SystemMediaType(extension));
-  return IsMediaType(type) ? type : kDefaultType;
+  // An attachment goes as base64, which a message or multipart entity may
+  // not be (RFC 2045 section 6.4): a reader would take a saved .eml apart
+  // as a broken message instead of giving back its bytes.
+  const bool composite = type.starts_with("message/") || type.starts_with("multipart/");
+  return IsMediaType(type) && !composite ? type : kDefaultType;
 }
 
 }  // namespace mailclient

@@ -292,7 +292,10 @@ TEST(CEmailFromDisk, SendsTheBytesOfTheSameBodyInMemoryAndAnnouncesTheirExactSiz
 
 TEST(CEmailFromDisk, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
   TempFiles made;
-  for (const char* later : {"short\n", "a body that grew longer than it was\n"}) {
+  // Shorter, longer, and of the same size with other line ends or a byte
+  // beyond ASCII: the size and the encoding announced no longer hold.
+  for (const char* later : {"short\n", "a body that grew longer than it was\n", "the body\r\nas planned",
+                            "the bod\xe4 as planned\n"}) {
     CEmail mail;
     std::string reason;
     ASSERT_TRUE(mail.MailBody(FileWith(made, "changing", "the body as planned\n"), reason));
