@@ -1,6 +1,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -24,14 +28,45 @@ std::string SystemMessage(DWORD code) {
   return message;
 }
 
+// What one pipe gave. The thread that reads it owns the pipe and this
+// record with the caller, so that a reader still blocked (by something the
+// command left running and holding the pipe) can be left behind.
+struct Drained {
+  std::mutex lock;
+  std::condition_variable ended;
+  bool done = false;
+  std::string text;
+};
+
 // Reads a pipe to its end, keeping at most `most` bytes but draining the
-// rest, so the command never blocks on a full pipe.
-void Drain(HANDLE pipe, std::string& sink, std::size_t most) {
+// rest, so the command never blocks on a full pipe; then closes it.
+void Drain(HANDLE pipe, std::shared_ptr<Drained> drained, std::size_t most) {
   char buffer[4096];
   DWORD n = 0;
   while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-    sink.append(buffer, std::min<std::size_t>(n, most - std::min(most, sink.size())));
+    const std::lock_guard<std::mutex> hold(drained->lock);
+    drained->text.append(buffer, std::min<std::size_t>(n, most - std::min(most, drained->text.size())));
   }
+  CloseHandle(pipe);
+  const std::lock_guard<std::mutex> hold(drained->lock);
+  drained->done = true;
+  drained->ended.notify_all();
+}
+
+// Starts a reader for `pipe`, which it then owns.
+std::shared_ptr<Drained> StartDrain(HANDLE& pipe, std::size_t most) {
+  auto drained = std::make_shared<Drained>();
+  std::thread(Drain, pipe, drained, most).detach();
+  pipe = nullptr;
+  return drained;
+}
+
+// What the pipe gave once its reader has ended, or once `grace` has passed:
+// a reader still blocked then is left behind.
+std::string Collect(Drained& drained, std::chrono::milliseconds grace) {
+  std::unique_lock<std::mutex> hold(drained.lock);
+  drained.ended.wait_for(hold, grace, [&] { return drained.done; });
+  return drained.text;
 }
 
 struct Handles {
@@ -90,7 +125,10 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     return result;
   }
   hs.h[6] = process.hProcess;
-  if (job) AssignProcessToJobObject(job, process.hProcess);
+  if (job && !AssignProcessToJobObject(job, process.hProcess)) {
+    CloseHandle(job);
+    job = nullptr;
+  }
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   CloseHandle(out_write);
@@ -98,8 +136,8 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   out_write = err_write = nullptr;
   result.started = true;
 
-  std::thread out_reader(Drain, out_read, std::ref(result.out), most);
-  std::thread err_reader(Drain, err_read, std::ref(result.err), most);
+  const std::shared_ptr<Drained> out = StartDrain(out_read, most);
+  const std::shared_ptr<Drained> err = StartDrain(err_read, most);
   if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) {
     result.timed_out = true;
     if (!job || !TerminateJobObject(job, 1)) TerminateProcess(process.hProcess, 1);
@@ -110,8 +148,11 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     // What it left running would hold the pipes open.
     if (job) TerminateJobObject(job, 0);
   }
-  out_reader.join();
-  err_reader.join();
+  // With the job gone the pipes close at once; without one, something the
+  // command started may hold them open: its output is not waited for.
+  const std::chrono::milliseconds grace(job ? 2000 : 250);
+  result.out = Collect(*out, grace);
+  result.err = Collect(*err, grace);
   return result;
 }
 

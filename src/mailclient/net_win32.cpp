@@ -64,6 +64,9 @@ bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::stri
     reason = SocketError();
     return false;
   }
+  // A socket is inheritable by default: no program started meanwhile (a
+  // token command) gets the connection.
+  ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
   u_long non_blocking = 1;
   ::ioctlsocket(s, FIONBIO, &non_blocking);
   int rc = ::connect(s, reinterpret_cast<const sockaddr*>(endpoint.address.data()),
