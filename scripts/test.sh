@@ -18,11 +18,16 @@ TEST_JOBS=$((JOBS * 2))
 
 scripts/install-deps.sh test
 
+# Compiler output is kept by ccache between runs, for any clone: paths
+# under this directory count as relative, so a second clone or a second
+# run compiles only what changed.
+export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
 step() { printf '\n==== %s\n' "$*"; }
 configure() {
   dir=$1
   shift
-  cmake -S . -B "$dir" -G Ninja -DPOSTRINE_TESTS=ON "$@" >/dev/null
+  cmake -S . -B "$dir" -G Ninja -DPOSTRINE_TESTS=ON \
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
 }
 
 # background NAME COMMAND...: runs the command with its output kept in
