@@ -117,14 +117,25 @@ wine32=""
 if dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
   wine32=yes
 fi
-# A prefix made before wine32 was installed has no 32-bit system: no 32-bit
-# program starts in it, and with wine32's loader in front no other either.
-if [ -n "$wine32" ] && [ -d "$WINEPREFIX" ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+# A prefix that cannot run both builds' tests is made anew (or, when it is
+# the caller's own, refused): a 32-bit one (WINEARCH=win32) runs no x86_64
+# program, and a 64-bit one made before wine32 was installed has no 32-bit
+# system, so that with wine32's loader in front no program starts in it.
+# The registry's "#arch=" line tells the two apart.
+reason=""
+case $(sed -n 's/^#arch=//p' "$WINEPREFIX/system.reg" 2>/dev/null | head -n 1) in
+  win32) reason="it is a 32-bit prefix and the x86_64 tests need a 64-bit one" ;;
+  win64)
+    if [ -n "$wine32" ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+      reason="it was made before wine32 was installed"
+    fi ;;
+esac
+if [ -n "$reason" ]; then
   if [ -z "${own_prefix:-}" ]; then
-    echo "$WINEPREFIX was made before wine32 was installed; remove it or choose another WINEPREFIX" >&2
+    echo "$WINEPREFIX cannot be used: $reason; remove it or choose another WINEPREFIX" >&2
     exit 1
   fi
-  echo "making $WINEPREFIX anew: it was made before wine32 was installed"
+  echo "making $WINEPREFIX anew: $reason"
   rm -rf "$WINEPREFIX"
 fi
 # One wine server for the whole run, so that each program starts in a

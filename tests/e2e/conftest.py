@@ -2,6 +2,7 @@
 executable in a fresh directory (its settings file lives beside it), run
 with arguments, its output captured as bytes."""
 
+import errno
 import os
 import pty
 import shutil
@@ -89,14 +90,46 @@ class Program:
         return out
 
 
+def copy_prefix(base: Path, own: Path):
+    """Makes `own` a wine prefix like the booted `base`, while base's own
+    server may still be running and writing to it. Only what a prefix is
+    made of is taken: the registry files, each whole (the server saves one
+    by writing a temporary file and renaming it over the old one, so a
+    .reg file is always complete, and its temporary files are no part of
+    the registry), the time stamp that tells wineboot the prefix is up to
+    date, the drive links, and drive_c with its files hard-linked (wine
+    never writes the system files in place). A file that goes while the
+    tree is walked (a program's temporary file) is passed over."""
+    own.mkdir(exist_ok=True)
+    for entry in base.iterdir():
+        if entry.name.endswith(".reg") or entry.name == ".update-timestamp":
+            shutil.copy2(entry, own / entry.name)
+    shutil.copytree(base / "dosdevices", own / "dosdevices", symlinks=True)
+    for top, dirs, files in os.walk(base / "drive_c"):
+        target = own / Path(top).relative_to(base)
+        target.mkdir(exist_ok=True)
+        for name in dirs + files:
+            source = Path(top) / name
+            try:
+                if source.is_symlink():
+                    os.symlink(os.readlink(source), target / name)
+                elif name in files:
+                    try:
+                        os.link(source, target / name)
+                    except OSError as error:
+                        if error.errno != errno.EXDEV:
+                            raise
+                        shutil.copy2(source, target / name)
+            except FileNotFoundError:
+                pass
+
+
 @pytest.fixture(scope="session", autouse=True)
 def wine_prefix():
     """Under wine each session (each file, each xdist worker) runs in a wine
     prefix of its own, so that sessions side by side never share a wine
     server: one shared by two sessions was seen to give one the locale of
-    the other and to fail a certificate lookup now and then. The prefix is
-    a copy of the booted one: the system files hard-linked (wine never
-    writes them), the registry copied."""
+    the other and to fail a certificate lookup now and then."""
     if not WINE:
         yield
         return
@@ -104,14 +137,7 @@ def wine_prefix():
     if not (base / "system.reg").exists():
         pytest.exit(f"{base} is not a booted wine prefix: run wineboot -i first", returncode=1)
     own = Path(tempfile.mkdtemp(prefix=base.name + "-session-", dir=base.parent))
-    for entry in base.iterdir():
-        if entry.name == "drive_c":
-            if subprocess.run(["cp", "-al", str(entry), str(own)]).returncode != 0:
-                shutil.copytree(entry, own / entry.name, symlinks=True)
-        elif entry.is_symlink() or entry.is_dir():
-            subprocess.run(["cp", "-a", str(entry), str(own)], check=True)
-        else:
-            shutil.copy2(entry, own / entry.name)
+    copy_prefix(base, own)
     os.environ["WINEPREFIX"] = str(own)
     # A server kept for the whole session, its services started here:
     # without it each program would start them anew, some seconds every
@@ -197,9 +223,16 @@ def certificates(tmp_path_factory):
     def openssl(*args):
         subprocess.run(["openssl", *args], cwd=d, check=True, capture_output=True)
 
+    # Every certificate is signed with an RSA key. Wine's certificate checks
+    # refuse an ECDSA signature whose r or s is shorter than 32 bytes (about
+    # one in 128 signatures), so ECDSA issuers made afresh per session would
+    # fail a whole session of TLS tests under wine now and then. The servers'
+    # own keys stay ECDSA: they sign only the handshake, which wine's TLS
+    # library checks itself.
     key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"]
+    issuer_key = ["-newkey", "rsa:2048", "-nodes"]
     for ca in ("ca", "other_ca"):
-        openssl("req", "-x509", *key, "-keyout", f"{ca}.key", "-out", f"{ca}.pem", "-days", "2",
+        openssl("req", "-x509", *issuer_key, "-keyout", f"{ca}.key", "-out", f"{ca}.pem", "-days", "2",
                 "-subj", f"/CN=postrine test {ca}", "-addext", "basicConstraints=critical,CA:TRUE",
                 "-addext", "keyUsage=critical,keyCertSign,cRLSign")
     # "openssl ca" rather than "x509 -req": it sets any validity period.
@@ -219,6 +252,6 @@ def certificates(tmp_path_factory):
     for name, (san, dates) in SERVER_CERTIFICATES.items():
         issue(name, san, dates)
     issue("other_issuer", "DNS:localhost,IP:127.0.0.1", ca="other_ca")
-    openssl("req", "-x509", *key, "-keyout", "self_signed.key", "-out", "self_signed.pem",
+    openssl("req", "-x509", *issuer_key, "-keyout", "self_signed.key", "-out", "self_signed.pem",
             "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
     return d
