@@ -5,6 +5,7 @@ a user can act on."""
 import shutil
 import subprocess
 import time
+from pathlib import Path
 
 import pytest
 
@@ -183,6 +184,19 @@ def test_a_server_that_answers_the_handshake_in_clear_text_is_left_at_once(progr
 def test_a_server_that_speaks_only_tls_1_3_is_reached(program, smtp_server, certificates, tls):
     server = smtp_server(tls=tls, require_starttls=True, tls13_only=True, **cert(certificates, "good"))
     configure(program, server, certificates, TLS=tls)
+    run = send(program)
+    assert run.returncode == 0, run.lines
+    assert [m.encrypted for m in server.messages] == [True]
+
+
+SHORT_SIGNATURE = Path(__file__).parent / "certs" / "short_ecdsa_signature"
+
+
+@pytest.mark.xfail(WINE, strict=True, reason="wine refuses an ECDSA signature whose s is shorter than 32 bytes")
+def test_a_chain_whose_ecdsa_signature_has_a_short_half_is_trusted(program, smtp_server):
+    # A fixed chain, valid until December 2036; see its README.
+    server = smtp_server(tls="starttls", require_starttls=True, **cert(SHORT_SIGNATURE, "server"))
+    configure(program, server, SHORT_SIGNATURE)
     run = send(program)
     assert run.returncode == 0, run.lines
     assert [m.encrypted for m in server.messages] == [True]
