@@ -10,6 +10,7 @@
 #include "runtime/error_slot.h"
 #include "runtime/exceptions.h"
 #include "runtime/process.h"
+#include "runtime/standard_streams.h"
 
 #if defined(POSTRINE_SHORT_PAUSE)
 namespace {
@@ -35,6 +36,7 @@ void FaultingPause(unsigned) { test_support::FaultInsideAllocator(); }
 #endif
 
 int main(int argc, char** argv) {
+  runtime::GuardStandardStreams();
   runtime::InitProcess(argc, argv);
   const runtime::Activation activation("MAIN", __LINE__);
 #if defined(POSTRINE_SHORT_PAUSE)

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/file_source.h"
+#include "runtime/standard_streams.h"
 
 namespace runtime::detail {
 
@@ -41,6 +42,10 @@ bool WriteSpool(Handle h, const char* data, std::size_t size, std::string& reaso
 }
 
 long long ReadStandardInput(char* at, std::size_t room, std::string& reason) {
+  if (StandardInputClosed()) {
+    reason = kStandardInputClosed;
+    return -1;
+  }
   for (;;) {
     const ssize_t n = ::read(STDIN_FILENO, at, room);
     if (n >= 0) return n;

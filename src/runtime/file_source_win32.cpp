@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "runtime/file_source.h"
+#include "runtime/standard_streams.h"
 #include "runtime/system_text.h"
 
 namespace runtime::detail {
@@ -42,7 +43,10 @@ bool WriteSpool(Handle h, const char* data, std::size_t size, std::string& reaso
 
 long long ReadStandardInput(char* at, std::size_t room, std::string& reason) {
   const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
-  if (in == nullptr || in == INVALID_HANDLE_VALUE) return 0;
+  if (StandardInputClosed() || in == nullptr || in == INVALID_HANDLE_VALUE) {
+    reason = kStandardInputClosed;
+    return -1;
+  }
   const DWORD chunk = room > 0x40000000u ? 0x40000000u : static_cast<DWORD>(room);
   DWORD got = 0;
   if (::ReadFile(in, at, chunk, &got, nullptr)) return got;

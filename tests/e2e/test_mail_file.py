@@ -1,9 +1,11 @@
 """A mail file that cannot be sent as it stands: missing, a directory, a
-device, a FIFO without a writer, or larger than 2 GiB. Each is refused at
-once, before any connection, with the reason on the error line, exit 66 and
-without the program's memory growing."""
+device, a FIFO without a writer, larger than 2 GiB, or "-" with standard
+input closed. Each is refused at once, before any connection, with the
+reason on the error line, exit 66 and without the program's memory growing;
+a closed standard output or error loses only what would have gone there."""
 
 import os
+import re
 import subprocess
 
 import pytest
@@ -69,3 +71,29 @@ def test_a_mail_file_that_cannot_be_sent_is_refused_before_connecting(program, s
         assert lines[1] == f"cannot read mail file {name} [{reason}]"
     assert server.connections == 0
     assert memory < MEMORY_LIMIT
+
+
+@pytest.mark.parametrize("closed", [0, 1, 2])
+def test_a_closed_standard_stream_is_never_taken_for_a_file(program, smtp_server, closed):
+    # The program starts with the descriptor closed, so that the first file
+    # it opens would take it: the spool of standard input, the trace.
+    server = smtp_server()
+    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, Sender="alerts@example.com",
+                      Trace="trace.txt")
+    (program.directory / "mail.txt").write_bytes(b"the body\n")
+    body = "-" if closed == 0 else "mail.txt"
+    p = subprocess.run(["sh", "-c", f'exec "$@" {closed}<&-', "sh", *program.command(
+                       ["-s", "report", body, "ops@example.com"])], cwd=program.directory,
+                       stdin=subprocess.DEVNULL, capture_output=True, env=dict(os.environ, WINEDEBUG="-all"),
+                       timeout=60)
+    if closed == 0:
+        assert p.returncode == 66
+        # Wine gives the program a handle that cannot be read, and the
+        # system's words for it.
+        reason = rb"[^]]+" if WINE else rb"standard input is closed"
+        assert re.search(rb"\r\ncannot read mail file - \[" + reason + rb"\]\r\n$", p.stdout), p.stdout
+        assert server.connections == 0
+    else:
+        assert p.returncode == 0, p.stdout
+        assert [m.data.split(b"\r\n\r\n", 1)[1] for m in server.messages] == [b"the body\r\n"]
+        assert b"will send" not in (program.directory / "trace.log").read_bytes()
