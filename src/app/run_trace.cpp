@@ -8,6 +8,7 @@
 #include "mailclient/system.h"
 #include "runtime/activation.h"
 #include "runtime/identity.h"
+#include "runtime/private_file.h"
 #include "runtime/process.h"
 
 namespace {
@@ -37,14 +38,20 @@ std::string Now() {
 namespace app {
 
 RunTrace::RunTrace(const std::string& file_name, std::chrono::steady_clock::time_point started)
-    : log_(runtime::Value(file_name)),
-      started_(started),
-      process_("[" + std::to_string(runtime::ProcessId()) + "] ") {
+    : started_(started), process_("[" + std::to_string(runtime::ProcessId()) + "] ") {
   const runtime::Activation activation("RUNTRACE:INIT", __LINE__);
+  const runtime::Value name(file_name);
+  const std::string path = logging::LogFileNameOf(name, false);
+  runtime::FCreateNewPrivate(path);
+  if (!runtime::IsRegularFile(path)) {
+    broken_ = true;
+    return;
+  }
+  log_.emplace(name);
   // Where no trace file can be made the log class would send the lines to
   // the debugger output (syslog on Linux): a trace asked for as a file is
   // not spread there.
-  broken_ = !log_.Log2File();
+  broken_ = !log_->Log2File();
 }
 
 void RunTrace::Event(std::string_view text) {
@@ -56,7 +63,7 @@ void RunTrace::Event(std::string_view text) {
   // A line the log could not take ends the trace: a file that another
   // program holds would cost every later line the log's seconds of
   // retries. Either way the run goes on as if it had been written.
-  if (!broken_) broken_ = !log_.DebugMsg(process_ + stamp + std::string(text));
+  if (!broken_) broken_ = !log_->DebugMsg(process_ + stamp + std::string(text));
 }
 
 mailclient::TraceSink RunTrace::Sink() {

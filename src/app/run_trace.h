@@ -3,10 +3,12 @@
 // rules and every event is one line appended whole: several runs and
 // processes can share one trace. Each line carries the process id and the
 // milliseconds since the run began. A trace that cannot be written never
-// changes what the run does.
+// changes what the run does. A new trace file is private to the user, and
+// only a regular file is written: a FIFO that nobody reads would block.
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,7 +33,7 @@ class RunTrace {
   void Outcome(int exit_code);
 
  private:
-  LogFile log_;
+  std::optional<LogFile> log_;  // none where no trace can be written
   std::chrono::steady_clock::time_point started_;
   std::string process_;
   std::string error_;

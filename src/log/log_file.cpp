@@ -42,20 +42,30 @@ std::string LogFileNameFor(const std::string& base_path, bool in_web_server_dir,
 
 }  // namespace logging
 
-LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_server, const runtime::Value& append) {
-  const runtime::Activation activation("LOGFILE:INIT", __LINE__);
+namespace logging {
+
+std::string ExeDirectory() {
   const std::string exe = runtime::ExeFileName();
   const std::size_t cut = exe.rfind(Separator());
-  server_path_ = cut == std::string::npos ? exe : exe.substr(0, cut + 1);
+  return cut == std::string::npos ? exe : exe.substr(0, cut + 1);
+}
 
-  const bool in_web_server_dir = web_server.IsLogical() && web_server.AsLogical();
-  std::string base = exe;
+std::string LogFileNameOf(const runtime::Value& file_name, bool in_web_server_dir) {
+  const runtime::Activation activation("LOGFILENAMEOF", __LINE__);
+  std::string base = runtime::ExeFileName();
   if (file_name.IsString() && !file_name.AsStr().empty()) {
     const std::string& name = file_name.AsStr();
-    base = name.find(Separator()) != std::string::npos ? name : server_path_ + name;
+    base = name.find(Separator()) != std::string::npos ? name : ExeDirectory() + name;
   }
-  fname_ = logging::LogFileNameFor(base, in_web_server_dir,
-                                   in_web_server_dir ? GetWebServerLogDir() : std::string());
+  return LogFileNameFor(base, in_web_server_dir, in_web_server_dir ? GetWebServerLogDir() : std::string());
+}
+
+}  // namespace logging
+
+LogFile::LogFile(const runtime::Value& file_name, const runtime::Value& web_server, const runtime::Value& append) {
+  const runtime::Activation activation("LOGFILE:INIT", __LINE__);
+  server_path_ = logging::ExeDirectory();
+  fname_ = logging::LogFileNameOf(file_name, web_server.IsLogical() && web_server.AsLogical());
   append_ = append.IsLogical() ? append.AsLogical() : true;
 
   bool exists = runtime::File(fname_);

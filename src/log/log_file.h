@@ -61,4 +61,9 @@ namespace logging {
 std::string LogFileNameFor(const std::string& base_path, bool in_web_server_dir,
                            const std::string& web_server_dir);
 
+/// The executable's directory with its trailing separator.
+std::string ExeDirectory();
+/// The log's path that LogFile:Init gives for these arguments.
+std::string LogFileNameOf(const runtime::Value& file_name, bool in_web_server_dir);
+
 }  // namespace logging

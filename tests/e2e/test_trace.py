@@ -212,6 +212,31 @@ def test_a_trace_file_that_another_program_holds_costs_one_wait_and_changes_noth
     assert trace.read_bytes() == b""
 
 
+@pytest.mark.skipif(WINE, reason="FIFOs and file modes are POSIX; the access list on Windows is a unit test's")
+def test_a_new_trace_file_is_private_and_a_fifo_is_never_written(program, smtp_server, tmp_path):
+    import fcntl
+    server = smtp_server()
+    configure(program, server, UserName="??", Trace="trace.txt")
+    assert send(program).returncode == 0
+    assert (program.directory / "trace.log").stat().st_mode & 0o777 == 0o600
+    # A FIFO whose reader never reads would block the first write past its
+    # buffer (one page here; the trace of a hundred recipients is larger),
+    # with the connection open.
+    fifo = tmp_path / "trace.log"
+    os.mkfifo(fifo)
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
+        configure(program, server, UserName="??", Trace=str(tmp_path / "trace.txt"))
+        (program.directory / "mail.txt").write_bytes(b"a line\n")
+        recipients = ",".join(f"ops{i}@example.com" for i in range(100))
+        run = program.run("-s", "Disk report", "mail.txt", recipients, timeout=30)
+        assert run.returncode == 0 and len(server.messages) == 2
+        assert os.read(reader, 65536) == b""
+    finally:
+        os.close(reader)
+
+
 def test_without_the_setting_no_trace_file_is_made(program, smtp_server):
     server = smtp_server()
     configure(program, server, UserName="??")
