@@ -17,9 +17,6 @@ namespace {
 constexpr std::size_t kMostQuotedField = 300;
 constexpr std::size_t kMostQuotedOutput = 200;
 constexpr std::size_t kMostCommandOutput = 64 * 1024;
-// The shell's own codes for a command it cannot run or cannot find.
-constexpr int kCannotRun = 126;
-constexpr int kNotFound = 127;
 
 // A member of the answer as text: a string as it is, a number written out.
 std::string Member(const nlohmann::json& json, const char* name) {
@@ -103,7 +100,7 @@ bool ReadCommandToken(const CommandResult& result, int timeout_ms, std::string& 
   const std::string errors = FirstLines(result.err);
   if (result.exit_status != 0) {
     // A command the shell cannot find or run is a matter of the settings.
-    if (result.exit_status == kCannotRun || result.exit_status == kNotFound) outcome = Outcome::kConfig;
+    if (result.not_found) outcome = Outcome::kConfig;
     why = "OAuthTokenCommand failed" +
           (result.exit_status < 0 ? std::string() : " with exit status " + std::to_string(result.exit_status)) +
           (errors.empty() ? "" : ": " + errors);

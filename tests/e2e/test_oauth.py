@@ -253,6 +253,8 @@ COMMANDS = [
     ("echo refresh token expired 1>&2 && exit 3", 75,
      "OAuthTokenCommand failed with exit status 3: refresh token expired"),
     ("exit 0", 69, "OAuthTokenCommand printed no token"),
+    # A command the shell cannot find is a matter of the settings.
+    ("no-such-token-helper", 78, "OAuthTokenCommand failed with exit status "),
     (shell("sleep 20", "ping -n 20 127.0.0.1"), 75, "OAuthTokenCommand gave no answer within 2 seconds"),
 ]
 

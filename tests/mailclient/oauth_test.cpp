@@ -88,7 +88,7 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
       {{.started = true, .exit_status = 0, .out = "a\x1b[2Jb\n"}, false, "no usable token", Outcome::kPermanent},
       {{.started = true, .exit_status = 2, .err = "error: refresh token expired\nsee docs\n"}, false,
        "OAuthTokenCommand failed with exit status 2: error: refresh token expired see docs", Outcome::kTemporary},
-      {{.started = true, .exit_status = 127, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
+      {{.started = true, .exit_status = 127, .not_found = true, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
        Outcome::kConfig},
       {{.started = true, .exit_status = 1, .err = long_error}, false, std::string(200, 'e') + "...", Outcome::kTemporary},
       {{.started = true, .timed_out = true}, false, "OAuthTokenCommand gave no answer within 3 seconds and was stopped",
