@@ -304,13 +304,16 @@ bool CSmtp::AuthenticateBearer() {
                                          " failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an "
                                          "OAuth token");
   }
-  // A token the server refuses is dropped and a fresh one tried once: a
-  // cached token may have been revoked before its time.
+  // A token the server refuses is dropped. One kept from an earlier run
+  // may have been revoked before its time: a fresh one is tried once. One
+  // fetched for this run is not fetched again: the server refuses what
+  // the settings give, and each try counts towards a provider's lock-out.
   for (int attempt = 0;; ++attempt) {
     std::string token;
+    bool kept = false;
     std::string why;
     Outcome outcome = Outcome::kTemporary;
-    if (!tokens_->Token(attempt > 0, token, why, outcome)) return stop(outcome, why);
+    if (!tokens_->Token(attempt > 0, token, kept, why, outcome)) return stop(outcome, why);
     Reply reply;
     std::string status;
     bool answered = BearerExchange(oauthbearer, token, reply, status);
@@ -332,7 +335,9 @@ bool CSmtp::AuthenticateBearer() {
     // against the token; any other refusal would meet a fresh one too.
     if (reply.code != 535 && status.empty()) return stop(Outcome::kPermanent, refusal);
     tokens_->Refused();
-    if (attempt > 0) return stop(Outcome::kPermanent, refusal + "; a freshly fetched token was refused too");
+    if (!kept || attempt > 0) {
+      return stop(Outcome::kPermanent, attempt > 0 ? refusal + "; a freshly fetched token was refused too" : refusal);
+    }
   }
 }
 

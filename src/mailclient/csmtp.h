@@ -40,9 +40,10 @@ enum class Outcome {
 class TokenSource {
  public:
   virtual ~TokenSource() = default;
-  /// A token: one kept from before unless `fresh`. False with `why` and
-  /// `outcome` when none could be had.
-  virtual bool Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) = 0;
+  /// A token: one kept from before unless `fresh`; `kept` tells whether it
+  /// was (rather than fetched now). False with `why` and `outcome` when
+  /// none could be had.
+  virtual bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) = 0;
   /// The server refused the last token: it is not to be used again.
   virtual void Refused() = 0;
 };

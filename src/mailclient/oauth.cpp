@@ -138,11 +138,12 @@ OAuthTokens::OAuthTokens(OAuthSettings settings, Transport transport)
   request_.url = settings_.token_url;
 }
 
-bool OAuthTokens::Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) {
+bool OAuthTokens::Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) {
   const runtime::Activation activation("OAUTHTOKENS:TOKEN", __LINE__);
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   CachedToken cached;
-  if (!fresh && !settings_.cache_file.empty() && LoadCachedToken(settings_.cache_file, key_, now, cached)) {
+  kept = !fresh && !settings_.cache_file.empty() && LoadCachedToken(settings_.cache_file, key_, now, cached);
+  if (kept) {
     token = cached.token;
     if (trace_) trace_->Event("OAuth token: the cached one");
     return true;

@@ -1,14 +1,16 @@
 // The logon with OAuth bearer tokens against scripted servers: the exact
 // OAUTHBEARER and XOAUTH2 messages, the failure challenge answered as each
-// mechanism wants, one fresh token after a refusal (on a new connection if
-// the server hung up), and never a password mechanism or a token in the
-// clear.
+// mechanism wants, one fresh token after a cached one was refused (on a new
+// connection if the server hung up) and none after a fresh one, never a
+// password mechanism or a token in the clear; and for every mechanism with
+// an initial response, the AUTH line's limit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
 
 #include "mailclient/csmtp.h"
+#include "mailclient/encoding.h"
 #include "mailclient/scripted_server.h"
 
 using mailclient::Outcome;
@@ -37,12 +39,15 @@ const std::string kXoauth2Challenge =
     "334 eyJzdGF0dXMiOiI0MDAiLCJzY2hlbWVzIjoiQmVhcmVyIiwic2NvcGUiOiJodHRwczovL21haWwuZ29vZ2xlLmNvbS8ifQ==\r\n";
 
 // Hands out the tokens of its list, the first again until a fresh one is
-// asked for; counts what the client asked.
+// asked for; the first counts as kept from an earlier run unless
+// `first_fetched`. Counts what the client asked.
 class ListedTokens final : public mailclient::TokenSource {
  public:
-  explicit ListedTokens(std::deque<std::string> tokens) : tokens_(std::move(tokens)) {}
-  bool Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) override {
+  explicit ListedTokens(std::deque<std::string> tokens, bool first_fetched = false)
+      : tokens_(std::move(tokens)), first_fetched_(first_fetched) {}
+  bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) override {
     fetches += fresh ? 1 : 0;
+    kept = !fresh && !first_fetched_;
     if (fresh && !tokens_.empty()) tokens_.pop_front();
     if (tokens_.empty()) {
       why = "token request to https://login.example.com/token failed: HTTP 401: invalid_client";
@@ -59,6 +64,7 @@ class ListedTokens final : public mailclient::TokenSource {
 
  private:
   std::deque<std::string> tokens_;
+  bool first_fetched_;
 };
 
 const Step kGreeting{"", "220 mail.example.com ESMTP\r\n"};
@@ -140,7 +146,7 @@ TEST(CSmtpBearer, PrefersOauthbearerThenXoauth2AndNeverAPasswordMechanism) {
   }
 }
 
-TEST(CSmtpBearer, ARefusedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) {
+TEST(CSmtpBearer, ARefusedCachedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) {
   struct Case {
     std::string offered;
     std::string auth;
@@ -176,6 +182,17 @@ TEST(CSmtpBearer, ARefusedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) 
     EXPECT_EQ(again.refusals, 2);
     EXPECT_FALSE(Wrote(refusing, "MAIL FROM")) << "no message goes out without the logon";
     EXPECT_EQ(refusing.Unplayed(), 0u);
+
+    // A token fetched for this run and refused: not fetched again.
+    scripted::Server once(Script({kSecured, {Offer(c.offered)},
+                                  {{c.auth, c.challenge}, {c.dummy, refused}, {"QUIT", "221 bye\r\n"}}}));
+    ListedTokens fetched({kToken, "second-token"}, true);
+    r = Send(once, fetched);
+    EXPECT_EQ(r.outcome, Outcome::kPermanent);
+    EXPECT_EQ(r.error, "AUTH " + c.offered + ": 535 5.7.8 token refused (status " + c.status + ")");
+    EXPECT_EQ(fetched.fetches, 0);
+    EXPECT_EQ(fetched.refusals, 1) << "dropped from the cache all the same";
+    EXPECT_EQ(once.Unplayed(), 0u);
   }
 }
 
