@@ -123,6 +123,10 @@ class CSmtp {
   /// the line itself failed under it.
   std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
+  /// AUTH `mechanism` with its first `response`: on the command line
+  /// while that stays within the limit of a command, else after the
+  /// server's 334. `reply` answers the response, or refuses the command.
+  bool AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply);
   bool AuthenticateBearer();
   /// One bearer logon with `token`: the reply, and the status the server's
   /// failure challenge gave. False when the connection was lost.

@@ -90,7 +90,10 @@ struct Outcomes {
   std::string error;
 };
 
-Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsMode::kAuto) {
+// A run of the command's sequence: with tokens when there are some, else
+// with the password.
+Outcomes Send(scripted::Server& server, ListedTokens* tokens, const std::string& password,
+              TlsMode tls = TlsMode::kAuto) {
   mailclient::CEmail mail;
   mail.FromAddress("alerts@example.com");
   mail.DestList({"ops@example.com"});
@@ -99,8 +102,8 @@ Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsM
   smtp.UseTransport(server.Transport());
   smtp.Tls(tls);
   smtp.UserName("user@example.com");
-  smtp.PassWord("never-sent");
-  smtp.BearerTokens(&tokens);
+  smtp.PassWord(password);
+  if (tokens) smtp.BearerTokens(tokens);
   smtp.SecureSMTP(true);
   smtp.Logon();
   Outcomes r;
@@ -108,6 +111,10 @@ Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsM
   r.outcome = smtp.Result();
   r.error = smtp.ErrorMsg();
   return r;
+}
+
+Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsMode::kAuto) {
+  return Send(server, &tokens, "never-sent", tls);
 }
 
 bool Wrote(const scripted::Server& server, const std::string& text) {
@@ -240,6 +247,46 @@ TEST(CSmtpBearer, FailuresOfTheTokenSourceOrForNowEndTheRunWithTheirOwnOutcome) 
   EXPECT_EQ(r.error, "AUTH OAUTHBEARER: 534 5.7.9 please use a stronger mechanism");
   EXPECT_EQ(kept.refusals, 0);
   EXPECT_EQ(kept.fetches, 0);
+}
+
+TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin512Octets) {
+  // Base64 grows in fours, so each mechanism's line takes every fourth
+  // length only: the longest within the limit and the shortest beyond it.
+  struct Case {
+    std::string mechanism;
+    std::size_t octets;  // the AUTH line with the response and CR LF
+    bool one_line;
+  };
+  const Case cases[] = {{"PLAIN", 509, true},   {"PLAIN", 513, false},       {"XOAUTH2", 511, true},
+                        {"XOAUTH2", 515, false}, {"OAUTHBEARER", 511, true}, {"OAUTHBEARER", 515, false}};
+  for (const Case& c : cases) {
+    // The client's response before base64, for the user and server of Send.
+    auto response = [&](const std::string& secret) -> std::string {
+      if (c.mechanism == "PLAIN") return std::string(1, '\0') + "user@example.com" + '\0' + secret;
+      const std::string bearer = "auth=Bearer " + secret + "\x01\x01";
+      if (c.mechanism == "XOAUTH2") return "user=user@example.com\x01" + bearer;
+      return "n,a=user@example.com,\x01host=mail.example.com\x01port=587\x01" + bearer;
+    };
+    const std::string command = "AUTH " + c.mechanism;
+    std::string secret;
+    while ((command + " " + mailclient::Base64(response(secret)) + "\r\n").size() < c.octets) secret += 'x';
+    const std::string encoded = mailclient::Base64(response(secret));
+    ASSERT_EQ((command + " " + encoded + "\r\n").size(), c.octets);
+
+    const std::vector<Step> logon =
+        c.one_line ? std::vector<Step>{{command + " " + encoded, "235 ok\r\n"}}
+                   : std::vector<Step>{{command, "334 \r\n"}, {encoded, "235 ok\r\n"}};
+    scripted::Server server(Script({kSecured, {Offer(c.mechanism)}, logon, kDelivery}));
+    ListedTokens tokens({secret});
+    const Outcomes r = Send(server, c.mechanism == "PLAIN" ? nullptr : &tokens, secret);
+    EXPECT_TRUE(r.sent) << c.mechanism << " " << c.octets << ": " << r.error;
+    EXPECT_EQ(server.Unplayed(), 0u) << c.mechanism << " " << c.octets;
+    const auto auth = std::find(server.commands.begin(), server.commands.end(), logon[0].expect);
+    ASSERT_NE(auth, server.commands.end()) << c.mechanism << " " << c.octets;
+    if (!c.one_line) {
+      EXPECT_EQ(*std::next(auth), encoded);
+    }
+  }
 }
 
 TEST(CSmtpBearer, NoTokenCrossesALineWithoutTls) {
