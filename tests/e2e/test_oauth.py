@@ -15,7 +15,7 @@ from aiosmtpd.smtp import AuthResult
 
 from conftest import WINE
 from smtp_server import Behaviour, Recorder, Server
-from token_endpoint import CLIENT_ID, CLIENT_SECRET, SCOPE, TokenEndpoint
+from token_endpoint import CLIENT_ID, CLIENT_SECRET, SCOPE
 
 USER = "alerts@example.com"
 CACHE = "postrine.token"
@@ -93,21 +93,6 @@ def oauth_server(certificates):
     yield start
     for server in started:
         server.stop()
-
-
-@pytest.fixture
-def endpoint(certificates):
-    endpoints = []
-
-    def start(**options):
-        e = TokenEndpoint(str(certificates / "good.pem"), str(certificates / "good.key"), **options)
-        e.__enter__()
-        endpoints.append(e)
-        return e
-
-    yield start
-    for e in endpoints:
-        e.__exit__()
 
 
 def windows_path(path):
