@@ -12,7 +12,7 @@ demo="cmake ninja-build g++ libssl-dev libidn2-dev nlohmann-json3-dev python3 py
 case $job in
   demo) want=$demo ;;
   test) want="$demo ccache clang libgtest-dev libgmock-dev googletest openssl python3-pytest python3-pytest-xdist
-              mingw-w64 wine wine64 locales-all time" ;;
+              mingw-w64 wine wine64 locales-all time postfix dovecot-core" ;;
   bench) want="$demo libbenchmark-dev openssl curl msmtp swaks time" ;;
   *) echo "usage: $0 [demo|test|bench]" >&2; exit 64 ;;
 esac
@@ -44,7 +44,40 @@ if [ "$job" = test ]; then
   fi
   have_pkg libc6:i386 || need="$need libc6:i386"
 fi
+# Postfix and Dovecot serve end-to-end tests from configuration directories
+# of their own, on loopback and free ports. The system's own instances stay
+# out of the way: Postfix installs unconfigured, neither is started by the
+# install (a policy-rc.d that says no, unless the machine has one), and
+# neither is left running or enabled.
+servers=""
+for pkg in postfix dovecot-core; do
+  case " $need " in *" $pkg "*) servers=yes ;; esac
+done
+policy=""
+if [ -n "$servers" ]; then
+  echo "postfix postfix/main_mailer_type select No configuration" | $SUDO debconf-set-selections
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    policy=yes
+    trap '$SUDO rm -f /usr/sbin/policy-rc.d' EXIT
+    printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
+    $SUDO chmod 755 /usr/sbin/policy-rc.d
+  fi
+fi
 [ -z "$need" ] || install $need
+if [ -n "$servers" ]; then
+  if [ -n "$policy" ]; then
+    $SUDO rm -f /usr/sbin/policy-rc.d
+    trap - EXIT
+  fi
+  for service in postfix dovecot; do
+    if [ -d /run/systemd/system ]; then
+      $SUDO systemctl disable --now "$service" >/dev/null 2>&1 || true
+    elif [ -x "/etc/init.d/$service" ]; then
+      $SUDO "/etc/init.d/$service" stop >/dev/null 2>&1 || true
+      $SUDO update-rc.d "$service" disable >/dev/null 2>&1 || true
+    fi
+  done
+fi
 
 if [ "$job" = test ] && ! have_pkg wine32:i386; then
   if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then

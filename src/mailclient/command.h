@@ -13,6 +13,7 @@ struct CommandResult {
   bool started = false;     // false: `why` says why it could not start
   bool timed_out = false;   // killed at the deadline
   int exit_status = -1;     // the exit code; -1 when it ended by a signal or was killed
+  bool not_found = false;   // the shell found no such command, or could not run it
   std::string out{};          // standard output, at most `most` bytes
   std::string err{};          // standard error, at most `most` bytes
   std::string why{};

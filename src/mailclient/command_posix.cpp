@@ -136,6 +136,8 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   ::waitpid(pid, &status, 0);
   if (result.timed_out) return result;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  // The shell's own codes for a command it cannot run or cannot find.
+  result.not_found = result.exit_status == 126 || result.exit_status == 127;
   return result;
 }
 

@@ -15,6 +15,8 @@ namespace mailclient {
 
 namespace {
 
+constexpr DWORD kCmdNotFound = 9009;
+
 std::string SystemMessage(DWORD code) {
   char* text = nullptr;
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -145,6 +147,9 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   } else {
     DWORD code = 0;
     if (GetExitCodeProcess(process.hProcess, &code)) result.exit_status = static_cast<int>(code);
+    // cmd's code for a command it does not know ("... is not recognized as
+    // an internal or external command").
+    result.not_found = code == kCmdNotFound;
     // What it left running would hold the pipes open.
     if (job) TerminateJobObject(job, 0);
   }

@@ -19,6 +19,9 @@ namespace {
 // server checks the whole message first (RFC 5321 section 4.5.3.2.6).
 constexpr int kDataEndFactor = 10;
 constexpr int kSmtpsPort = 465;
+// The longest command line RFC 5321 lets a client send, CR LF included
+// (section 4.5.3.1.4); servers may cut longer ones (Postfix at 2048).
+constexpr std::size_t kMostCommandLine = 512;
 
 std::string Quoted(const Reply& reply) { return Printable(reply.Quote()); }
 
@@ -248,9 +251,7 @@ bool CSmtp::Authenticate() {
     }
   } else if (offered("PLAIN")) {
     stage = "AUTH PLAIN";
-    if (!Exchange("AUTH PLAIN " + Base64(std::string(1, '\0') + user_ + '\0' + password_), reply, stage)) {
-      return false;
-    }
+    if (!AuthCommand("PLAIN", Base64(std::string(1, '\0') + user_ + '\0' + password_), reply)) return false;
   } else if (offered("LOGIN")) {
     stage = "AUTH LOGIN";
     if (!Exchange("AUTH LOGIN", reply, stage)) return false;
@@ -270,20 +271,31 @@ bool CSmtp::Authenticate() {
   return false;
 }
 
+bool CSmtp::AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply) {
+  const runtime::Activation activation("CSMTP:AUTHCOMMAND", __LINE__);
+  const std::string stage = "AUTH " + mechanism;
+  const std::string line = stage + " " + response;
+  if (line.size() + 2 <= kMostCommandLine) return Exchange(line, reply, stage);
+  // Too long for one command: the response follows the server's empty
+  // challenge (RFC 4954 section 4), where servers take far longer lines.
+  if (!Exchange(stage, reply, stage)) return false;
+  return reply.code != 334 || Exchange(response, reply, stage);
+}
+
 bool CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status) {
   const runtime::Activation activation("CSMTP:BEAREREXCHANGE", __LINE__);
-  const std::string stage = oauthbearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2";
+  const std::string mechanism = oauthbearer ? "OAUTHBEARER" : "XOAUTH2";
   const std::string response =
       oauthbearer ? OAuthBearerResponse(user_, server_, port_, token) : XOAuth2Response(user_, token);
-  if (!Exchange(stage + " " + Base64(response), reply, stage)) return false;
   status.clear();
+  if (!AuthCommand(mechanism, Base64(response), reply)) return false;
   if (reply.code != 334) return true;
   // The failure challenge: JSON that says why. The exchange ends with a
   // dummy response, ^A for OAUTHBEARER (RFC 7628 section 3.2.3) and an
   // empty line for XOAUTH2, and the server's final refusal.
   std::string decoded;
   if (!reply.lines.empty() && Base64Decode(reply.lines[0], decoded)) status = ChallengeStatus(decoded);
-  return Exchange(oauthbearer ? Base64("\x01") : "", reply, stage);
+  return Exchange(oauthbearer ? Base64("\x01") : "", reply, "AUTH " + mechanism);
 }
 
 bool CSmtp::AuthenticateBearer() {
@@ -304,13 +316,16 @@ bool CSmtp::AuthenticateBearer() {
                                          " failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an "
                                          "OAuth token");
   }
-  // A token the server refuses is dropped and a fresh one tried once: a
-  // cached token may have been revoked before its time.
+  // A token the server refuses is dropped. One kept from an earlier run
+  // may have been revoked before its time: a fresh one is tried once. One
+  // fetched for this run is not fetched again: the server refuses what
+  // the settings give, and each try counts towards a provider's lock-out.
   for (int attempt = 0;; ++attempt) {
     std::string token;
+    bool kept = false;
     std::string why;
     Outcome outcome = Outcome::kTemporary;
-    if (!tokens_->Token(attempt > 0, token, why, outcome)) return stop(outcome, why);
+    if (!tokens_->Token(attempt > 0, token, kept, why, outcome)) return stop(outcome, why);
     Reply reply;
     std::string status;
     bool answered = BearerExchange(oauthbearer, token, reply, status);
@@ -332,7 +347,9 @@ bool CSmtp::AuthenticateBearer() {
     // against the token; any other refusal would meet a fresh one too.
     if (reply.code != 535 && status.empty()) return stop(Outcome::kPermanent, refusal);
     tokens_->Refused();
-    if (attempt > 0) return stop(Outcome::kPermanent, refusal + "; a freshly fetched token was refused too");
+    if (!kept || attempt > 0) {
+      return stop(Outcome::kPermanent, attempt > 0 ? refusal + "; a freshly fetched token was refused too" : refusal);
+    }
   }
 }
 

@@ -40,9 +40,10 @@ enum class Outcome {
 class TokenSource {
  public:
   virtual ~TokenSource() = default;
-  /// A token: one kept from before unless `fresh`. False with `why` and
-  /// `outcome` when none could be had.
-  virtual bool Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) = 0;
+  /// A token: one kept from before unless `fresh`; `kept` tells whether it
+  /// was (rather than fetched now). False with `why` and `outcome` when
+  /// none could be had.
+  virtual bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) = 0;
   /// The server refused the last token: it is not to be used again.
   virtual void Refused() = 0;
 };
@@ -122,6 +123,10 @@ class CSmtp {
   /// the line itself failed under it.
   std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
+  /// AUTH `mechanism` with its first `response`: on the command line
+  /// while that stays within the limit of a command, else after the
+  /// server's 334. `reply` answers the response, or refuses the command.
+  bool AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply);
   bool AuthenticateBearer();
   /// One bearer logon with `token`: the reply, and the status the server's
   /// failure challenge gave. False when the connection was lost.

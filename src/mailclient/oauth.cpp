@@ -17,9 +17,6 @@ namespace {
 constexpr std::size_t kMostQuotedField = 300;
 constexpr std::size_t kMostQuotedOutput = 200;
 constexpr std::size_t kMostCommandOutput = 64 * 1024;
-// The shell's own codes for a command it cannot run or cannot find.
-constexpr int kCannotRun = 126;
-constexpr int kNotFound = 127;
 
 // A member of the answer as text: a string as it is, a number written out.
 std::string Member(const nlohmann::json& json, const char* name) {
@@ -103,7 +100,7 @@ bool ReadCommandToken(const CommandResult& result, int timeout_ms, std::string& 
   const std::string errors = FirstLines(result.err);
   if (result.exit_status != 0) {
     // A command the shell cannot find or run is a matter of the settings.
-    if (result.exit_status == kCannotRun || result.exit_status == kNotFound) outcome = Outcome::kConfig;
+    if (result.not_found) outcome = Outcome::kConfig;
     why = "OAuthTokenCommand failed" +
           (result.exit_status < 0 ? std::string() : " with exit status " + std::to_string(result.exit_status)) +
           (errors.empty() ? "" : ": " + errors);
@@ -141,11 +138,12 @@ OAuthTokens::OAuthTokens(OAuthSettings settings, Transport transport)
   request_.url = settings_.token_url;
 }
 
-bool OAuthTokens::Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) {
+bool OAuthTokens::Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) {
   const runtime::Activation activation("OAUTHTOKENS:TOKEN", __LINE__);
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   CachedToken cached;
-  if (!fresh && !settings_.cache_file.empty() && LoadCachedToken(settings_.cache_file, key_, now, cached)) {
+  kept = !fresh && !settings_.cache_file.empty() && LoadCachedToken(settings_.cache_file, key_, now, cached);
+  if (kept) {
     token = cached.token;
     if (trace_) trace_->Event("OAuth token: the cached one");
     return true;

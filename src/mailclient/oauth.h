@@ -64,7 +64,7 @@ class OAuthTokens final : public TokenSource {
  public:
   explicit OAuthTokens(OAuthSettings settings, Transport transport = {});
 
-  bool Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) override;
+  bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) override;
   void Refused() override;
 
   /// The last request to the token endpoint.

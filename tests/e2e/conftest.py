@@ -255,3 +255,46 @@ def certificates(tmp_path_factory):
     openssl("req", "-x509", *issuer_key, "-keyout", "self_signed.key", "-out", "self_signed.pem",
             "-days", "2", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
     return d
+
+
+@pytest.fixture
+def endpoint(certificates):
+    """Starts an OAuth token endpoint on loopback: endpoint(**options) (see
+    token_endpoint.TokenEndpoint)."""
+    from token_endpoint import TokenEndpoint
+    endpoints = []
+
+    def start(**options):
+        e = TokenEndpoint(str(certificates / "good.pem"), str(certificates / "good.key"), **options)
+        e.__enter__()
+        endpoints.append(e)
+        return e
+
+    yield start
+    for e in endpoints:
+        e.__exit__()
+
+
+@pytest.fixture(scope="session")
+def postfix_oauth(certificates):
+    """Postfix with Dovecot's oauth2 password database behind it
+    (real_server.py), started once per session and stopped at its end:
+    listener "smtp" offers OAUTHBEARER and XOAUTH2, "xoauth2" the latter
+    alone. Its `introspection.accepted(token)` tells which tokens Dovecot
+    takes; a test sets it."""
+    import real_server
+    from token_endpoint import Introspection
+    reason = real_server.missing()
+    if reason:
+        pytest.skip(reason)
+    introspection = Introspection("alerts@example.com")
+    server = real_server.PostfixDovecot(
+        certificates / "good.pem", certificates / "good.key",
+        lambda directory: real_server.oauth2_passdb(directory, introspection.url),
+        listeners={"smtp": {}, "xoauth2": {"smtpd_sasl_mechanism_filter": "xoauth2"}})
+    server.introspection = introspection
+    try:
+        yield server.start()
+    finally:
+        server.stop()
+        introspection.stop()

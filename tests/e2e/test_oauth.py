@@ -1,8 +1,8 @@
 """Logon with OAuth 2.0 bearer tokens, end to end: a token endpoint of the
 suite's own over TLS (token_endpoint.py) or a token command, and aiosmtpd
 with OAUTHBEARER and XOAUTH2 handlers that check the token. A send works
-with each mechanism, the cache spares the endpoint, a refused token is
-fetched once more, every failure gives its exit code and the provider's
+with each mechanism, the cache spares the endpoint, a refused cached token
+is fetched once more (a fresh one never), every failure gives its exit code and the provider's
 words, and no secret or token shows anywhere but in the cache."""
 
 import base64
@@ -15,7 +15,7 @@ from aiosmtpd.smtp import AuthResult
 
 from conftest import WINE
 from smtp_server import Behaviour, Recorder, Server
-from token_endpoint import CLIENT_ID, CLIENT_SECRET, SCOPE, TokenEndpoint
+from token_endpoint import CLIENT_ID, CLIENT_SECRET, SCOPE
 
 USER = "alerts@example.com"
 CACHE = "postrine.token"
@@ -95,21 +95,6 @@ def oauth_server(certificates):
         server.stop()
 
 
-@pytest.fixture
-def endpoint(certificates):
-    endpoints = []
-
-    def start(**options):
-        e = TokenEndpoint(str(certificates / "good.pem"), str(certificates / "good.key"), **options)
-        e.__enter__()
-        endpoints.append(e)
-        return e
-
-    yield start
-    for e in endpoints:
-        e.__exit__()
-
-
 def windows_path(path):
     return "Z:" + str(path).replace("/", "\\") if WINE else str(path)
 
@@ -184,28 +169,42 @@ def test_an_expired_cached_token_is_renewed(program, oauth_server, endpoint, cer
 
 
 @pytest.mark.parametrize("mechanism, dummy", [("OAUTHBEARER", b"\x01"), ("XOAUTH2", b"")])
-def test_a_refused_token_is_fetched_again_once_and_a_second_refusal_is_final(
+def test_a_refused_token_is_fetched_anew_once_and_only_when_it_came_from_the_cache(
         program, oauth_server, endpoint, certificates, mechanism, dummy):
     e = endpoint()
-    # The first token granted is refused (revoked early), the second taken.
-    server = oauth_server(mechanisms=(mechanism,), accepted=lambda: e.granted[1:])
+    taken = set()  # the numbers of the granted tokens the server takes
+    server = oauth_server(mechanisms=(mechanism,), accepted=lambda: [t for i, t in enumerate(e.granted) if i in taken])
     configure(program, server, certificates, **by_url(e))
-    run = send(program)
-    assert run.returncode == 0, run.lines
-    assert len(e.requests) == 2
-    assert [answer for *_, answer in server.tokens.token_logons] == [dummy, None]
-
-    refusing = oauth_server(mechanisms=(mechanism,))
-    configure(program, refusing, certificates, **by_url(e))
-    run = send(program)
-    assert run.returncode == 69, run.lines
     status = "invalid_token" if mechanism == "OAUTHBEARER" else "400"
-    assert (f"AUTH {mechanism}: 535 5.7.8 Authentication unsuccessful (status {status}); "
-            "a freshly fetched token was refused too") in run.lines[-1]
-    # The cached token first, then one fresh token.
-    assert len(e.requests) == 3 and len(refusing.tokens.token_logons) == 2 and not refusing.messages
+    refusal = f"AUTH {mechanism}: 535 5.7.8 Authentication unsuccessful (status {status})"
+
+    def run(taking):
+        taken.clear()
+        taken.update(taking)
+        before = len(server.tokens.token_logons), len(server.messages)
+        r = send(program)
+        answers = [answer for *_, answer in server.tokens.token_logons[before[0]:]]
+        return r, answers, len(server.messages) - before[1]
+
+    # Fetched for this run and refused: one request, one failed logon.
+    r, answers, sent = run(())
+    assert r.returncode == 69, r.lines
+    assert r.lines[-1].endswith(f"[{refusal}]"), r.lines
+    assert (len(e.requests), answers, sent) == (1, [dummy], 0)
     assert not (program.directory / CACHE).exists(), "a refused token is not kept"
-    assert_no_secrets(program, run, refusing, [CLIENT_SECRET] + e.granted)
+
+    r, answers, sent = run({1})
+    assert r.returncode == 0, r.lines
+    # The cached token revoked early: dropped and fetched once more.
+    r, answers, sent = run({2})
+    assert r.returncode == 0, r.lines
+    assert (len(e.requests), answers, sent) == (3, [dummy, None], 1)
+    # Refused again when fresh: final.
+    r, answers, sent = run(())
+    assert r.returncode == 69, r.lines
+    assert r.lines[-1].endswith(f"[{refusal}; a freshly fetched token was refused too]"), r.lines
+    assert (len(e.requests), answers, sent) == (4, [dummy, dummy], 0)
+    assert_no_secrets(program, r, server, [CLIENT_SECRET] + e.granted)
 
 
 # The endpoint's failures: exit code and the words the error line quotes.
@@ -253,6 +252,8 @@ COMMANDS = [
     ("echo refresh token expired 1>&2 && exit 3", 75,
      "OAuthTokenCommand failed with exit status 3: refresh token expired"),
     ("exit 0", 69, "OAuthTokenCommand printed no token"),
+    # A command the shell cannot find is a matter of the settings.
+    ("no-such-token-helper", 78, "OAuthTokenCommand failed with exit status "),
     (shell("sleep 20", "ping -n 20 127.0.0.1"), 75, "OAuthTokenCommand gave no answer within 2 seconds"),
 ]
 

@@ -1,14 +1,16 @@
 // The logon with OAuth bearer tokens against scripted servers: the exact
 // OAUTHBEARER and XOAUTH2 messages, the failure challenge answered as each
-// mechanism wants, one fresh token after a refusal (on a new connection if
-// the server hung up), and never a password mechanism or a token in the
-// clear.
+// mechanism wants, one fresh token after a cached one was refused (on a new
+// connection if the server hung up) and none after a fresh one, never a
+// password mechanism or a token in the clear; and for every mechanism with
+// an initial response, the AUTH line's limit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
 
 #include "mailclient/csmtp.h"
+#include "mailclient/encoding.h"
 #include "mailclient/scripted_server.h"
 
 using mailclient::Outcome;
@@ -37,12 +39,15 @@ const std::string kXoauth2Challenge =
     "334 eyJzdGF0dXMiOiI0MDAiLCJzY2hlbWVzIjoiQmVhcmVyIiwic2NvcGUiOiJodHRwczovL21haWwuZ29vZ2xlLmNvbS8ifQ==\r\n";
 
 // Hands out the tokens of its list, the first again until a fresh one is
-// asked for; counts what the client asked.
+// asked for; the first counts as kept from an earlier run unless
+// `first_fetched`. Counts what the client asked.
 class ListedTokens final : public mailclient::TokenSource {
  public:
-  explicit ListedTokens(std::deque<std::string> tokens) : tokens_(std::move(tokens)) {}
-  bool Token(bool fresh, std::string& token, std::string& why, Outcome& outcome) override {
+  explicit ListedTokens(std::deque<std::string> tokens, bool first_fetched = false)
+      : tokens_(std::move(tokens)), first_fetched_(first_fetched) {}
+  bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) override {
     fetches += fresh ? 1 : 0;
+    kept = !fresh && !first_fetched_;
     if (fresh && !tokens_.empty()) tokens_.pop_front();
     if (tokens_.empty()) {
       why = "token request to https://login.example.com/token failed: HTTP 401: invalid_client";
@@ -59,6 +64,7 @@ class ListedTokens final : public mailclient::TokenSource {
 
  private:
   std::deque<std::string> tokens_;
+  bool first_fetched_;
 };
 
 const Step kGreeting{"", "220 mail.example.com ESMTP\r\n"};
@@ -84,7 +90,10 @@ struct Outcomes {
   std::string error;
 };
 
-Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsMode::kAuto) {
+// A run of the command's sequence: with tokens when there are some, else
+// with the password.
+Outcomes Send(scripted::Server& server, ListedTokens* tokens, const std::string& password,
+              TlsMode tls = TlsMode::kAuto) {
   mailclient::CEmail mail;
   mail.FromAddress("alerts@example.com");
   mail.DestList({"ops@example.com"});
@@ -93,8 +102,8 @@ Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsM
   smtp.UseTransport(server.Transport());
   smtp.Tls(tls);
   smtp.UserName("user@example.com");
-  smtp.PassWord("never-sent");
-  smtp.BearerTokens(&tokens);
+  smtp.PassWord(password);
+  if (tokens) smtp.BearerTokens(tokens);
   smtp.SecureSMTP(true);
   smtp.Logon();
   Outcomes r;
@@ -102,6 +111,10 @@ Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsM
   r.outcome = smtp.Result();
   r.error = smtp.ErrorMsg();
   return r;
+}
+
+Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsMode::kAuto) {
+  return Send(server, &tokens, "never-sent", tls);
 }
 
 bool Wrote(const scripted::Server& server, const std::string& text) {
@@ -140,7 +153,7 @@ TEST(CSmtpBearer, PrefersOauthbearerThenXoauth2AndNeverAPasswordMechanism) {
   }
 }
 
-TEST(CSmtpBearer, ARefusedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) {
+TEST(CSmtpBearer, ARefusedCachedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) {
   struct Case {
     std::string offered;
     std::string auth;
@@ -176,6 +189,17 @@ TEST(CSmtpBearer, ARefusedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) 
     EXPECT_EQ(again.refusals, 2);
     EXPECT_FALSE(Wrote(refusing, "MAIL FROM")) << "no message goes out without the logon";
     EXPECT_EQ(refusing.Unplayed(), 0u);
+
+    // A token fetched for this run and refused: not fetched again.
+    scripted::Server once(Script({kSecured, {Offer(c.offered)},
+                                  {{c.auth, c.challenge}, {c.dummy, refused}, {"QUIT", "221 bye\r\n"}}}));
+    ListedTokens fetched({kToken, "second-token"}, true);
+    r = Send(once, fetched);
+    EXPECT_EQ(r.outcome, Outcome::kPermanent);
+    EXPECT_EQ(r.error, "AUTH " + c.offered + ": 535 5.7.8 token refused (status " + c.status + ")");
+    EXPECT_EQ(fetched.fetches, 0);
+    EXPECT_EQ(fetched.refusals, 1) << "dropped from the cache all the same";
+    EXPECT_EQ(once.Unplayed(), 0u);
   }
 }
 
@@ -223,6 +247,46 @@ TEST(CSmtpBearer, FailuresOfTheTokenSourceOrForNowEndTheRunWithTheirOwnOutcome) 
   EXPECT_EQ(r.error, "AUTH OAUTHBEARER: 534 5.7.9 please use a stronger mechanism");
   EXPECT_EQ(kept.refusals, 0);
   EXPECT_EQ(kept.fetches, 0);
+}
+
+TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin512Octets) {
+  // Base64 grows in fours, so each mechanism's line takes every fourth
+  // length only: the longest within the limit and the shortest beyond it.
+  struct Case {
+    std::string mechanism;
+    std::size_t octets;  // the AUTH line with the response and CR LF
+    bool one_line;
+  };
+  const Case cases[] = {{"PLAIN", 509, true},   {"PLAIN", 513, false},       {"XOAUTH2", 511, true},
+                        {"XOAUTH2", 515, false}, {"OAUTHBEARER", 511, true}, {"OAUTHBEARER", 515, false}};
+  for (const Case& c : cases) {
+    // The client's response before base64, for the user and server of Send.
+    auto response = [&](const std::string& secret) -> std::string {
+      if (c.mechanism == "PLAIN") return std::string(1, '\0') + "user@example.com" + '\0' + secret;
+      const std::string bearer = "auth=Bearer " + secret + "\x01\x01";
+      if (c.mechanism == "XOAUTH2") return "user=user@example.com\x01" + bearer;
+      return "n,a=user@example.com,\x01host=mail.example.com\x01port=587\x01" + bearer;
+    };
+    const std::string command = "AUTH " + c.mechanism;
+    std::string secret;
+    while ((command + " " + mailclient::Base64(response(secret)) + "\r\n").size() < c.octets) secret += 'x';
+    const std::string encoded = mailclient::Base64(response(secret));
+    ASSERT_EQ((command + " " + encoded + "\r\n").size(), c.octets);
+
+    const std::vector<Step> logon =
+        c.one_line ? std::vector<Step>{{command + " " + encoded, "235 ok\r\n"}}
+                   : std::vector<Step>{{command, "334 \r\n"}, {encoded, "235 ok\r\n"}};
+    scripted::Server server(Script({kSecured, {Offer(c.mechanism)}, logon, kDelivery}));
+    ListedTokens tokens({secret});
+    const Outcomes r = Send(server, c.mechanism == "PLAIN" ? nullptr : &tokens, secret);
+    EXPECT_TRUE(r.sent) << c.mechanism << " " << c.octets << ": " << r.error;
+    EXPECT_EQ(server.Unplayed(), 0u) << c.mechanism << " " << c.octets;
+    const auto auth = std::find(server.commands.begin(), server.commands.end(), logon[0].expect);
+    ASSERT_NE(auth, server.commands.end()) << c.mechanism << " " << c.octets;
+    if (!c.one_line) {
+      EXPECT_EQ(*std::next(auth), encoded);
+    }
+  }
 }
 
 TEST(CSmtpBearer, NoTokenCrossesALineWithoutTls) {

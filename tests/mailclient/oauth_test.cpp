@@ -88,7 +88,7 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
       {{.started = true, .exit_status = 0, .out = "a\x1b[2Jb\n"}, false, "no usable token", Outcome::kPermanent},
       {{.started = true, .exit_status = 2, .err = "error: refresh token expired\nsee docs\n"}, false,
        "OAuthTokenCommand failed with exit status 2: error: refresh token expired see docs", Outcome::kTemporary},
-      {{.started = true, .exit_status = 127, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
+      {{.started = true, .exit_status = 127, .not_found = true, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
        Outcome::kConfig},
       {{.started = true, .exit_status = 1, .err = long_error}, false, std::string(200, 'e') + "...", Outcome::kTemporary},
       {{.started = true, .timed_out = true}, false, "OAuthTokenCommand gave no answer within 3 seconds and was stopped",
@@ -185,12 +185,14 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
                                      .scope = "https://outlook.office365.com/.default"};
   settings.cache_file = cache;
   std::string token;
+  bool kept = true;
   std::string why;
   Outcome outcome{};
   for (int run = 0; run < 2; ++run) {
     mailclient::OAuthTokens tokens(settings, endpoint.Transport());
-    ASSERT_TRUE(tokens.Token(false, token, why, outcome)) << why;
+    ASSERT_TRUE(tokens.Token(false, token, kept, why, outcome)) << why;
     EXPECT_EQ(token, "T1");
+    EXPECT_EQ(kept, run == 1) << "only the cached token counts as kept";
   }
   EXPECT_EQ(endpoint.connections, 1) << "the second run takes the cached token";
   EXPECT_EQ(endpoint.request,
@@ -211,7 +213,7 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
   tokens.Refused();
   endpoint.answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 26\r\n\r\n"
                     R"({"error":"invalid_client"})";
-  EXPECT_FALSE(tokens.Token(false, token, why, outcome));
+  EXPECT_FALSE(tokens.Token(false, token, kept, why, outcome));
   EXPECT_EQ(endpoint.connections, 2);
   EXPECT_EQ(outcome, Outcome::kPermanent);
   EXPECT_EQ(why,
