@@ -69,11 +69,13 @@ def test_a_bad_call_shows_the_usage_and_the_command_line(program, args, label):
     (["mail.txt", "-A"], "will send mail.txt to -A"),
     (["-a", "report.pdf", "mail.txt", "r1"], "will send mail.txt to r1"),
     (["mail.txt", "-A", "x.csv", "-s", "s", "r1", "-a", "y.csv"], "will send mail.txt to r1"),
+    # Text beyond the ANSI code page arrives as typed, and shows as such.
+    (["-s", "Grüße 日本", "日本語の報告.txt", "zoë@x.io,担当@例え.jp"], "will send 日本語の報告.txt to zoë@x.io,担当@例え.jp"),
 ])
 def test_an_accepted_call_announces_what_it_will_send(program, args, line):
     program.write_ini(ServerName="127.0.0.1", PortNumber="9")
     run = program.run(*args)
-    assert run.lines[0] == line
+    assert run.text_lines[0] == line
 
 
 @pytest.mark.skipif(WINE, reason="pseudo-terminals are a POSIX test")
@@ -111,3 +113,4 @@ def test_a_malformed_setting_is_a_settings_error_and_nothing_is_sent(program, sm
     assert run.returncode == 78
     assert run.lines[-1] == line
     assert server.connections == 0
+
