@@ -114,3 +114,16 @@ def test_a_malformed_setting_is_a_settings_error_and_nothing_is_sent(program, sm
     assert run.lines[-1] == line
     assert server.connections == 0
 
+
+@pytest.mark.skipif(not WINE, reason="POSIX takes a setting's bytes as they are")
+def test_a_setting_that_is_no_text_on_this_system_stops_the_run(program, smtp_server):
+    # Neither UTF-8 nor text in code page 932, the ANSI code page of a
+    # Japanese Windows: it cannot be told what the password is.
+    server = smtp_server()
+    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, UserName="u", Password="x\x81 \xa0")
+    (program.directory / "mail.txt").write_bytes(b"report\n")
+    run = program.run("mail.txt", "ops@example.com", env={"LANG": "ja_JP.UTF-8"})
+    assert run.returncode == 78
+    assert run.lines[-1] == ("Password in postrine.ini holds characters that this system cannot read "
+                             "(save the file as UTF-8)")
+    assert server.connections == 0
