@@ -49,6 +49,11 @@ bool Postrine::Initialize() {
   }
 
   const std::string cmd = runtime::CommandLine();
+  if (!runtime::CommandLineIsText()) {
+    WriteError("the command line holds characters that are no valid Unicode text");
+    runtime::SetErrorLevel(app::kExitUsage);
+    return false;
+  }
   auto refuse = [&](const char* label) {
     OutputUsage();
     ConsoleWindow.WriteLine(label + cmd);

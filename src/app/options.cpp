@@ -96,6 +96,12 @@ MailOptions ReadMailOptions(IniFileSpec& ini) {
     options.timeout_seconds = 60;
   }
   ReadOAuthOptions(ini, options, problem);
+  // A value that could not be read as text would be used garbled: that
+  // comes before anything else that may be wrong with it.
+  if (!ini.UnreadableKeys().empty()) {
+    options.problem = ini.UnreadableKeys().front() +
+                      " in postrine.ini holds characters that this system cannot read (save the file as UTF-8)";
+  }
   return options;
 }
 

@@ -37,7 +37,8 @@ struct MailOptions {
   std::string problem;
 };
 
-/// Reads the optional settings from `ini`.
+/// Reads the optional settings from `ini`. A value read from it so far that
+/// is no text on this system (IniFileSpec::UnreadableKeys) is the problem.
 MailOptions ReadMailOptions(IniFileSpec& ini);
 
 /// The settings problem of a port number outside 1-65535; empty when the

@@ -10,6 +10,7 @@
 
 #include "mailclient/command.h"
 #include "runtime/activation.h"
+#include "runtime/wide_text_win32.h"
 
 namespace mailclient {
 
@@ -106,10 +107,7 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   const UINT dir_length = GetSystemDirectoryW(system_dir, MAX_PATH);
   std::wstring shell = dir_length > 0 && dir_length < MAX_PATH ? std::wstring(system_dir, dir_length) : L"C:\\Windows\\system32";
   shell += L"\\cmd.exe";
-  const int wide_length = MultiByteToWideChar(CP_ACP, 0, command.data(), static_cast<int>(command.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, command.data(), static_cast<int>(command.size()), wide.data(), wide_length);
-  std::wstring line = L"cmd.exe /d /s /c \"" + wide + L"\"";
+  std::wstring line = L"cmd.exe /d /s /c \"" + runtime::WideText(command) + L"\"";
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

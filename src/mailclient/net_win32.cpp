@@ -7,6 +7,7 @@
 #include "mailclient/net_platform.h"
 #include "runtime/activation.h"
 #include "runtime/system_text.h"
+#include "runtime/wide_text_win32.h"
 
 namespace mailclient {
 
@@ -20,21 +21,15 @@ long Moved(int n) {
 int Capped(std::size_t size) { return static_cast<int>(std::min<std::size_t>(size, 1u << 20)); }
 }  // namespace
 
-// The wide-character resolver: a server name in the ANSI code page reaches
-// it unchanged, non-ASCII letters included.
+// The wide-character resolver: the server name reaches it unchanged,
+// non-ASCII letters included.
 std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& error) {
   const runtime::Activation activation("RESOLVE", __LINE__);
-  auto wide = [](const std::string& text) {
-    std::wstring out(text.size() + 1, L'\0');
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), static_cast<int>(out.size()));
-    out.resize(n > 0 ? static_cast<std::size_t>(n - 1) : 0);
-    return out;
-  };
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   ADDRINFOW* list = nullptr;
-  const int rc = ::GetAddrInfoW(wide(host).c_str(), std::to_wstring(port).c_str(), &hints, &list);
+  const int rc = ::GetAddrInfoW(runtime::WideText(host).c_str(), std::to_wstring(port).c_str(), &hints, &list);
   if (rc != 0) {
     error = runtime::SystemErrorText(static_cast<unsigned long>(rc));
     return {};

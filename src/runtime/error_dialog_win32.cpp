@@ -7,6 +7,7 @@
 #include "runtime/error_dialog.h"
 #include "runtime/exceptions.h"
 #include "runtime/handle.h"
+#include "runtime/wide_text_win32.h"
 
 namespace runtime {
 
@@ -32,7 +33,7 @@ bool PlatformAsk(const std::string& text, const std::string& caption, std::uint3
   } else if (def != 0) {
     buttons = MB_OKCANCEL;
   }
-  int chosen = ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), buttons | MB_ICONERROR | MB_TASKMODAL);
+  int chosen = ::MessageBoxW(nullptr, WideText(text).c_str(), WideText(caption).c_str(), buttons | MB_ICONERROR | MB_TASKMODAL);
   switch (chosen) {
     case IDIGNORE:
     case IDOK:
@@ -52,7 +53,7 @@ bool PlatformAsk(const std::string& text, const std::string& caption, std::uint3
 
 bool PlatformInform(const std::string& text, const std::string& caption) {
   if (!SomeoneCanAnswer()) return false;
-  return ::MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_OK | MB_TASKMODAL) > 0;
+  return ::MessageBoxW(nullptr, WideText(text).c_str(), WideText(caption).c_str(), MB_OK | MB_TASKMODAL) > 0;
 }
 
 void PlatformTone(unsigned hertz, unsigned duration) { ::Beep(hertz, duration * 55); }

@@ -2,6 +2,7 @@
 
 #include "runtime/error_structure.h"
 #include "runtime/files.h"
+#include "runtime/wide_text_win32.h"
 
 namespace runtime {
 
@@ -38,7 +39,7 @@ bool Invalid(Handle h) { return h == kInvalidHandle || h == 0; }
 namespace detail {
 Handle PlatformOpen(const std::string& name, unsigned mode, bool create, unsigned attributes, std::uint32_t& code) {
   const DWORD flags = create && attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
-  HANDLE h = ::CreateFileA(name.c_str(), create ? GENERIC_READ | GENERIC_WRITE : Access(mode),
+  HANDLE h = ::CreateFileW(WideText(name).c_str(), create ? GENERIC_READ | GENERIC_WRITE : Access(mode),
                            create ? 0 : ShareFlags(mode), nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING,
                            flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -51,12 +52,12 @@ Handle PlatformOpen(const std::string& name, unsigned mode, bool create, unsigne
 }  // namespace detail
 
 bool File(const std::string& name) {
-  DWORD attributes = ::GetFileAttributesA(name.c_str());
+  DWORD attributes = ::GetFileAttributesW(WideText(name).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool FCreateNew(const std::string& name) {
-  HANDLE h = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+  HANDLE h = ::CreateFileW(WideText(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
   detail::SetFError(h == INVALID_HANDLE_VALUE ? ::GetLastError() : 0);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -116,7 +117,7 @@ bool FClose(Handle h) {
 }
 
 bool FCopy(const std::string& from, const std::string& to) {
-  bool ok = ::CopyFileA(from.c_str(), to.c_str(), FALSE) != 0;
+  bool ok = ::CopyFileW(WideText(from).c_str(), WideText(to).c_str(), FALSE) != 0;
   detail::SetFError(ok ? 0 : ::GetLastError());
   return ok;
 }

@@ -3,15 +3,16 @@
 #include <windows.h>
 
 #include "runtime/places.h"
+#include "runtime/wide_text_win32.h"
 
 namespace runtime {
 
 namespace {
 std::string CurrentDirectory() {
-  char buf[MAX_PATH + 1];
-  DWORD n = ::GetCurrentDirectoryA(sizeof buf, buf);
-  if (n == 0 || n >= sizeof buf) return {};
-  return std::string(buf, n);
+  wchar_t buf[MAX_PATH + 1];
+  const DWORD n = ::GetCurrentDirectoryW(MAX_PATH + 1, buf);
+  if (n == 0 || n > MAX_PATH) return {};
+  return TextFromWide(std::wstring_view(buf, n));
 }
 }  // namespace
 

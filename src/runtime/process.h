@@ -10,17 +10,25 @@ namespace runtime {
 /// Called once from main, before anything asks for the command line.
 void InitProcess(int argc, char** argv);
 
-/// The command line as one text. On Windows GetCommandLineA; on POSIX the
-/// arguments joined by single blanks, each quoted only where it needs it, so
-/// that splitting at blanks with double quotes gives back the arguments.
+/// The command line as one text. On Windows the wide command line as
+/// UTF-8, so that no character outside the ANSI code page is lost; on
+/// POSIX the arguments (bytes, taken as they are) joined by single blanks,
+/// each quoted only where it needs it, so that splitting at blanks with
+/// double quotes gives back the arguments.
 std::string CommandLine();
+
+/// False when the command line holds something that is no text (on
+/// Windows an unpaired UTF-16 surrogate, which CommandLine gives as
+/// U+FFFD); always true on POSIX.
+bool CommandLineIsText();
 
 /// The command line text for an argument list, as CommandLine builds it.
 /// An argument that ends in a backslash can be split back only when it is
 /// the last one; anywhere else its closing quote would read as escaped.
 std::string JoinCommandLine(const std::vector<std::string>& args);
 
-/// The executable's full name, at most 1023 bytes; empty when unknown.
+/// The executable's full name, at most 1023 bytes (on Windows UTF-8, cut
+/// at a character); empty when unknown.
 std::string ExeFileName();
 
 /// Pauses the process for `ms` milliseconds. The program always pauses for

@@ -18,6 +18,8 @@ void InitProcess(int argc, char** argv) {
 
 std::string CommandLine() { return JoinCommandLine(g_args); }
 
+bool CommandLineIsText() { return true; }
+
 std::string ExeFileName() {
   char buf[1024];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);

@@ -1,16 +1,19 @@
 #include <windows.h>
 
 #include "runtime/system_text.h"
+#include "runtime/wide_text_win32.h"
 
 namespace runtime {
 
+// The wide text, so that the reason joins the program's own (UTF-8) lines
+// in any display language.
 std::string SystemErrorText(unsigned long code) {
-  char* text = nullptr;
-  DWORD n = ::FormatMessageA(
+  wchar_t* text = nullptr;
+  DWORD n = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string reason =
-      n > 0 && text != nullptr ? std::string(text, n) : "system error " + std::to_string(code);
+      n > 0 && text != nullptr ? TextFromWide(std::wstring_view(text, n)) : "system error " + std::to_string(code);
   if (text != nullptr) ::LocalFree(text);
   while (!reason.empty() && (reason.back() == '\r' || reason.back() == '\n' ||
                              reason.back() == ' ' || reason.back() == '.')) {

@@ -2,16 +2,18 @@
 
 #include "runtime/system_text.h"
 #include "runtime/whole_file.h"
+#include "runtime/wide_text_win32.h"
 
 namespace runtime::detail {
 
 bool OpenForReading(const std::string& name, Handle& h, std::uint64_t& size, bool& regular, std::string& reason) {
-  const HANDLE file = ::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  const std::wstring wide = WideText(name);
+  const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD code = ::GetLastError();
     // Opening a directory fails with "access denied"; say what it is.
-    const DWORD attributes = ::GetFileAttributesA(name.c_str());
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     reason = directory ? "Is a directory" : SystemErrorText(code);
     return false;

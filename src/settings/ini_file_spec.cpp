@@ -1,5 +1,6 @@
 #include "settings/ini_file_spec.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "runtime/activation.h"
@@ -31,7 +32,11 @@ IniFileSpec::IniFileSpec(const std::string& file_name) : FileSpec(file_name) {
 std::string IniFileSpec::GetString(const std::string& section, const std::string& key,
                                    const std::string& fallback) {
   const runtime::Activation activation("INIFILESPEC:GETSTRING", __LINE__);
-  std::string value = settings::detail::ReadProfileKey(section, key, fallback, kBufferSize, FullPath());
+  bool is_text = true;
+  std::string value = settings::detail::ReadProfileKey(section, key, fallback, kBufferSize, FullPath(), is_text);
+  if (!is_text && std::find(unreadable_.begin(), unreadable_.end(), key) == unreadable_.end()) {
+    unreadable_.push_back(key);
+  }
   const std::size_t end = value.find_last_not_of(' ');
   value.resize(end == std::string::npos ? 0 : end + 1);
   return value;

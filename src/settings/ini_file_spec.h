@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "runtime/file_spec.h"
 
@@ -35,4 +36,12 @@ class IniFileSpec : public runtime::FileSpec {
   IniFileSpec& WriteString(const std::string& section, const std::string& key,
                            const std::string& value);
   IniFileSpec& WriteInt(const std::string& section, const std::string& key, std::int64_t value);
+
+  /// The keys read so far whose value is no text on this system (on
+  /// Windows: neither UTF-8 nor text in the ANSI code page), in the order
+  /// they were read. Such a value must not be used.
+  const std::vector<std::string>& UnreadableKeys() const { return unreadable_; }
+
+ private:
+  std::vector<std::string> unreadable_;
 };

@@ -71,7 +71,8 @@ namespace detail {
 
 std::string ReadProfileKey(const std::string& section, const std::string& key,
                              const std::string& fallback, std::size_t buffer_size,
-                             const std::string& file) {
+                             const std::string& file, bool& is_text) {
+  is_text = true;
   std::string text;
   std::string value = fallback;
   if (ReadFile(file, text)) {

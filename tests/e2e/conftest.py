@@ -34,6 +34,12 @@ class Run:
         assert text == "" or text.endswith("\r\n"), repr(text)
         return text.split("\r\n")[:-1]
 
+    @property
+    def text_lines(self):
+        """The lines as text: what the program writes of its own is UTF-8
+        when redirected, on every platform."""
+        return self.stdout.decode("utf-8").split("\r\n")[:-1]
+
 
 class Program:
     """One copy of postrine in its own directory."""
@@ -50,9 +56,12 @@ class Program:
     def ini(self) -> Path:
         return self.directory / "postrine.ini"
 
-    def write_ini(self, **settings):
+    def write_ini(self, encoding="latin-1", **settings):
+        """The settings file as a user saves it: by default in the ANSI code
+        page of the Windows host (windows-1252), or as UTF-8, "utf-8-sig"
+        with the byte-order mark that Notepad may write."""
         lines = ["[Settings]"] + [f"{k}={v}" for k, v in settings.items()]
-        self.ini.write_bytes(("\r\n".join(lines) + "\r\n").encode("latin-1"))
+        self.ini.write_bytes(("\r\n".join(lines) + "\r\n").encode(encoding))
 
     def command(self, args):
         if WINE:
@@ -139,6 +148,9 @@ def wine_prefix():
     own = Path(tempfile.mkdtemp(prefix=base.name + "-session-", dir=base.parent))
     copy_prefix(base, own)
     os.environ["WINEPREFIX"] = str(own)
+    # Wine takes the ANSI code page from LANG: windows-1252, the code page
+    # of a Western Windows, whatever the host's locale.
+    os.environ["LANG"] = "en_US.UTF-8"
     # A server kept for the whole session, its services started here:
     # without it each program would start them anew, some seconds every
     # time, and they would hold on to that program's output pipes.

@@ -40,6 +40,9 @@ CASES = {
     "binary file": ([("data.bin", BINARY)], True),
     "name with blanks": ([("Q1 report 2026.csv", b"a,b\n1,2\n")], True),
     "non-ASCII name": ([("B\u00e4r \u00dcbersicht.txt", b"inhalt\n")], False),
+    # Beyond any ANSI code page of a Western Windows.
+    "CJK name": ([("\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.pdf", b"%PDF-1.4\n%\xe2\xe3\n")], True),
+    "emoji name": ([("\U0001f4ce notes \U0001f600.txt", b"x\n")], False),
     "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], False),
     "saved message": ([("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], True),
 }

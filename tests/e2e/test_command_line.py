@@ -69,11 +69,13 @@ def test_a_bad_call_shows_the_usage_and_the_command_line(program, args, label):
     (["mail.txt", "-A"], "will send mail.txt to -A"),
     (["-a", "report.pdf", "mail.txt", "r1"], "will send mail.txt to r1"),
     (["mail.txt", "-A", "x.csv", "-s", "s", "r1", "-a", "y.csv"], "will send mail.txt to r1"),
+    # Text beyond the ANSI code page arrives as typed, and shows as such.
+    (["-s", "Grüße 日本", "日本語の報告.txt", "zoë@x.io,担当@例え.jp"], "will send 日本語の報告.txt to zoë@x.io,担当@例え.jp"),
 ])
 def test_an_accepted_call_announces_what_it_will_send(program, args, line):
     program.write_ini(ServerName="127.0.0.1", PortNumber="9")
     run = program.run(*args)
-    assert run.lines[0] == line
+    assert run.text_lines[0] == line
 
 
 @pytest.mark.skipif(WINE, reason="pseudo-terminals are a POSIX test")
@@ -110,4 +112,18 @@ def test_a_malformed_setting_is_a_settings_error_and_nothing_is_sent(program, sm
     run = program.run("mail.txt", "ops@example.com")
     assert run.returncode == 78
     assert run.lines[-1] == line
+    assert server.connections == 0
+
+
+@pytest.mark.skipif(not WINE, reason="POSIX takes a setting's bytes as they are")
+def test_a_setting_that_is_no_text_on_this_system_stops_the_run(program, smtp_server):
+    # Neither UTF-8 nor text in code page 932, the ANSI code page of a
+    # Japanese Windows: it cannot be told what the password is.
+    server = smtp_server()
+    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, UserName="u", Password="x\x81 \xa0")
+    (program.directory / "mail.txt").write_bytes(b"report\n")
+    run = program.run("mail.txt", "ops@example.com", env={"LANG": "ja_JP.UTF-8"})
+    assert run.returncode == 78
+    assert run.lines[-1] == ("Password in postrine.ini holds characters that this system cannot read "
+                             "(save the file as UTF-8)")
     assert server.connections == 0

@@ -10,6 +10,7 @@ import time
 
 import pytest
 
+from conftest import WINE
 from smtp_server import free_port
 
 BODY = (b"First line\n"
@@ -22,10 +23,10 @@ BODY = (b"First line\n"
 SENT_BODY = BODY.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n") + b"\r\n"
 
 
-def configure(program, server=None, port=None, **more):
+def configure(program, server=None, port=None, encoding="latin-1", **more):
     settings = dict(ServerName="127.0.0.1", PortNumber=port or server.port, Sender="alerts@example.com")
     settings.update(more)
-    program.write_ini(**settings)
+    program.write_ini(encoding, **settings)
 
 
 def send(program, *args, body=BODY, name="mail.txt"):
@@ -163,15 +164,42 @@ def test_a_subject_cannot_add_header_lines(program, smtp_server):
     assert mail["Subject"] == "Report  Bcc: victim@example.com"
 
 
-def test_text_beyond_ascii_arrives_readable(program, smtp_server):
+@pytest.mark.parametrize("subject, name", [
+    ("Bericht für März", "mail.txt"),
+    # Beyond the ANSI code page of a Western Windows, in a name too.
+    ("Grüße 日本 📎", "日本語の報告.txt"),
+])
+def test_text_beyond_ascii_arrives_readable(program, smtp_server, subject, name):
     server = smtp_server()
     configure(program, server)
     body = "Grüße aus Köln – 10 €\n".encode("utf-8")
-    run = send(program, "-s", "Bericht für März", "mail.txt", "ops@example.com", body=body)
-    assert run.returncode == 0
-    mail = parsed(server.messages[0])
-    assert mail["Subject"] == "Bericht für März"
+    run = send(program, "-s", subject, name, "ops@example.com", body=body, name=name)
+    assert run.returncode == 0, run.text_lines
+    assert run.text_lines == [f"will send {name} to ops@example.com"]
+    mail = email.message_from_bytes(server.messages[0].data, policy=email.policy.strict)
+    assert mail["Subject"] == subject
     assert mail.get_content().replace("\r\n", "\n") == "Grüße aus Köln – 10 €\n"
+
+
+@pytest.mark.parametrize("encoding, password, domain", [
+    ("utf-8", "Passwört 日本", "日本.example"),
+    ("utf-8-sig", "Passwört 日本", "bücher.example"),
+    # An old file saved in the ANSI code page keeps working.
+    ("latin-1", "Passwört", "bücher.example"),
+])
+def test_settings_saved_as_utf8_or_in_the_ansi_code_page_are_read_right(
+        program, smtp_server, encoding, password, domain):
+    server = smtp_server(auth=True)
+    server.SMTP_kwargs["auth_exclude_mechanism"] = ["CRAM-MD5", "LOGIN"]
+    configure(program, server, encoding=encoding, Sender="alerts@" + domain, UserName="mailuser",
+              Password=password, TLS="off")
+    run = send(program, "mail.txt", "ops@example.com")
+    assert run.returncode == 0, run.lines
+    # Windows reads every value as text and sends it as UTF-8, as SASL
+    # asks; POSIX sends the bytes of the file.
+    sent = password.encode("utf-8" if WINE else encoding.replace("-sig", ""))
+    assert server.recorder.logons == [("PLAIN", b"mailuser", sent)]
+    assert server.messages[0].mail_from == "alerts@" + domain.encode("idna").decode()
 
 
 def test_long_lines_are_encoded_so_no_line_exceeds_the_limit(program, smtp_server):
