@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/private_file.h"
+#include "runtime/wide_text_win32.h"
 
 namespace runtime {
 
@@ -41,7 +42,7 @@ bool FCreateNewPrivate(const std::string& name) {
     ::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
                                                            &attributes.lpSecurityDescriptor, nullptr);
   }
-  const HANDLE h = ::CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
+  const HANDLE h = ::CreateFileW(WideText(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (attributes.lpSecurityDescriptor != nullptr) ::LocalFree(attributes.lpSecurityDescriptor);
   if (h == INVALID_HANDLE_VALUE) return false;
@@ -50,7 +51,7 @@ bool FCreateNewPrivate(const std::string& name) {
 }
 
 bool IsRegularFile(const std::string& name) {
-  const DWORD attributes = ::GetFileAttributesA(name.c_str());
+  const DWORD attributes = ::GetFileAttributesW(WideText(name).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES &&
          (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }

@@ -32,7 +32,8 @@ TEST(PrivateFile, OnlyTheUserIsAllowedAndAnExistingFileIsLeftAlone) {
   const fs::path dir = fs::temp_directory_path() / "postrine_private_file";
   fs::remove_all(dir);
   fs::create_directories(dir);
-  const std::string name = (dir / "trace.log").string();
+  const fs::path file = dir / "trace.log";
+  const std::string name = file.string();
 
   ASSERT_TRUE(runtime::FCreateNewPrivate(name));
   EXPECT_TRUE(runtime::IsRegularFile(name));
@@ -41,8 +42,8 @@ TEST(PrivateFile, OnlyTheUserIsAllowedAndAnExistingFileIsLeftAlone) {
 
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  ASSERT_EQ(::GetNamedSecurityInfoA(name.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                    &dacl, nullptr, &descriptor),
+  ASSERT_EQ(::GetNamedSecurityInfoW(file.wstring().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, &dacl, nullptr, &descriptor),
             static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_NE(dacl, nullptr);
   LPSTR text = nullptr;
