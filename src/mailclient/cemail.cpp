@@ -170,14 +170,14 @@ bool SameContent(const ContentScan& a, const ContentScan& b) {
 
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = Part{Content(std::move(value)), {}, {}, {}};
+  body_ = Part{Content(std::move(value)), {}, {}, {}, {}};
   std::string unused;
   Scan(body_, unused);
 }
 
 bool CEmail::MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = Part{Content(std::move(file)), {}, {}, {}};
+  body_ = Part{Content(std::move(file)), {}, {}, {}, {}};
   return Scan(body_, reason);
 }
 
@@ -199,16 +199,24 @@ bool CEmail::Scan(Part& part, std::string& reason) {
   return true;
 }
 
-void CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type) {
+bool CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type,
+                    std::string& reason) {
   const runtime::Activation activation("CEMAIL:ATTACH", __LINE__);
-  Part part{Content(file), {}, BaseName(name), std::move(type)};
-  // An attachment goes as base64 whatever it holds: its size is all that
-  // the plan needs, and the file tells it.
-  part.scan.size = file->Size();
+  Part part{Content(file), {}, BaseName(name), std::move(type), {}};
+  if (part.type.starts_with("text/")) {
+    // A reader takes text without a charset for US-ASCII.
+    if (!Scan(part, reason)) return false;
+    part.charset = part.scan.CharsetByByteOrderMark();
+  } else {
+    // An attachment goes as base64 whatever it holds: its size is all that
+    // the plan needs, and the file tells it.
+    part.scan.size = file->Size();
+  }
   attachments_.push_back(std::move(part));
   // "=_" can occur in neither base64 nor quoted-printable; a body sent as
   // it is that holds it goes as quoted-printable (Plan).
   if (boundary_.empty()) boundary_ = "=_" + runtime::RandomHex(24);
+  return true;
 }
 
 std::vector<std::string> CEmail::Recipients() const {
@@ -225,7 +233,7 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
   const runtime::Activation activation("CEMAIL:PLAN", __LINE__);
   const ContentScan& scan = body_.scan;
   BodyPlan plan;
-  if (!scan.ascii) plan.charset = scan.utf8 ? "utf-8" : AnsiCharset();
+  plan.charset = scan.Charset();
   const bool long_lines = scan.longest_line > kMaxLine;
   if (scan.has_nul) {
     plan.encoding = TransferEncoding::kBase64;
@@ -276,6 +284,7 @@ std::string CEmail::BodyPartHeader(const BodyPlan& plan) const {
 std::string CEmail::AttachmentHeader(const Part& part) const {
   const runtime::Activation activation("CEMAIL:ATTACHMENTHEADER", __LINE__);
   std::string h = "Content-Type: " + part.type;
+  if (!part.charset.empty()) h += "; charset=" + part.charset;
   if (IsPlainName(part.name)) {
     const std::string quoted = QuotedString(part.name);
     h += "; name=" + quoted + "\r\n";
@@ -371,23 +380,26 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
   // was made for: a size announced to the server must not turn out false.
   // The body is scanned again as well: a file of the same size may hold
   // other line ends or other bytes, which the planned size and encoding
-  // would not fit. An attachment's base64 fits any bytes of its size.
+  // would not fit. An attachment's base64 fits any bytes of its size, but
+  // a text attachment must still hold text of the charset it is labelled.
   auto pass = [&](const Part& part, const std::function<void(std::string_view)>& encode) {
     std::uint64_t seen = 0;
     ContentScan again;
     const bool body = &part == &body_;
+    const bool text = !part.charset.empty();
     const bool read = part.content.Read(
         [&](std::string_view chunk) {
           seen += chunk.size();
           if (seen > part.scan.size) return false;
-          if (body) again.Feed(chunk);
+          if (body || text) again.Feed(chunk);
           encode(chunk);
           return flush(false);
         },
         part.scan.size, read_error_);
     if (!sink_ok) return false;
     again.Finish();
-    if (read && seen == part.scan.size && (!body || SameContent(again, part.scan))) return true;
+    const bool same = body ? SameContent(again, part.scan) : !text || again.CharsetByByteOrderMark() == part.charset;
+    if (read && seen == part.scan.size && same) return true;
     read_error_ = read_error_.empty() ? What(part) + " changed while it was sent"
                                       : "cannot read " + What(part) + " [" + read_error_ + "]";
     return false;

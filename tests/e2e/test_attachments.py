@@ -111,6 +111,39 @@ def expected_type(name):
     return "application/octet-stream" if found.split("/")[0] in ("message", "multipart") else found
 
 
+# Text as editors and shells save it, and the charset it must say: a reader
+# takes text without one for US-ASCII. PowerShell 5.1's ">" writes UTF-16
+# with a byte-order mark.
+TEXTS = {
+    "ascii.txt": ("Zurich\r\n", "us-ascii", "ascii"),
+    "utf8.csv": ("Z\u00fcrich;\u65e5\u672c\r\n", "utf-8", "utf-8"),
+    "latin1.log": ("Z\u00fcrich\r\n", "windows-1252", "latin-1"),
+    "powershell.txt": ("\ufeffZ\u00fcrich \u65e5\u672c\r\n", "utf-16", "utf-16-le"),
+    "big-endian.txt": ("\ufeffZ\u00fcrich \u65e5\u672c\r\n", "utf-16", "utf-16-be"),
+}
+
+
+def test_text_attachments_say_their_charset(program, smtp_server):
+    server = smtp_server()
+    configure(program, server)
+    (program.directory / "mail.txt").write_bytes(BODY)
+    args = []
+    for name, (text, _, codec) in TEXTS.items():
+        (program.directory / name).write_bytes(text.encode(codec))
+        args += ["-a", name]
+    # Text that is neither ASCII nor UTF-8 is taken as the ANSI code page's:
+    # windows-1252 under wine and for a POSIX locale in ASCII.
+    run = program.run(*args, "mail.txt", "ops@example.com", env=None if WINE else {"LC_ALL": "C"})
+    assert run.returncode == 0, run.lines
+    (message,) = server.messages
+    parts = list(strict(message).iter_attachments())
+    assert [p.get_filename() for p in parts] == list(TEXTS)
+    for part, (text, charset, codec) in zip(parts, TEXTS.values()):
+        assert part.get_content_charset() == charset, part.get_filename()
+        assert part.get_payload(decode=True) == text.encode(codec)
+        assert part.get_content() == text.lstrip("\ufeff")
+
+
 def test_a_large_attachment_is_streamed_without_the_memory_growing(program, smtp_server):
     server = smtp_server(size_limit=300 << 20)
     configure(program, server)

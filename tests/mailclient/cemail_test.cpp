@@ -9,6 +9,7 @@
 
 #include "mailclient/cemail.h"
 #include "mailclient/encoding.h"
+#include "mailclient/system.h"
 
 using namespace mailclient;
 using namespace std::string_literals;
@@ -192,13 +193,16 @@ TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
 
 TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
   const std::string texts[] = {"", "a\r\nb\rc\n\r", "K\xc3\xb6ln\r\n=_x", "\xe2\x82 \0\n"s,
-                               std::string(1000, 'x') + "\ny"};
+                               std::string(1000, 'x') + "\ny", "\xff\xfeZ\0\xfc\0"s, "\xff\xfe\0\0Z\0\0\0"s};
   auto scan = [](const std::vector<std::string>& chunks) {
     ContentScan s;
     for (const std::string& c : chunks) s.Feed(c);
     s.Finish();
-    return std::vector<std::uint64_t>{s.size, s.has_nul, s.ascii, s.utf8, s.longest_line, s.line_ends,
-                                      s.line_end_bytes, s.open_end, s.has_boundary_mark};
+    return std::vector<std::string>{std::to_string(s.size), std::to_string(s.has_nul), std::to_string(s.ascii),
+                                    std::to_string(s.utf8), std::to_string(s.longest_line),
+                                    std::to_string(s.line_ends), std::to_string(s.line_end_bytes),
+                                    std::to_string(s.open_end), std::to_string(s.has_boundary_mark),
+                                    s.CharsetByByteOrderMark()};
   };
   for (const std::string& text : texts) {
     const auto whole = scan({text});
@@ -206,7 +210,8 @@ TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
       EXPECT_EQ(scan({text.substr(0, i), text.substr(i)}), whole) << "split at " << i;
     }
   }
-  EXPECT_EQ(scan({"a\r\nb\rc\n\r"}), (std::vector<std::uint64_t>{8, 0, 1, 1, 1, 4, 5, 0, 0}));
+  EXPECT_EQ(scan({"a\r\nb\rc\n\r"}),
+            (std::vector<std::string>{"8", "0", "1", "1", "1", "4", "5", "0", "0", "us-ascii"}));
 }
 
 namespace {
@@ -265,7 +270,8 @@ TEST(CEmailFromDisk, SendsTheBytesOfTheSameBodyInMemoryAndAnnouncesTheirExactSiz
       std::string reason;
       ASSERT_TRUE(disk.MailBody(FileWith(made, "body" + std::to_string(n++), body), reason)) << reason;
       for (const auto& [name, bytes] : attachments) {
-        disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf");
+        ASSERT_TRUE(disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf",
+                                reason));
       }
       for (bool eight_bit_ok : {false, true}) {
         const BodyPlan plan = disk.Plan(eight_bit_ok);
@@ -318,21 +324,71 @@ TEST(CEmailAttachment, NamesTheFileByItsBaseNameInBothForms) {
   };
   const Case cases[] = {
       {"reports/q1 \"final\".csv",
-       {"Content-Type: text/csv; name=\"q1 \\\"final\\\".csv\"", "Content-Transfer-Encoding: base64",
+       {"Content-Type: application/pdf; name=\"q1 \\\"final\\\".csv\"", "Content-Transfer-Encoding: base64",
         "Content-Disposition: attachment; filename=\"q1 \\\"final\\\".csv\""}},
       {"B\xc3\xa4r 1.txt",
-       {"Content-Type: text/csv;", " name=\"=?utf-8?B?QsOkciAxLnR4dA==?=\"", "Content-Transfer-Encoding: base64",
+       {"Content-Type: application/pdf;", " name=\"=?utf-8?B?QsOkciAxLnR4dA==?=\"", "Content-Transfer-Encoding: base64",
         "Content-Disposition: attachment;", " filename*=utf-8''B%C3%A4r%201.txt"}},
   };
   TempFiles made;
   for (const Case& c : cases) {
     CEmail mail;
     mail.MailBody("see attached\n");
-    mail.Attach(c.name, FileWith(made, "named", "x"), "text/csv");
+    std::string reason;
+    ASSERT_TRUE(mail.Attach(c.name, FileWith(made, "named", "x"), "application/pdf", reason));
     const BodyPlan plan = mail.Plan(true);
     const std::string data = Data(mail, plan, mail.Header(plan, 0));
     std::string expected;
     for (const std::string& line : c.lines) expected += line + "\r\n";
     EXPECT_NE(data.find(expected + "\r\neA==\r\n"), std::string::npos) << data;
   }
+}
+
+// A reader shows text without a charset as US-ASCII: "Z\xc3\x83\xc2\xbcrich".
+TEST(CEmailAttachment, TextSaysItsCharsetAndTravelsAsItsVeryBytes) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* type;
+    std::string content_type;
+  };
+  const Case cases[] = {
+      {"ASCII", "Zurich\r\n", "text/plain", "text/plain; charset=us-ascii"},
+      {"UTF-8", "Z\xc3\xbcrich\n", "text/plain", "text/plain; charset=utf-8"},
+      {"UTF-8 with its mark", "\xef\xbb\xbfZ\xc3\xbcrich", "text/csv", "text/csv; charset=utf-8"},
+      {"Latin-1", "Z\xfcrich", "text/plain", "text/plain; charset=" + AnsiCharset()},
+      {"UTF-16 little-endian", "\xff\xfeZ\0\xfc\0"s, "text/plain", "text/plain; charset=utf-16"},
+      {"UTF-16 big-endian", "\xfe\xff\0Z\0\xfc"s, "text/plain", "text/plain; charset=utf-16"},
+      {"UTF-32 little-endian", "\xff\xfe\0\0Z\0\0\0"s, "text/plain", "text/plain; charset=utf-32"},
+      {"empty", "", "text/plain", "text/plain; charset=us-ascii"},
+      {"not text", "Z\xfcrich", "application/pdf", "application/pdf"},
+  };
+  TempFiles made;
+  for (const Case& c : cases) {
+    CEmail mail;
+    mail.MailBody("see attached\n");
+    std::string reason;
+    ASSERT_TRUE(mail.Attach("notes.txt", FileWith(made, "notes.txt", c.bytes), c.type, reason)) << reason;
+    const BodyPlan plan = mail.Plan(true);
+    const std::string data = Data(mail, plan, mail.Header(plan, 0));
+    const std::string head = "Content-Type: " + c.content_type + "; name=\"notes.txt\"\r\n";
+    const std::size_t at = data.find(head);
+    ASSERT_NE(at, std::string::npos) << c.name << "\n" << data;
+    const std::size_t start = data.find("\r\n\r\n", at) + 4;
+    std::string encoded = data.substr(start, data.find("\r\n", start) - start);
+    if (c.bytes.empty()) encoded.clear();
+    std::string bytes;
+    EXPECT_TRUE(Base64Decode(encoded, bytes)) << c.name;
+    EXPECT_EQ(bytes, c.bytes) << c.name;
+  }
+  // Text that changed its charset after the first pass is not sent under
+  // the label that no longer holds.
+  CEmail mail;
+  mail.MailBody("see attached\n");
+  std::string reason;
+  ASSERT_TRUE(mail.Attach("notes.txt", FileWith(made, "changing.txt", "Zurich"), "text/plain", reason));
+  std::ofstream(testing::TempDir() + "changing.txt", std::ios::binary | std::ios::trunc) << "Z\xfcrich";
+  const BodyPlan plan = mail.Plan(true);
+  EXPECT_FALSE(mail.WriteData(plan, mail.Header(plan, 0), [](std::string_view) { return true; }));
+  EXPECT_EQ(mail.ReadError(), "the attachment notes.txt changed while it was sent");
 }
