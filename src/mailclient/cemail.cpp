@@ -1,5 +1,6 @@
 #include "mailclient/cemail.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,8 @@ namespace {
 
 // SMTP's limit for a line, without its CR LF (RFC 5321 section 4.5.3.1.6).
 constexpr std::size_t kMaxLine = 998;
+// The length a header line should keep to (RFC 5322 section 2.1.1).
+constexpr std::size_t kHeaderLine = 78;
 constexpr std::size_t kChunk = 64 * 1024;
 // Base64 lines hold 76 characters (RFC 2045 section 6.8).
 constexpr std::size_t kBase64Line = 76;
@@ -81,7 +84,7 @@ std::string ToHeader(const std::vector<std::string>& recipients) {
     const std::string& r = recipients[i];
     const bool last = i + 1 == recipients.size();
     const std::size_t piece = r.size() + (last ? 0 : 1);
-    if (i > 0 && line + 1 + piece > 78) {
+    if (i > 0 && line + 1 + piece > kHeaderLine) {
       out += "\r\n";
       line = 0;
     }
@@ -146,6 +149,76 @@ std::string PercentEncoded(std::string_view text) {
       out += kHexDigits[c & 0xf];
     }
   }
+  return out;
+}
+
+// A parameter of a header field, as written after its ";".
+struct Parameter {
+  std::string text;
+  bool own_line = false;  // on a line of its own whatever its length
+};
+
+// "Content-Type: text/plain; name=..." with each parameter on the line it
+// fits on, its ";" included, else folded onto a line of its own.
+std::string FieldWithParameters(std::string out, const std::vector<Parameter>& parameters) {
+  std::size_t line = out.size();
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const Parameter& p = parameters[i];
+    const std::size_t after = i + 1 < parameters.size() ? 1 : 0;
+    out += ';';
+    if (p.own_line || line + 2 + p.text.size() + after > kHeaderLine) {
+      out += "\r\n ";
+      line = 1;
+    } else {
+      out += ' ';
+      line += 2;
+    }
+    out += p.text;
+    const std::size_t fold = p.text.rfind('\n');
+    line = fold == std::string::npos ? line + p.text.size() : p.text.size() - fold - 1;
+  }
+  return out + "\r\n";
+}
+
+// The bytes of the character at `at`: a UTF-8 sequence whole, so that no
+// piece of a cut value holds half a character; one byte in other charsets.
+std::size_t CharacterSize(std::string_view text, std::size_t at, bool utf8) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  std::size_t n = !utf8 || c < 0xc0 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+  return std::min(n, text.size() - at);
+}
+
+// A file name too long for one line as RFC 2231 continuations, each on a
+// line of its own within 78 characters: "filename*0*=utf-8''%E6...",
+// "filename*1*=..." in `charset`, or "filename*0=\"...\"" for a plain name
+// (charset empty). Readers decode each piece by itself, so none holds
+// part of a character.
+std::vector<Parameter> Continuations(std::string_view attribute, std::string_view name, const std::string& charset) {
+  const bool extended = !charset.empty();
+  std::vector<Parameter> out;
+  std::string value = extended ? charset + "''" : "";
+  std::size_t written = extended ? value.size() : 2;  // the quotes
+  bool empty = true;
+  auto head = [&] { return std::string(attribute) + "*" + std::to_string(out.size()) + (extended ? "*=" : "="); };
+  auto close = [&] {
+    out.push_back({head() + (extended ? value : QuotedString(value)), true});
+    value.clear();
+    written = extended ? 0 : 2;
+    empty = true;
+  };
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t n = CharacterSize(name, i, charset == "utf-8");
+    const std::string_view raw = name.substr(i, n);
+    const std::string piece = extended ? PercentEncoded(raw) : std::string(raw);
+    const std::size_t size = extended ? piece.size() : piece.size() + (raw == "\"" || raw == "\\" ? 1 : 0);
+    // A blank before it and a ";" after it.
+    if (!empty && 1 + head().size() + written + size + 1 > kHeaderLine) close();
+    value += piece;
+    written += size;
+    empty = false;
+    i += n;
+  }
+  close();
   return out;
 }
 
@@ -283,22 +356,35 @@ std::string CEmail::BodyPartHeader(const BodyPlan& plan) const {
 
 std::string CEmail::AttachmentHeader(const Part& part) const {
   const runtime::Activation activation("CEMAIL:ATTACHMENTHEADER", __LINE__);
-  std::string h = "Content-Type: " + part.type;
-  if (!part.charset.empty()) h += "; charset=" + part.charset;
-  if (IsPlainName(part.name)) {
-    const std::string quoted = QuotedString(part.name);
-    h += "; name=" + quoted + "\r\n";
-    h += "Content-Transfer-Encoding: base64\r\n";
-    h += "Content-Disposition: attachment; filename=" + quoted + "\r\n";
+  std::vector<Parameter> type;
+  if (!part.charset.empty()) type.push_back({"charset=" + part.charset});
+  std::vector<Parameter> disposition;
+  // A printable ASCII name goes as quoted strings while they fit on a line.
+  // Others go in RFC 2231's form for the readers that know it, and as
+  // encoded words in the name parameter for those that do not.
+  const std::string charset = IsUtf8(part.name) ? "utf-8" : AnsiCharset();
+  const std::string quoted = IsPlainName(part.name) ? QuotedString(part.name) : "";
+  if (!quoted.empty() && 1 + 5 + quoted.size() <= kHeaderLine) {
+    type.push_back({"name=" + quoted});
   } else {
-    // RFC 2231 for the readers that know it, encoded words in the name
-    // parameter for those that do not.
-    const std::string charset = IsUtf8(part.name) ? "utf-8" : AnsiCharset();
-    h += ";\r\n name=\"" + EncodedWords(part.name, charset, 7) + "\"\r\n";
-    h += "Content-Transfer-Encoding: base64\r\n";
-    h += "Content-Disposition: attachment;\r\n filename*=" + charset + "''" + PercentEncoded(part.name) + "\r\n";
+    type.push_back({"name=\"" + EncodedWords(part.name, charset, 7) + "\"", true});
   }
-  return h + "\r\n";
+  if (!quoted.empty()) {
+    if (1 + 9 + quoted.size() <= kHeaderLine) {
+      disposition.push_back({"filename=" + quoted});
+    } else {
+      disposition = Continuations("filename", part.name, "");
+    }
+  } else {
+    const std::string value = charset + "''" + PercentEncoded(part.name);
+    if (1 + 10 + value.size() <= kHeaderLine) {
+      disposition.push_back({"filename*=" + value, true});
+    } else {
+      disposition = Continuations("filename", part.name, charset);
+    }
+  }
+  return FieldWithParameters("Content-Type: " + part.type, type) + "Content-Transfer-Encoding: base64\r\n" +
+         FieldWithParameters("Content-Disposition: attachment", disposition) + "\r\n";
 }
 
 std::string CEmail::What(const Part& part) {

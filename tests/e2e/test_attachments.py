@@ -50,16 +50,30 @@ COMMON_TYPES = {
 # Where wine's registry, like Windows' own, names another type.
 WINE_REGISTRY = {"xml": "text/xml", "zip": "application/x-zip-compressed", "gz": "application/x-gzip"}
 
-# Each case: the files to attach (name, bytes) and whether -s is given.
+# Each case: the files to attach (name, bytes) and the subject, if any.
+# Names of any length keep the header lines short (RFC 2231 continuations).
+LONG_NAME = ("Quarterly figures for the board " * 8)[:246] + ".pdf"
+LATIN_NAME = ("\u00dcbersicht \u00fcber die Ums\u00e4tze " * 5)[:150] + ".xlsx"
+CJK_NAME = "\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8" * 11 + "\U0001f4ce.pdf"
 CASES = {
-    "empty file": ([("empty.csv", b"")], True),
-    "binary file": ([("data.bin", BINARY)], True),
-    "name with blanks": ([("Q1 report 2026.csv", b"a,b\n1,2\n")], True),
-    "non-ASCII name": ([("B\u00e4r \u00dcbersicht.txt", b"inhalt\n")], False),
-    "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], False),
-    "common types": ([(f"report.{extension}", b"x") for extension in COMMON_TYPES], False),
-    "saved message": ([("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], True),
+    "empty file": ([("empty.csv", b"")], "Monthly figures"),
+    "binary file": ([("data.bin", BINARY)], "Monthly figures"),
+    "name with blanks": ([("Q1 report 2026.csv", b"a,b\n1,2\n")], "Monthly figures"),
+    "non-ASCII name": ([("B\u00e4r \u00dcbersicht.txt", b"inhalt\n")], None),
+    "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], None),
+    "common types": ([(f"report.{extension}", b"x") for extension in COMMON_TYPES], None),
+    "saved message": ([("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], "Monthly figures"),
+    "long name": ([(LONG_NAME, b"%PDF-1.4\n")], None),
+    "long non-ASCII name": ([(LATIN_NAME, b"PK\x03\x04")], None),
+    "long CJK name": pytest.param([(CJK_NAME, b"%PDF-1.4\n")], None, marks=pytest.mark.skipif(
+        WINE, reason="the command line comes through the ANSI code page")),
 }
+
+
+def overlong_lines(data):
+    """Lines beyond RFC 5322's 78 characters that hold more than a field
+    name and one word."""
+    return [line for line in data.split(b"\r\n") if len(line) > 78 and len(line.split(b" ")) > 2]
 
 
 @pytest.mark.parametrize("files, subject", CASES.values(), ids=CASES.keys())
@@ -72,16 +86,18 @@ def test_attachments_arrive_byte_for_byte_after_the_body(program, smtp_server, f
         (program.directory / "files").mkdir(exist_ok=True)
         (program.directory / "files" / name).write_bytes(content)
         args += ["-a", "files" + ("\\" if WINE else "/") + name]
-    if subject:
-        args += ["-s", "Monthly figures"]
+    if subject is not None:
+        args += ["-s", subject]
     run = program.run(*args[:2], "mail.txt", *args[2:], "ops@example.com")
     assert run.returncode == 0, run.lines
     assert run.lines == ["will send mail.txt to ops@example.com"]
     (message,) = server.messages
     assert f"SIZE={len(message.data)}" in message.options
+    assert overlong_lines(message.data) == []
     mail = strict(message)
     assert mail.get_content_type() == "multipart/mixed"
     assert mail["MIME-Version"] == "1.0" and message.data.count(b"MIME-Version:") == 1
+    assert mail["Subject"] == (subject or "")
     (body,) = [p for p in mail.iter_parts() if not p.is_attachment()]
     assert body.get_content_type() == "text/plain"
     assert body.get_payload(decode=True) == SENT_BODY

@@ -392,3 +392,64 @@ TEST(CEmailAttachment, TextSaysItsCharsetAndTravelsAsItsVeryBytes) {
   EXPECT_FALSE(mail.WriteData(plan, mail.Header(plan, 0), [](std::string_view) { return true; }));
   EXPECT_EQ(mail.ReadError(), "the attachment notes.txt changed while it was sent");
 }
+
+namespace {
+
+// The attachment's header block in the message.
+std::string AttachmentHeaderOf(const std::string& name, const std::string& type) {
+  TempFiles made;
+  CEmail mail;
+  mail.MailBody("see attached\n");
+  std::string reason;
+  EXPECT_TRUE(mail.Attach(name, FileWith(made, "long", "x"), type, reason)) << reason;
+  const BodyPlan plan = mail.Plan(true);
+  const std::string data = Data(mail, plan, mail.Header(plan, 0));
+  const std::size_t at = data.rfind("Content-Type: " + type);
+  return data.substr(at, data.find("\r\n\r\n", at) + 2 - at);
+}
+
+std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// RFC 5322 asks for header lines within 78 characters; a long name once
+// gave one of 742 characters, a long CJK name one past the hard limit of 998.
+TEST(CEmailAttachment, NamesOfAnyLengthKeepEveryHeaderLineWithin78) {
+  const std::pair<const char*, std::string> units[] = {
+      {"ASCII", "a"}, {"blanks and quotes", "a \"b\\"}, {"Latin-1", "\xe4"}, {"CJK", "\xe6\x97\xa5"},
+      {"emoji", "\xf0\x9f\x93\x8e"}, {"control", "\t"}};
+  for (const auto& [what, unit] : units) {
+    std::string name;
+    for (int n = 0; name.size() < 300; ++n, name += unit) {
+      for (const char* type : {"application/pdf", "text/plain"}) {
+        const std::string header = AttachmentHeaderOf(name + ".txt", type);
+        std::size_t longest = 0;
+        for (std::size_t at = 0; at < header.size(); at = header.find("\r\n", at) + 2) {
+          const std::string line = header.substr(at, header.find("\r\n", at) - at);
+          longest = std::max(longest, line.size());
+          // Every piece of a UTF-8 name is whole characters: readers
+          // decode each by itself.
+          const std::size_t piece = line.find("*=");
+          if (line.starts_with(" filename*") && piece != std::string::npos && IsUtf8(name)) {
+            std::string value = line.substr(piece + 2);
+            if (value.starts_with("utf-8''")) value = value.substr(7);
+            if (value.ends_with(";")) value.pop_back();
+            EXPECT_TRUE(IsUtf8(PercentDecoded(value))) << what << ": " << line;
+          }
+        }
+        EXPECT_LE(longest, 78u) << what << " \u00d7 " << n << "\n" << header;
+      }
+    }
+  }
+}
