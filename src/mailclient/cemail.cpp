@@ -76,6 +76,18 @@ bool NeedsEncodedWords(std::string_view subject) {
   return open != std::string_view::npos && subject.find("?=", open + 2) != std::string_view::npos;
 }
 
+// The length of the longest of the CR LF lines of `text`.
+std::size_t LongestLine(std::string_view text) {
+  std::size_t longest = 0;
+  for (std::size_t at = 0; at <= text.size();) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string_view::npos) end = text.size();
+    longest = std::max(longest, end - at);
+    at = end + 2;
+  }
+  return longest;
+}
+
 // "To: a, b, ..." folded before an address that would make the line long.
 std::string ToHeader(const std::vector<std::string>& recipients) {
   std::string out = "To:";
@@ -96,8 +108,8 @@ std::string ToHeader(const std::vector<std::string>& recipients) {
   return out + "\r\n";
 }
 
-// The caller's extra lines with CR LF line ends; empty lines are left out,
-// since one would end the header there.
+// The caller's extra lines with CR LF line ends, long ones folded; empty
+// lines are left out, since one would end the header there.
 std::string CargoLines(std::string_view cargo) {
   std::string out;
   std::size_t at = 0;
@@ -106,8 +118,9 @@ std::string CargoLines(std::string_view cargo) {
     if (end == std::string_view::npos) end = cargo.size();
     std::string_view line = cargo.substr(at, end - at);
     if (!TrimBlanks(line).empty()) {
-      for (char c : line) out += c == '\0' ? ' ' : c;
-      out += "\r\n";
+      std::string clean(line);
+      for (char& c : clean) c = c == '\0' ? ' ' : c;
+      out += FoldAtBlanks(clean) + "\r\n";
     }
     at = end + 1;
   }
@@ -329,8 +342,9 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
   h += ToHeader(to);
   const std::string subject = OneLine(subject_);
   const std::string field = "Subject: ";
-  if (!NeedsEncodedWords(subject) && field.size() + subject.size() <= kMaxLine) {
-    h += field + subject + "\r\n";
+  const std::string folded = NeedsEncodedWords(subject) ? std::string() : FoldAtBlanks(field + subject);
+  if (!folded.empty() && LongestLine(folded) <= kMaxLine) {
+    h += folded + "\r\n";
   } else {
     const std::string charset = IsUtf8(subject) ? "utf-8" : AnsiCharset();
     h += field + EncodedWords(subject, charset, field.size()) + "\r\n";

@@ -51,10 +51,11 @@ COMMON_TYPES = {
 WINE_REGISTRY = {"xml": "text/xml", "zip": "application/x-zip-compressed", "gz": "application/x-gzip"}
 
 # Each case: the files to attach (name, bytes) and the subject, if any.
-# Names of any length keep the header lines short (RFC 2231 continuations).
+# Names and subjects of any length keep the header lines short.
 LONG_NAME = ("Quarterly figures for the board " * 8)[:246] + ".pdf"
 LATIN_NAME = ("\u00dcbersicht \u00fcber die Ums\u00e4tze " * 5)[:150] + ".xlsx"
 CJK_NAME = "\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8" * 11 + "\U0001f4ce.pdf"
+LONG_SUBJECT = " ".join(["Nightly backup report of every file server, with the totals, the skipped files"] * 4)
 CASES = {
     "empty file": ([("empty.csv", b"")], "Monthly figures"),
     "binary file": ([("data.bin", BINARY)], "Monthly figures"),
@@ -63,7 +64,7 @@ CASES = {
     "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], None),
     "common types": ([(f"report.{extension}", b"x") for extension in COMMON_TYPES], None),
     "saved message": ([("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], "Monthly figures"),
-    "long name": ([(LONG_NAME, b"%PDF-1.4\n")], None),
+    "long name": ([(LONG_NAME, b"%PDF-1.4\n")], LONG_SUBJECT),
     "long non-ASCII name": ([(LATIN_NAME, b"PK\x03\x04")], None),
     "long CJK name": pytest.param([(CJK_NAME, b"%PDF-1.4\n")], None, marks=pytest.mark.skipif(
         WINE, reason="the command line comes through the ANSI code page")),

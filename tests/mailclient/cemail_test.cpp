@@ -119,8 +119,11 @@ std::string DecodedSubject(const std::string& header, std::vector<std::string>& 
     lines.push_back(header.substr(end + 2, next - end - 2));
     end = next;
   }
-  const std::string value = header.substr(at + 9, end - at - 9);
-  if (value.rfind("=?", 0) != 0) return value;
+  std::string value = header.substr(at + 9, end - at - 9);
+  if (value.rfind("=?", 0) != 0) {
+    for (std::size_t fold; (fold = value.find("\r\n")) != std::string::npos;) value.erase(fold, 2);
+    return value;
+  }
   std::string text;
   for (std::size_t word = value.find("=?"); word != std::string::npos; word = value.find("=?", word + 2)) {
     const std::size_t start = value.find("?B?", word) + 3;
@@ -133,6 +136,13 @@ std::string DecodedSubject(const std::string& header, std::vector<std::string>& 
 }
 
 }  // namespace
+
+// A long subject once went on one line.
+const std::string kLongSubject =
+    "Nightly backup report for all file servers of the head office and the branch offices: "
+    "every job finished, with the totals by server, the time each took, the changes since "
+    "yesterday, the files that could not be read and were skipped, the free space left on "
+    "every volume, and the tapes that are due to be changed in the course of the next week";
 
 TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
   struct Case {
@@ -153,6 +163,10 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
       {"long UTF-8", std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y'), true,
        std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y')},
       {"longer than a line may be", std::string(990, 'z'), true, std::string(990, 'z')},
+      {"78 characters on its line", std::string(34, 'x') + " " + std::string(34, 'y'), false,
+       std::string(34, 'x') + " " + std::string(34, 'y')},
+      {"long, folded at blanks", kLongSubject, false, kLongSubject},
+      {"long with a word past 998", "a " + std::string(998, 'w'), true, "a " + std::string(998, 'w')},
   };
   for (const Case& c : cases) {
     CEmail mail;
@@ -163,7 +177,13 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
     const std::string shown = DecodedSubject(mail.Header(mail.Plan(false), 0), lines);
     EXPECT_EQ(shown, c.shown) << c.name;
     EXPECT_EQ(lines.front().rfind("Subject: =?", 0) == 0, c.encoded) << c.name;
-    if (!c.encoded) continue;
+    if (!c.encoded) {
+      for (const std::string& line : lines) EXPECT_LE(line.size(), 78u) << c.name << ": " << line;
+      if (9 + c.subject.size() <= 78) {
+        EXPECT_EQ(lines.size(), 1u) << c.name;
+      }
+      continue;
+    }
     for (const std::string& line : lines) {
       EXPECT_LE(line.size(), 76u) << c.name << ": " << line;
       for (char ch : line) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << c.name;
