@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/text.h"
+#include "mailclient/content.h"
 #include "mailclient/encoding.h"
 #include "settings/profile_text.h"
 
@@ -52,6 +53,24 @@ void BM_Base64(benchmark::State& state) {
   Encode<mailclient::Base64Encoder>(state, Repeat(std::string("bin\0ary", 7), state.range(0)));
 }
 
+// The first pass over a body or a text attachment, charset included.
+void BM_ContentScan(benchmark::State& state) {
+  const std::string text = Repeat("Z\xc3\xbcrich;12,5\r\nline two =_ \n", state.range(0));
+  for (auto _ : state) {
+    mailclient::ContentScan scan;
+    for (std::size_t at = 0; at < text.size(); at += 65536) scan.Feed(std::string_view(text).substr(at, 65536));
+    scan.Finish();
+    benchmark::DoNotOptimize(scan.CharsetByByteOrderMark());
+  }
+  state.SetComplexityN(state.range(0));
+}
+
+void BM_FoldAtBlanks(benchmark::State& state) {
+  const std::string line = "Subject: " + Repeat("nightly report of every server ", state.range(0));
+  for (auto _ : state) benchmark::DoNotOptimize(mailclient::FoldAtBlanks(line));
+  state.SetComplexityN(state.range(0));
+}
+
 void BM_ProfileReader(benchmark::State& state) {
   const std::string text = Repeat("[Section]\r\nKey = value\r\n; note\r\n", state.range(0)) + "[Settings]\r\nServerName=x\r\n";
   for (auto _ : state) benchmark::DoNotOptimize(settings::FindProfileValue(text, "Settings", "ServerName"));
@@ -65,4 +84,6 @@ BENCHMARK(BM_Text2ArrayOneLongQuotedToken)->RangeMultiplier(8)->Range(1 << 14, 1
 BENCHMARK(BM_DataEncoder)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
 BENCHMARK(BM_QuotedPrintable)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
 BENCHMARK(BM_Base64)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_ContentScan)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
+BENCHMARK(BM_FoldAtBlanks)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);
 BENCHMARK(BM_ProfileReader)->RangeMultiplier(8)->Range(1 << 14, 1 << 20)->Complexity(benchmark::oN);

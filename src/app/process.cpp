@@ -109,12 +109,11 @@ bool Postrine::Process() {
   email.Html(IsHtmlName(MailFileName));
   for (const std::string& name : Attachments) {
     auto file = std::make_shared<runtime::FileSource>();
-    if (!file->Open(name, reason)) {
+    if (!file->Open(name, reason) || !email.Attach(name, file, mailclient::MediaType(name), reason)) {
       WriteError("cannot read attachment " + name + " [" + reason + "]");
       runtime::SetErrorLevel(app::kExitNoInput);
       return true;
     }
-    email.Attach(name, file, mailclient::MediaType(name));
   }
 
   // A piece that the split does not give back whole ("ab"@x.io) would be

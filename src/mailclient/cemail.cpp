@@ -1,5 +1,6 @@
 #include "mailclient/cemail.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,8 @@ namespace {
 
 // SMTP's limit for a line, without its CR LF (RFC 5321 section 4.5.3.1.6).
 constexpr std::size_t kMaxLine = 998;
+// The length a header line should keep to (RFC 5322 section 2.1.1).
+constexpr std::size_t kHeaderLine = 78;
 constexpr std::size_t kChunk = 64 * 1024;
 // Base64 lines hold 76 characters (RFC 2045 section 6.8).
 constexpr std::size_t kBase64Line = 76;
@@ -73,6 +76,18 @@ bool NeedsEncodedWords(std::string_view subject) {
   return open != std::string_view::npos && subject.find("?=", open + 2) != std::string_view::npos;
 }
 
+// The length of the longest of the CR LF lines of `text`.
+std::size_t LongestLine(std::string_view text) {
+  std::size_t longest = 0;
+  for (std::size_t at = 0; at <= text.size();) {
+    std::size_t end = text.find("\r\n", at);
+    if (end == std::string_view::npos) end = text.size();
+    longest = std::max(longest, end - at);
+    at = end + 2;
+  }
+  return longest;
+}
+
 // "To: a, b, ..." folded before an address that would make the line long.
 std::string ToHeader(const std::vector<std::string>& recipients) {
   std::string out = "To:";
@@ -81,7 +96,7 @@ std::string ToHeader(const std::vector<std::string>& recipients) {
     const std::string& r = recipients[i];
     const bool last = i + 1 == recipients.size();
     const std::size_t piece = r.size() + (last ? 0 : 1);
-    if (i > 0 && line + 1 + piece > 78) {
+    if (i > 0 && line + 1 + piece > kHeaderLine) {
       out += "\r\n";
       line = 0;
     }
@@ -93,8 +108,8 @@ std::string ToHeader(const std::vector<std::string>& recipients) {
   return out + "\r\n";
 }
 
-// The caller's extra lines with CR LF line ends; empty lines are left out,
-// since one would end the header there.
+// The caller's extra lines with CR LF line ends, long ones folded; empty
+// lines are left out, since one would end the header there.
 std::string CargoLines(std::string_view cargo) {
   std::string out;
   std::size_t at = 0;
@@ -103,8 +118,9 @@ std::string CargoLines(std::string_view cargo) {
     if (end == std::string_view::npos) end = cargo.size();
     std::string_view line = cargo.substr(at, end - at);
     if (!TrimBlanks(line).empty()) {
-      for (char c : line) out += c == '\0' ? ' ' : c;
-      out += "\r\n";
+      std::string clean(line);
+      for (char& c : clean) c = c == '\0' ? ' ' : c;
+      out += FoldAtBlanks(clean) + "\r\n";
     }
     at = end + 1;
   }
@@ -149,6 +165,76 @@ std::string PercentEncoded(std::string_view text) {
   return out;
 }
 
+// A parameter of a header field, as written after its ";".
+struct Parameter {
+  std::string text;
+  bool own_line = false;  // on a line of its own whatever its length
+};
+
+// "Content-Type: text/plain; name=..." with each parameter on the line it
+// fits on, its ";" included, else folded onto a line of its own.
+std::string FieldWithParameters(std::string out, const std::vector<Parameter>& parameters) {
+  std::size_t line = out.size();
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    const Parameter& p = parameters[i];
+    const std::size_t after = i + 1 < parameters.size() ? 1 : 0;
+    out += ';';
+    if (p.own_line || line + 2 + p.text.size() + after > kHeaderLine) {
+      out += "\r\n ";
+      line = 1;
+    } else {
+      out += ' ';
+      line += 2;
+    }
+    out += p.text;
+    const std::size_t fold = p.text.rfind('\n');
+    line = fold == std::string::npos ? line + p.text.size() : p.text.size() - fold - 1;
+  }
+  return out + "\r\n";
+}
+
+// The bytes of the character at `at`: a UTF-8 sequence whole, so that no
+// piece of a cut value holds half a character; one byte in other charsets.
+std::size_t CharacterSize(std::string_view text, std::size_t at, bool utf8) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  std::size_t n = !utf8 || c < 0xc0 ? 1 : c < 0xe0 ? 2 : c < 0xf0 ? 3 : 4;
+  return std::min(n, text.size() - at);
+}
+
+// A file name too long for one line as RFC 2231 continuations, each on a
+// line of its own within 78 characters: "filename*0*=utf-8''%E6...",
+// "filename*1*=..." in `charset`, or "filename*0=\"...\"" for a plain name
+// (charset empty). Readers decode each piece by itself, so none holds
+// part of a character.
+std::vector<Parameter> Continuations(std::string_view attribute, std::string_view name, const std::string& charset) {
+  const bool extended = !charset.empty();
+  std::vector<Parameter> out;
+  std::string value = extended ? charset + "''" : "";
+  std::size_t written = extended ? value.size() : 2;  // the quotes
+  bool empty = true;
+  auto head = [&] { return std::string(attribute) + "*" + std::to_string(out.size()) + (extended ? "*=" : "="); };
+  auto close = [&] {
+    out.push_back({head() + (extended ? value : QuotedString(value)), true});
+    value.clear();
+    written = extended ? 0 : 2;
+    empty = true;
+  };
+  for (std::size_t i = 0; i < name.size();) {
+    const std::size_t n = CharacterSize(name, i, charset == "utf-8");
+    const std::string_view raw = name.substr(i, n);
+    const std::string piece = extended ? PercentEncoded(raw) : std::string(raw);
+    const std::size_t size = extended ? piece.size() : piece.size() + (raw == "\"" || raw == "\\" ? 1 : 0);
+    // A blank before it and a ";" after it.
+    if (!empty && 1 + head().size() + written + size + 1 > kHeaderLine) close();
+    value += piece;
+    written += size;
+    empty = false;
+    i += n;
+  }
+  close();
+  return out;
+}
+
 const char* EncodingName(TransferEncoding e) {
   switch (e) {
     case TransferEncoding::k7Bit: return "7bit";
@@ -170,14 +256,14 @@ bool SameContent(const ContentScan& a, const ContentScan& b) {
 
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = Part{Content(std::move(value)), {}, {}, {}};
+  body_ = Part{Content(std::move(value)), {}, {}, {}, {}};
   std::string unused;
   Scan(body_, unused);
 }
 
 bool CEmail::MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = Part{Content(std::move(file)), {}, {}, {}};
+  body_ = Part{Content(std::move(file)), {}, {}, {}, {}};
   return Scan(body_, reason);
 }
 
@@ -199,16 +285,24 @@ bool CEmail::Scan(Part& part, std::string& reason) {
   return true;
 }
 
-void CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type) {
+bool CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type,
+                    std::string& reason) {
   const runtime::Activation activation("CEMAIL:ATTACH", __LINE__);
-  Part part{Content(file), {}, BaseName(name), std::move(type)};
-  // An attachment goes as base64 whatever it holds: its size is all that
-  // the plan needs, and the file tells it.
-  part.scan.size = file->Size();
+  Part part{Content(file), {}, BaseName(name), std::move(type), {}};
+  if (part.type.starts_with("text/")) {
+    // A reader takes text without a charset for US-ASCII.
+    if (!Scan(part, reason)) return false;
+    part.charset = part.scan.CharsetByByteOrderMark();
+  } else {
+    // An attachment goes as base64 whatever it holds: its size is all that
+    // the plan needs, and the file tells it.
+    part.scan.size = file->Size();
+  }
   attachments_.push_back(std::move(part));
   // "=_" can occur in neither base64 nor quoted-printable; a body sent as
   // it is that holds it goes as quoted-printable (Plan).
   if (boundary_.empty()) boundary_ = "=_" + runtime::RandomHex(24);
+  return true;
 }
 
 std::vector<std::string> CEmail::Recipients() const {
@@ -225,7 +319,7 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
   const runtime::Activation activation("CEMAIL:PLAN", __LINE__);
   const ContentScan& scan = body_.scan;
   BodyPlan plan;
-  if (!scan.ascii) plan.charset = scan.utf8 ? "utf-8" : AnsiCharset();
+  plan.charset = scan.Charset();
   const bool long_lines = scan.longest_line > kMaxLine;
   if (scan.has_nul) {
     plan.encoding = TransferEncoding::kBase64;
@@ -248,8 +342,9 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
   h += ToHeader(to);
   const std::string subject = OneLine(subject_);
   const std::string field = "Subject: ";
-  if (!NeedsEncodedWords(subject) && field.size() + subject.size() <= kMaxLine) {
-    h += field + subject + "\r\n";
+  const std::string folded = NeedsEncodedWords(subject) ? std::string() : FoldAtBlanks(field + subject);
+  if (!folded.empty() && LongestLine(folded) <= kMaxLine) {
+    h += folded + "\r\n";
   } else {
     const std::string charset = IsUtf8(subject) ? "utf-8" : AnsiCharset();
     h += field + EncodedWords(subject, charset, field.size()) + "\r\n";
@@ -275,21 +370,35 @@ std::string CEmail::BodyPartHeader(const BodyPlan& plan) const {
 
 std::string CEmail::AttachmentHeader(const Part& part) const {
   const runtime::Activation activation("CEMAIL:ATTACHMENTHEADER", __LINE__);
-  std::string h = "Content-Type: " + part.type;
-  if (IsPlainName(part.name)) {
-    const std::string quoted = QuotedString(part.name);
-    h += "; name=" + quoted + "\r\n";
-    h += "Content-Transfer-Encoding: base64\r\n";
-    h += "Content-Disposition: attachment; filename=" + quoted + "\r\n";
+  std::vector<Parameter> type;
+  if (!part.charset.empty()) type.push_back({"charset=" + part.charset});
+  std::vector<Parameter> disposition;
+  // A printable ASCII name goes as quoted strings while they fit on a line.
+  // Others go in RFC 2231's form for the readers that know it, and as
+  // encoded words in the name parameter for those that do not.
+  const std::string charset = IsUtf8(part.name) ? "utf-8" : AnsiCharset();
+  const std::string quoted = IsPlainName(part.name) ? QuotedString(part.name) : "";
+  if (!quoted.empty() && 1 + 5 + quoted.size() <= kHeaderLine) {
+    type.push_back({"name=" + quoted});
   } else {
-    // RFC 2231 for the readers that know it, encoded words in the name
-    // parameter for those that do not.
-    const std::string charset = IsUtf8(part.name) ? "utf-8" : AnsiCharset();
-    h += ";\r\n name=\"" + EncodedWords(part.name, charset, 7) + "\"\r\n";
-    h += "Content-Transfer-Encoding: base64\r\n";
-    h += "Content-Disposition: attachment;\r\n filename*=" + charset + "''" + PercentEncoded(part.name) + "\r\n";
+    type.push_back({"name=\"" + EncodedWords(part.name, charset, 7) + "\"", true});
   }
-  return h + "\r\n";
+  if (!quoted.empty()) {
+    if (1 + 9 + quoted.size() <= kHeaderLine) {
+      disposition.push_back({"filename=" + quoted});
+    } else {
+      disposition = Continuations("filename", part.name, "");
+    }
+  } else {
+    const std::string value = charset + "''" + PercentEncoded(part.name);
+    if (1 + 10 + value.size() <= kHeaderLine) {
+      disposition.push_back({"filename*=" + value, true});
+    } else {
+      disposition = Continuations("filename", part.name, charset);
+    }
+  }
+  return FieldWithParameters("Content-Type: " + part.type, type) + "Content-Transfer-Encoding: base64\r\n" +
+         FieldWithParameters("Content-Disposition: attachment", disposition) + "\r\n";
 }
 
 std::string CEmail::What(const Part& part) {
@@ -371,23 +480,26 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
   // was made for: a size announced to the server must not turn out false.
   // The body is scanned again as well: a file of the same size may hold
   // other line ends or other bytes, which the planned size and encoding
-  // would not fit. An attachment's base64 fits any bytes of its size.
+  // would not fit. An attachment's base64 fits any bytes of its size, but
+  // a text attachment must still hold text of the charset it is labelled.
   auto pass = [&](const Part& part, const std::function<void(std::string_view)>& encode) {
     std::uint64_t seen = 0;
     ContentScan again;
     const bool body = &part == &body_;
+    const bool text = !part.charset.empty();
     const bool read = part.content.Read(
         [&](std::string_view chunk) {
           seen += chunk.size();
           if (seen > part.scan.size) return false;
-          if (body) again.Feed(chunk);
+          if (body || text) again.Feed(chunk);
           encode(chunk);
           return flush(false);
         },
         part.scan.size, read_error_);
     if (!sink_ok) return false;
     again.Finish();
-    if (read && seen == part.scan.size && (!body || SameContent(again, part.scan))) return true;
+    const bool same = body ? SameContent(again, part.scan) : !text || again.CharsetByByteOrderMark() == part.charset;
+    if (read && seen == part.scan.size && same) return true;
     read_error_ = read_error_.empty() ? What(part) + " changed while it was sent"
                                       : "cannot read " + What(part) + " [" + read_error_ + "]";
     return false;

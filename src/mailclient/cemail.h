@@ -51,8 +51,10 @@ class CEmail {
   /// The body is HTML (text/html) rather than plain text.
   void Html(bool on) { html_ = on; }
   /// Adds the open `file` as an attachment named `name` (its base name is
-  /// shown), of the media type `type`.
-  void Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type);
+  /// shown), of the media type `type`. Text (a type text/...) is read once
+  /// to learn its charset: false, with the reason, when that fails.
+  bool Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type,
+              std::string& reason);
 
   /// The addresses of DestList with the blanks around them trimmed and
   /// empty pieces left out.
@@ -91,6 +93,7 @@ class CEmail {
     ContentScan scan;
     std::string name;  // an attachment's base name
     std::string type;
+    std::string charset;  // a text attachment's
   };
   static bool Scan(Part& part, std::string& reason);
   bool Multipart() const { return !attachments_.empty(); }

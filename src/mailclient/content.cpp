@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "mailclient/system.h"
 #include "runtime/activation.h"
 
 namespace mailclient {
@@ -15,6 +16,7 @@ constexpr std::size_t kChunk = 64 * 1024;
 void ContentScan::Feed(std::string_view chunk) {
   const runtime::Activation activation("CONTENTSCAN:FEED", __LINE__);
   if (chunk.empty()) return;
+  for (std::size_t i = 0; lead_size_ < sizeof lead_ && i < chunk.size(); ++i) lead_[lead_size_++] = chunk[i];
   size += chunk.size();
   has_nul = has_nul || std::memchr(chunk.data(), 0, chunk.size()) != nullptr;
   ascii = ascii && IsAscii(chunk);
@@ -60,6 +62,20 @@ void ContentScan::Finish() {
   longest_line = std::max(longest_line, line_);
   open_end = size > 0 && last_ != '\r' && last_ != '\n';
   utf8 = ascii || utf8_check_.Valid();
+}
+
+std::string ContentScan::Charset() const {
+  if (ascii) return "us-ascii";
+  return utf8 ? "utf-8" : AnsiCharset();
+}
+
+std::string ContentScan::CharsetByByteOrderMark() const {
+  using namespace std::string_view_literals;
+  const std::string_view lead(lead_, lead_size_);
+  // UTF-32's little-endian mark starts with UTF-16's.
+  if (lead == "\xff\xfe\0\0"sv || lead == "\0\0\xfe\xff"sv) return "utf-32";
+  if (lead.starts_with("\xff\xfe"sv) || lead.starts_with("\xfe\xff"sv)) return "utf-16";
+  return Charset();
 }
 
 bool Content::Read(const std::function<bool(std::string_view)>& sink, std::uint64_t limit,

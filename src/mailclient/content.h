@@ -4,6 +4,7 @@
 // known before the first byte is sent.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -34,7 +35,16 @@ class ContentScan {
   /// holds it, might meet (neither base64 nor quoted-printable can).
   bool has_boundary_mark = false;
 
+  /// The charset that labels the text: us-ascii, utf-8 when it is
+  /// well-formed UTF-8, else that of the ANSI code page. Call after Finish.
+  std::string Charset() const;
+  /// As Charset, but a text that starts with a UTF-16 or UTF-32 byte-order
+  /// mark is labelled by it (PowerShell 5.1 writes UTF-16 files so).
+  std::string CharsetByByteOrderMark() const;
+
  private:
+  char lead_[4] = {};  // the first bytes, for the byte-order mark
+  std::size_t lead_size_ = 0;
   Utf8Check utf8_check_;
   std::uint64_t line_ = 0;
   bool after_cr_ = false;

@@ -341,4 +341,39 @@ std::string EncodedWords(std::string_view text, const std::string& charset, std:
   return out;
 }
 
+std::string FoldAtBlanks(std::string_view line, std::size_t limit) {
+  const runtime::Activation activation("FOLDATBLANKS", __LINE__);
+  if (line.size() <= limit) return std::string(line);
+  auto blank = [&](std::size_t i) { return line[i] == ' ' || line[i] == '\t'; };
+  // Folds go at the first blank of a run that follows a word of the value
+  // and comes before another one.
+  const std::size_t colon = line.find(':');
+  std::size_t i = colon == std::string_view::npos ? 0 : colon + 1;
+  while (i < line.size() && blank(i)) ++i;
+  std::string out;
+  std::size_t begin = 0;                          // where the line being made starts
+  std::size_t candidate = std::string_view::npos;  // its last fold that fits
+  auto fold = [&](std::size_t at) {
+    out.append(line.substr(begin, at - begin));
+    out += "\r\n";
+    begin = at;
+    candidate = std::string_view::npos;
+  };
+  while (i < line.size()) {
+    while (i < line.size() && !blank(i)) ++i;
+    const std::size_t at = i;
+    while (i < line.size() && blank(i)) ++i;
+    if (i == line.size()) break;  // only blanks after it
+    if (at - begin > limit && candidate != std::string_view::npos) fold(candidate);
+    if (at - begin > limit) {
+      fold(at);  // a word longer than a line: it stands alone
+    } else {
+      candidate = at;
+    }
+  }
+  if (line.size() - begin > limit && candidate != std::string_view::npos) fold(candidate);
+  out.append(line.substr(begin));
+  return out;
+}
+
 }  // namespace mailclient

@@ -113,4 +113,11 @@ class Utf8Check {
 std::string EncodedWords(std::string_view text, const std::string& charset,
                          std::size_t first_line_used = 0);
 
+/// The header line `line` (no CR LF) folded before blanks (RFC 5322
+/// section 2.1.1), so that no line is longer than `limit` characters unless
+/// a single word is: unfolded, it gives `line` again. A fold never comes
+/// before the field's first word, nor leaves a line of blanks only; a line
+/// that fits is given back as it is.
+std::string FoldAtBlanks(std::string_view line, std::size_t limit = 78);
+
 }  // namespace mailclient

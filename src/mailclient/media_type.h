@@ -1,6 +1,7 @@
 // The media type of an attached file, from its name's extension as the
-// system knows it: the registry's HKEY_CLASSES_ROOT on Windows, the table
-// /etc/mime.types elsewhere; application/octet-stream when neither tells.
+// system knows it (the registry's HKEY_CLASSES_ROOT on Windows, the table
+// /etc/mime.types elsewhere), else as a built-in table of the common types
+// gives it; application/octet-stream when neither tells.
 #pragma once
 
 #include <string>

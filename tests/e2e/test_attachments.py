@@ -34,18 +34,50 @@ def attachments_of(mail):
             for part in mail.iter_attachments()]
 
 
-# Each case: the files to attach (name, bytes) and whether -s is given.
-CASES = {
-    "empty file": ([("empty.csv", b"")], True),
-    "binary file": ([("data.bin", BINARY)], True),
-    "name with blanks": ([("Q1 report 2026.csv", b"a,b\n1,2\n")], True),
-    "non-ASCII name": ([("B\u00e4r \u00dcbersicht.txt", b"inhalt\n")], False),
-    # Beyond any ANSI code page of a Western Windows.
-    "CJK name": ([("\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.pdf", b"%PDF-1.4\n%\xe2\xe3\n")], True),
-    "emoji name": ([("\U0001f4ce notes \U0001f600.txt", b"x\n")], False),
-    "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], False),
-    "saved message": ([("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], True),
+# The types of the common extensions on every system.
+COMMON_TYPES = {
+    "pdf": "application/pdf", "csv": "text/csv", "txt": "text/plain", "log": "text/plain",
+    "html": "text/html", "xml": "application/xml", "json": "application/json", "zip": "application/zip",
+    "gz": "application/gzip", "png": "image/png", "jpeg": "image/jpeg", "jpg": "image/jpeg",
+    "gif": "image/gif", "svg": "image/svg+xml",
+    "docx": "application/vnd.openxmlformats-officedocument.wordprocessingml.document",
+    "xlsx": "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet",
+    "pptx": "application/vnd.openxmlformats-officedocument.presentationml.presentation",
+    "doc": "application/msword", "xls": "application/vnd.ms-excel",
+    "odt": "application/vnd.oasis.opendocument.text", "ods": "application/vnd.oasis.opendocument.spreadsheet",
+    "ics": "text/calendar", "mp4": "video/mp4", "mp3": "audio/mpeg",
 }
+# Where wine's registry, like Windows' own, names another type.
+WINE_REGISTRY = {"xml": "text/xml", "zip": "application/x-zip-compressed", "gz": "application/x-gzip"}
+
+# Each case: the files to attach (name, bytes) and the subject, if any.
+# Names and subjects of any length keep the header lines short.
+LONG_NAME = ("Quarterly figures for the board " * 8)[:246] + ".pdf"
+LATIN_NAME = ("\u00dcbersicht \u00fcber die Ums\u00e4tze " * 5)[:150] + ".xlsx"
+CJK_NAME = "\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8" * 11 + "\U0001f4ce.pdf"
+LONG_SUBJECT = " ".join(["Nightly backup report of every file server, with the totals, the skipped files"] * 4)
+CASES = {
+    "empty file": ([("empty.csv", b"")], "Monthly figures"),
+    "binary file": ([("data.bin", BINARY)], "Monthly figures"),
+    "name with blanks": ([("Q1 report 2026.csv", b"a,b\n1,2\n")], "Monthly figures"),
+    "non-ASCII name": ([("B\u00e4r \u00dcbersicht.txt", b"inhalt\n")], None),
+    "several": ([("one.csv", b"1\n"), ("two.bin", BINARY), ("three.txt", b"")], None),
+    "common types": ([(f"report.{extension}", b"x") for extension in COMMON_TYPES], None),
+    "saved message": ([("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], "Monthly figures"),
+    "long name": ([(LONG_NAME, b"%PDF-1.4\n")], LONG_SUBJECT),
+    "long non-ASCII name": ([(LATIN_NAME, b"PK\x03\x04")], None),
+    # Beyond any ANSI code page of a Western Windows.
+    "CJK name": ([("\u65e5\u672c\u8a9e\u306e\u5831\u544a\u66f8.pdf", b"%PDF-1.4\n%\xe2\xe3\n")],
+                 "Monthly figures"),
+    "emoji name": ([("\U0001f4ce notes \U0001f600.txt", b"x\n")], None),
+    "long CJK name": ([(CJK_NAME, b"%PDF-1.4\n")], None),
+}
+
+
+def overlong_lines(data):
+    """Lines beyond RFC 5322's 78 characters that hold more than a field
+    name and one word."""
+    return [line for line in data.split(b"\r\n") if len(line) > 78 and len(line.split(b" ")) > 2]
 
 
 @pytest.mark.parametrize("files, subject", CASES.values(), ids=CASES.keys())
@@ -58,16 +90,18 @@ def test_attachments_arrive_byte_for_byte_after_the_body(program, smtp_server, f
         (program.directory / "files").mkdir(exist_ok=True)
         (program.directory / "files" / name).write_bytes(content)
         args += ["-a", "files" + ("\\" if WINE else "/") + name]
-    if subject:
-        args += ["-s", "Monthly figures"]
+    if subject is not None:
+        args += ["-s", subject]
     run = program.run(*args[:2], "mail.txt", *args[2:], "ops@example.com")
     assert run.returncode == 0, run.lines
     assert run.lines == ["will send mail.txt to ops@example.com"]
     (message,) = server.messages
     assert f"SIZE={len(message.data)}" in message.options
+    assert overlong_lines(message.data) == []
     mail = strict(message)
     assert mail.get_content_type() == "multipart/mixed"
     assert mail["MIME-Version"] == "1.0" and message.data.count(b"MIME-Version:") == 1
+    assert mail["Subject"] == (subject or "")
     (body,) = [p for p in mail.iter_parts() if not p.is_attachment()]
     assert body.get_content_type() == "text/plain"
     assert body.get_payload(decode=True) == SENT_BODY
@@ -79,11 +113,12 @@ def test_attachments_arrive_byte_for_byte_after_the_body(program, smtp_server, f
 
 
 def expected_type(name):
-    """What the system's table gives: wine's registry knows .txt; the test
-    does not depend on /etc/mime.types being installed."""
+    """The system's own table decides where it knows the extension (wine's
+    registry as Windows' does, /etc/mime.types when it is installed), the
+    common types after it, so the same report goes as the same type."""
     extension = name.rsplit(".", 1)[-1].lower()
     if WINE:
-        known = {"txt": "text/plain"}
+        known = WINE_REGISTRY
     else:
         known = {}
         table = Path("/etc/mime.types")
@@ -91,9 +126,42 @@ def expected_type(name):
             words = line.split("#")[0].split()
             for ext in words[1:]:
                 known.setdefault(ext, words[0])
-    found = known.get(extension, "application/octet-stream")
+    found = known.get(extension) or COMMON_TYPES.get(extension, "application/octet-stream")
     # A message or multipart entity cannot travel as base64.
     return "application/octet-stream" if found.split("/")[0] in ("message", "multipart") else found
+
+
+# Text as editors and shells save it, and the charset it must say: a reader
+# takes text without one for US-ASCII. PowerShell 5.1's ">" writes UTF-16
+# with a byte-order mark.
+TEXTS = {
+    "ascii.txt": ("Zurich\r\n", "us-ascii", "ascii"),
+    "utf8.csv": ("Z\u00fcrich;\u65e5\u672c\r\n", "utf-8", "utf-8"),
+    "latin1.log": ("Z\u00fcrich\r\n", "windows-1252", "latin-1"),
+    "powershell.txt": ("\ufeffZ\u00fcrich \u65e5\u672c\r\n", "utf-16", "utf-16-le"),
+    "big-endian.txt": ("\ufeffZ\u00fcrich \u65e5\u672c\r\n", "utf-16", "utf-16-be"),
+}
+
+
+def test_text_attachments_say_their_charset(program, smtp_server):
+    server = smtp_server()
+    configure(program, server)
+    (program.directory / "mail.txt").write_bytes(BODY)
+    args = []
+    for name, (text, _, codec) in TEXTS.items():
+        (program.directory / name).write_bytes(text.encode(codec))
+        args += ["-a", name]
+    # Text that is neither ASCII nor UTF-8 is taken as the ANSI code page's:
+    # windows-1252 under wine and for a POSIX locale in ASCII.
+    run = program.run(*args, "mail.txt", "ops@example.com", env=None if WINE else {"LC_ALL": "C"})
+    assert run.returncode == 0, run.lines
+    (message,) = server.messages
+    parts = list(strict(message).iter_attachments())
+    assert [p.get_filename() for p in parts] == list(TEXTS)
+    for part, (text, charset, codec) in zip(parts, TEXTS.values()):
+        assert part.get_content_charset() == charset, part.get_filename()
+        assert part.get_payload(decode=True) == text.encode(codec)
+        assert part.get_content() == text.lstrip("\ufeff")
 
 
 def test_a_large_attachment_is_streamed_without_the_memory_growing(program, smtp_server):

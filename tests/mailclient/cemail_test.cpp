@@ -9,6 +9,7 @@
 
 #include "mailclient/cemail.h"
 #include "mailclient/encoding.h"
+#include "mailclient/system.h"
 
 using namespace mailclient;
 using namespace std::string_literals;
@@ -118,8 +119,11 @@ std::string DecodedSubject(const std::string& header, std::vector<std::string>& 
     lines.push_back(header.substr(end + 2, next - end - 2));
     end = next;
   }
-  const std::string value = header.substr(at + 9, end - at - 9);
-  if (value.rfind("=?", 0) != 0) return value;
+  std::string value = header.substr(at + 9, end - at - 9);
+  if (value.rfind("=?", 0) != 0) {
+    for (std::size_t fold; (fold = value.find("\r\n")) != std::string::npos;) value.erase(fold, 2);
+    return value;
+  }
   std::string text;
   for (std::size_t word = value.find("=?"); word != std::string::npos; word = value.find("=?", word + 2)) {
     const std::size_t start = value.find("?B?", word) + 3;
@@ -132,6 +136,13 @@ std::string DecodedSubject(const std::string& header, std::vector<std::string>& 
 }
 
 }  // namespace
+
+// A long subject once went on one line.
+const std::string kLongSubject =
+    "Nightly backup report for all file servers of the head office and the branch offices: "
+    "every job finished, with the totals by server, the time each took, the changes since "
+    "yesterday, the files that could not be read and were skipped, the free space left on "
+    "every volume, and the tapes that are due to be changed in the course of the next week";
 
 TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
   struct Case {
@@ -152,6 +163,10 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
       {"long UTF-8", std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y'), true,
        std::string(60, 'x') + "\xe2\x82\xac" + std::string(200, 'y')},
       {"longer than a line may be", std::string(990, 'z'), true, std::string(990, 'z')},
+      {"78 characters on its line", std::string(34, 'x') + " " + std::string(34, 'y'), false,
+       std::string(34, 'x') + " " + std::string(34, 'y')},
+      {"long, folded at blanks", kLongSubject, false, kLongSubject},
+      {"long with a word past 998", "a " + std::string(998, 'w'), true, "a " + std::string(998, 'w')},
   };
   for (const Case& c : cases) {
     CEmail mail;
@@ -162,7 +177,13 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
     const std::string shown = DecodedSubject(mail.Header(mail.Plan(false), 0), lines);
     EXPECT_EQ(shown, c.shown) << c.name;
     EXPECT_EQ(lines.front().rfind("Subject: =?", 0) == 0, c.encoded) << c.name;
-    if (!c.encoded) continue;
+    if (!c.encoded) {
+      for (const std::string& line : lines) EXPECT_LE(line.size(), 78u) << c.name << ": " << line;
+      if (9 + c.subject.size() <= 78) {
+        EXPECT_EQ(lines.size(), 1u) << c.name;
+      }
+      continue;
+    }
     for (const std::string& line : lines) {
       EXPECT_LE(line.size(), 76u) << c.name << ": " << line;
       for (char ch : line) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << c.name;
@@ -192,13 +213,16 @@ TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
 
 TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
   const std::string texts[] = {"", "a\r\nb\rc\n\r", "K\xc3\xb6ln\r\n=_x", "\xe2\x82 \0\n"s,
-                               std::string(1000, 'x') + "\ny"};
+                               std::string(1000, 'x') + "\ny", "\xff\xfeZ\0\xfc\0"s, "\xff\xfe\0\0Z\0\0\0"s};
   auto scan = [](const std::vector<std::string>& chunks) {
     ContentScan s;
     for (const std::string& c : chunks) s.Feed(c);
     s.Finish();
-    return std::vector<std::uint64_t>{s.size, s.has_nul, s.ascii, s.utf8, s.longest_line, s.line_ends,
-                                      s.line_end_bytes, s.open_end, s.has_boundary_mark};
+    return std::vector<std::string>{std::to_string(s.size), std::to_string(s.has_nul), std::to_string(s.ascii),
+                                    std::to_string(s.utf8), std::to_string(s.longest_line),
+                                    std::to_string(s.line_ends), std::to_string(s.line_end_bytes),
+                                    std::to_string(s.open_end), std::to_string(s.has_boundary_mark),
+                                    s.CharsetByByteOrderMark()};
   };
   for (const std::string& text : texts) {
     const auto whole = scan({text});
@@ -206,7 +230,8 @@ TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
       EXPECT_EQ(scan({text.substr(0, i), text.substr(i)}), whole) << "split at " << i;
     }
   }
-  EXPECT_EQ(scan({"a\r\nb\rc\n\r"}), (std::vector<std::uint64_t>{8, 0, 1, 1, 1, 4, 5, 0, 0}));
+  EXPECT_EQ(scan({"a\r\nb\rc\n\r"}),
+            (std::vector<std::string>{"8", "0", "1", "1", "1", "4", "5", "0", "0", "us-ascii"}));
 }
 
 namespace {
@@ -265,7 +290,8 @@ TEST(CEmailFromDisk, SendsTheBytesOfTheSameBodyInMemoryAndAnnouncesTheirExactSiz
       std::string reason;
       ASSERT_TRUE(disk.MailBody(FileWith(made, "body" + std::to_string(n++), body), reason)) << reason;
       for (const auto& [name, bytes] : attachments) {
-        disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf");
+        ASSERT_TRUE(disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf",
+                                reason));
       }
       for (bool eight_bit_ok : {false, true}) {
         const BodyPlan plan = disk.Plan(eight_bit_ok);
@@ -318,21 +344,132 @@ TEST(CEmailAttachment, NamesTheFileByItsBaseNameInBothForms) {
   };
   const Case cases[] = {
       {"reports/q1 \"final\".csv",
-       {"Content-Type: text/csv; name=\"q1 \\\"final\\\".csv\"", "Content-Transfer-Encoding: base64",
+       {"Content-Type: application/pdf; name=\"q1 \\\"final\\\".csv\"", "Content-Transfer-Encoding: base64",
         "Content-Disposition: attachment; filename=\"q1 \\\"final\\\".csv\""}},
       {"B\xc3\xa4r 1.txt",
-       {"Content-Type: text/csv;", " name=\"=?utf-8?B?QsOkciAxLnR4dA==?=\"", "Content-Transfer-Encoding: base64",
+       {"Content-Type: application/pdf;", " name=\"=?utf-8?B?QsOkciAxLnR4dA==?=\"", "Content-Transfer-Encoding: base64",
         "Content-Disposition: attachment;", " filename*=utf-8''B%C3%A4r%201.txt"}},
   };
   TempFiles made;
   for (const Case& c : cases) {
     CEmail mail;
     mail.MailBody("see attached\n");
-    mail.Attach(c.name, FileWith(made, "named", "x"), "text/csv");
+    std::string reason;
+    ASSERT_TRUE(mail.Attach(c.name, FileWith(made, "named", "x"), "application/pdf", reason));
     const BodyPlan plan = mail.Plan(true);
     const std::string data = Data(mail, plan, mail.Header(plan, 0));
     std::string expected;
     for (const std::string& line : c.lines) expected += line + "\r\n";
     EXPECT_NE(data.find(expected + "\r\neA==\r\n"), std::string::npos) << data;
+  }
+}
+
+// A reader shows text without a charset as US-ASCII: "Z\xc3\x83\xc2\xbcrich".
+TEST(CEmailAttachment, TextSaysItsCharsetAndTravelsAsItsVeryBytes) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* type;
+    std::string content_type;
+  };
+  const Case cases[] = {
+      {"ASCII", "Zurich\r\n", "text/plain", "text/plain; charset=us-ascii"},
+      {"UTF-8", "Z\xc3\xbcrich\n", "text/plain", "text/plain; charset=utf-8"},
+      {"UTF-8 with its mark", "\xef\xbb\xbfZ\xc3\xbcrich", "text/csv", "text/csv; charset=utf-8"},
+      {"Latin-1", "Z\xfcrich", "text/plain", "text/plain; charset=" + AnsiCharset()},
+      {"UTF-16 little-endian", "\xff\xfeZ\0\xfc\0"s, "text/plain", "text/plain; charset=utf-16"},
+      {"UTF-16 big-endian", "\xfe\xff\0Z\0\xfc"s, "text/plain", "text/plain; charset=utf-16"},
+      {"UTF-32 little-endian", "\xff\xfe\0\0Z\0\0\0"s, "text/plain", "text/plain; charset=utf-32"},
+      {"empty", "", "text/plain", "text/plain; charset=us-ascii"},
+      {"not text", "Z\xfcrich", "application/pdf", "application/pdf"},
+  };
+  TempFiles made;
+  for (const Case& c : cases) {
+    CEmail mail;
+    mail.MailBody("see attached\n");
+    std::string reason;
+    ASSERT_TRUE(mail.Attach("notes.txt", FileWith(made, "notes.txt", c.bytes), c.type, reason)) << reason;
+    const BodyPlan plan = mail.Plan(true);
+    const std::string data = Data(mail, plan, mail.Header(plan, 0));
+    const std::string head = "Content-Type: " + c.content_type + "; name=\"notes.txt\"\r\n";
+    const std::size_t at = data.find(head);
+    ASSERT_NE(at, std::string::npos) << c.name << "\n" << data;
+    const std::size_t start = data.find("\r\n\r\n", at) + 4;
+    std::string encoded = data.substr(start, data.find("\r\n", start) - start);
+    if (c.bytes.empty()) encoded.clear();
+    std::string bytes;
+    EXPECT_TRUE(Base64Decode(encoded, bytes)) << c.name;
+    EXPECT_EQ(bytes, c.bytes) << c.name;
+  }
+  // Text that changed its charset after the first pass is not sent under
+  // the label that no longer holds.
+  CEmail mail;
+  mail.MailBody("see attached\n");
+  std::string reason;
+  ASSERT_TRUE(mail.Attach("notes.txt", FileWith(made, "changing.txt", "Zurich"), "text/plain", reason));
+  std::ofstream(testing::TempDir() + "changing.txt", std::ios::binary | std::ios::trunc) << "Z\xfcrich";
+  const BodyPlan plan = mail.Plan(true);
+  EXPECT_FALSE(mail.WriteData(plan, mail.Header(plan, 0), [](std::string_view) { return true; }));
+  EXPECT_EQ(mail.ReadError(), "the attachment notes.txt changed while it was sent");
+}
+
+namespace {
+
+// The attachment's header block in the message.
+std::string AttachmentHeaderOf(const std::string& name, const std::string& type) {
+  TempFiles made;
+  CEmail mail;
+  mail.MailBody("see attached\n");
+  std::string reason;
+  EXPECT_TRUE(mail.Attach(name, FileWith(made, "long", "x"), type, reason)) << reason;
+  const BodyPlan plan = mail.Plan(true);
+  const std::string data = Data(mail, plan, mail.Header(plan, 0));
+  const std::size_t at = data.rfind("Content-Type: " + type);
+  return data.substr(at, data.find("\r\n\r\n", at) + 2 - at);
+}
+
+std::string PercentDecoded(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// RFC 5322 asks for header lines within 78 characters; a long name once
+// gave one of 742 characters, a long CJK name one past the hard limit of 998.
+TEST(CEmailAttachment, NamesOfAnyLengthKeepEveryHeaderLineWithin78) {
+  const std::pair<const char*, std::string> units[] = {
+      {"ASCII", "a"}, {"blanks and quotes", "a \"b\\"}, {"Latin-1", "\xe4"}, {"CJK", "\xe6\x97\xa5"},
+      {"emoji", "\xf0\x9f\x93\x8e"}, {"control", "\t"}};
+  for (const auto& [what, unit] : units) {
+    std::string name;
+    for (int n = 0; name.size() < 300; ++n, name += unit) {
+      for (const char* type : {"application/pdf", "text/plain"}) {
+        const std::string header = AttachmentHeaderOf(name + ".txt", type);
+        std::size_t longest = 0;
+        for (std::size_t at = 0; at < header.size(); at = header.find("\r\n", at) + 2) {
+          const std::string line = header.substr(at, header.find("\r\n", at) - at);
+          longest = std::max(longest, line.size());
+          // Every piece of a UTF-8 name is whole characters: readers
+          // decode each by itself.
+          const std::size_t piece = line.find("*=");
+          if (line.starts_with(" filename*") && piece != std::string::npos && IsUtf8(name)) {
+            std::string value = line.substr(piece + 2);
+            if (value.starts_with("utf-8''")) value = value.substr(7);
+            if (value.ends_with(";")) value.pop_back();
+            EXPECT_TRUE(IsUtf8(PercentDecoded(value))) << what << ": " << line;
+          }
+        }
+        EXPECT_LE(longest, 78u) << what << " \u00d7 " << n << "\n" << header;
+      }
+    }
   }
 }

@@ -165,3 +165,28 @@ TEST(Base64Encoder, LongInputsMatchTheOneLineEncodingCutInto76) {
     EXPECT_EQ(Encode(Base64Encoder(), chunks), expected) << "chunks of " << piece;
   }
 }
+
+// RFC 5322 section 2.1.1: lines within 78 characters, folded before a blank
+// so that unfolding gives the text back; here within 20, to read.
+TEST(FoldAtBlanks, KeepsLinesShortAndUnfoldsToTheSameText) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Subject: fits", "Subject: fits"},
+      {"Subject: exactly 20.", "Subject: exactly 20."},
+      {"Subject: one two three four five", "Subject: one two\r\n three four five"},
+      {"Subject: one  two\tthree   four", "Subject: one  two\r\n\tthree   four"},
+      {"Subject: averyveryverylongword a b", "Subject: averyveryverylongword\r\n a b"},
+      {"Subject: a averyveryverylongword b", "Subject: a\r\n averyveryverylongword\r\n b"},
+      {"Subject: averyveryverylongword", "Subject: averyveryverylongword"},  // the value's first word stays
+      {"Subject:     leading blanks stay", "Subject:     leading\r\n blanks stay"},
+      {"Subject: trailing blanks          ", "Subject: trailing\r\n blanks          "},
+      {"Subject: x                       ", "Subject: x                       "},  // never a line of blanks
+      {" a continuation line of cargo", " a continuation line\r\n of cargo"},
+  };
+  for (const auto& [line, folded] : cases) {
+    const std::string got = FoldAtBlanks(line, 20);
+    EXPECT_EQ(got, folded) << line;
+    std::string unfolded = got;
+    for (std::size_t at; (at = unfolded.find("\r\n")) != std::string::npos;) unfolded.erase(at, 2);
+    EXPECT_EQ(unfolded, line);
+  }
+}
