@@ -1,5 +1,6 @@
 #include "mailclient/net.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -20,14 +21,31 @@ class TcpConnection final : public Connection {
   explicit TcpConnection(detail::Socket s) : s_(s) {}
   ~TcpConnection() override { detail::SocketClose(s_); }
 
+  // The limit of a send is on silence: every byte the system takes starts
+  // it anew, so a slow but steady link is waited for as long as it moves.
+  // The system reports a full send buffer as writable only once a good
+  // part of it has drained, which on a slow link can take longer than the
+  // limit: the wait looks again every few moments whether it takes bytes.
   bool Send(std::string_view bytes, const Deadline& deadline) override {
     const runtime::Activation activation("TCPCONNECTION:SEND", __LINE__);
+    Deadline quiet = deadline;
     while (!bytes.empty()) {
       const long n = detail::SocketSend(s_, bytes.data(), bytes.size());
-      if (n >= 0) {
+      if (n == detail::kFailed) {
+        error_ = detail::SocketError();
+        return false;
+      }
+      if (n > 0) {
         bytes.remove_prefix(static_cast<std::size_t>(n));
-      } else if (n == detail::kFailed || !Wait(true, deadline)) {
-        if (n == detail::kFailed) error_ = detail::SocketError();
+        quiet = Deadline(deadline.limit_ms());
+        continue;
+      }
+      if (quiet.Passed()) {
+        error_ = TimedOut(quiet);
+        return false;
+      }
+      if (detail::SocketWait(s_, true, std::min(quiet.Left(), kSendLook)) < 0) {
+        error_ = detail::SocketError();
         return false;
       }
     }
@@ -53,6 +71,8 @@ class TcpConnection final : public Connection {
     error_ = ready == 0 ? TimedOut(deadline) : detail::SocketError();
     return false;
   }
+
+  static constexpr int kSendLook = 100;  // ms
 
   detail::Socket s_;
   std::string error_;

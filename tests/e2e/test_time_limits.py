@@ -91,6 +91,45 @@ class TricklingProxy:
             return
 
 
+class MeteredProxy(TricklingProxy):
+    """Forwards one connection to `upstream`, the server's bytes at once
+    and the client's at `rate` bytes a second, as a slow but steady link
+    does; after `stall_after` bytes (when given) it takes no more, as a
+    stuck one does."""
+
+    def __init__(self, upstream, rate, stall_after=None):
+        super().__init__(upstream)
+        self.rate = rate
+        self.stall_after = stall_after
+        # A small window, so that the rate holds from the first bytes on.
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
+
+    def client_to_server(self, client, server):
+        started, taken = time.monotonic(), 0
+        try:
+            while not self.stopping.is_set():
+                if self.stall_after is not None and taken >= self.stall_after:
+                    self.stopping.wait(120)
+                    return
+                due = started + taken / self.rate - time.monotonic()
+                if due > 0 and self.stopping.wait(due):
+                    return
+                data = client.recv(8192)
+                if not data:
+                    return
+                taken += len(data)
+                server.sendall(data)
+        except OSError:
+            return
+
+    def server_to_client(self, server, client):
+        try:
+            while data := server.recv(65536):
+                client.sendall(data)
+        except OSError:
+            return
+
+
 def ca_file(certificates):
     path = str(certificates / "ca.pem")
     return "Z:" + path.replace("/", "\\") if WINE else path
@@ -126,3 +165,40 @@ def test_a_trickling_server_cannot_stretch_the_time_out(program, smtp_server, ce
     # starting the program on a busy machine.
     assert elapsed < TIMEOUT + 15, f"took {elapsed:.1f} s"
     assert server.messages == []
+
+
+# A message read at 400 KiB a second, as a slow but steady link reads it:
+# each write waits for the system's send buffer (up to some megabytes) to
+# drain in part, for longer than the time-out, while bytes move all the
+# time. A link that stalls ends the send once the buffers are full.
+RATE = 400 << 10
+CASES_SLOW = {
+    # name: (message size, bytes read before the stall)
+    "steady": (4 << 20, None),
+    "stalled": (6 << 20, 512 << 10),
+}
+
+
+@pytest.mark.parametrize("size, stall_after", CASES_SLOW.values(), ids=CASES_SLOW.keys())
+def test_a_slow_reader_is_waited_for_while_bytes_move_and_left_when_none_do(program, smtp_server, size,
+                                                                               stall_after):
+    server = smtp_server()
+    line = b"x" * 70 + b"\n"
+    (program.directory / "mail.txt").write_bytes(line * (size // len(line)))
+    with MeteredProxy(server.port, RATE, stall_after) as proxy:
+        program.write_ini(ServerName="127.0.0.1", PortNumber=proxy.port, Sender="alerts@example.com",
+                          Timeout=str(TIMEOUT))
+        started = time.monotonic()
+        run = program.run("mail.txt", "ops@example.com")
+        elapsed = time.monotonic() - started
+    if stall_after is None:
+        assert run.returncode == 0, run.lines
+        assert len(server.messages) == 1
+    else:
+        assert run.returncode == 75, run.lines
+        assert run.lines[-1].endswith("[DATA: the connection failed while sending: no answer within 2 seconds]"), \
+            run.lines
+        # Reaching the stall takes a second or two at the rate; the margin
+        # is for a busy machine.
+        assert elapsed < stall_after / RATE + TIMEOUT + 15, f"took {elapsed:.1f} s"
+        assert server.messages == []
