@@ -245,38 +245,38 @@ const char* EncodingName(TransferEncoding e) {
   return "7bit";
 }
 
-// Two scans of a text found the same in everything a plan rests on.
-bool SameContent(const ContentScan& a, const ContentScan& b) {
-  return a.size == b.size && a.has_nul == b.has_nul && a.ascii == b.ascii && a.utf8 == b.utf8 &&
-         a.longest_line == b.longest_line && a.line_ends == b.line_ends && a.line_end_bytes == b.line_end_bytes &&
-         a.open_end == b.open_end && a.has_boundary_mark == b.has_boundary_mark;
-}
-
 }  // namespace
 
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
   body_ = Part{Content(std::move(value)), {}, {}, {}, {}};
   std::string unused;
-  Scan(body_, unused);
+  Scan(body_, true, unused);
 }
 
 bool CEmail::MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
   body_ = Part{Content(std::move(file)), {}, {}, {}, {}};
-  return Scan(body_, reason);
+  return Scan(body_, true, reason);
 }
 
-bool CEmail::Scan(Part& part, std::string& reason) {
+bool CEmail::Scan(Part& part, bool text, std::string& reason) {
   const runtime::Activation activation("CEMAIL:SCAN", __LINE__);
   part.scan = ContentScan{};
+  ContentDigest digest;
   const bool read = part.content.Read(
       [&](std::string_view chunk) {
-        part.scan.Feed(chunk);
+        digest.Feed(chunk);
+        if (text) {
+          part.scan.Feed(chunk);
+        } else {
+          part.scan.size += chunk.size();
+        }
         return true;
       },
       runtime::kMaxWholeFile, reason);
   part.scan.Finish();
+  part.digest = digest.Value();
   if (!read) return false;
   if (part.scan.size > runtime::kMaxWholeFile) {
     reason = runtime::kFileTooLarge;
@@ -289,15 +289,12 @@ bool CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource
                     std::string& reason) {
   const runtime::Activation activation("CEMAIL:ATTACH", __LINE__);
   Part part{Content(file), {}, BaseName(name), std::move(type), {}};
-  if (part.type.starts_with("text/")) {
-    // A reader takes text without a charset for US-ASCII.
-    if (!Scan(part, reason)) return false;
-    part.charset = part.scan.CharsetByByteOrderMark();
-  } else {
-    // An attachment goes as base64 whatever it holds: its size is all that
-    // the plan needs, and the file tells it.
-    part.scan.size = file->Size();
-  }
+  // An attachment goes as base64 whatever it holds: the plan needs only
+  // its size, and a text's charset, since a reader takes text without
+  // one for US-ASCII.
+  const bool text = part.type.starts_with("text/");
+  if (!Scan(part, text, reason)) return false;
+  if (text) part.charset = part.scan.CharsetByByteOrderMark();
   attachments_.push_back(std::move(part));
   // "=_" can occur in neither base64 nor quoted-printable; a body sent as
   // it is that holds it goes as quoted-printable (Plan).
@@ -477,29 +474,24 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
     return sink_ok;
   };
   // Reads a part again and checks that it still holds the bytes the plan
-  // was made for: a size announced to the server must not turn out false.
-  // The body is scanned again as well: a file of the same size may hold
-  // other line ends or other bytes, which the planned size and encoding
-  // would not fit. An attachment's base64 fits any bytes of its size, but
-  // a text attachment must still hold text of the charset it is labelled.
+  // was made for, byte for byte: a size announced to the server must not
+  // turn out false, and a file rewritten while it is sent must not reach
+  // the server half old, half new. The end of the message is never sent
+  // when the digests of the two passes differ.
   auto pass = [&](const Part& part, const std::function<void(std::string_view)>& encode) {
     std::uint64_t seen = 0;
-    ContentScan again;
-    const bool body = &part == &body_;
-    const bool text = !part.charset.empty();
+    ContentDigest again;
     const bool read = part.content.Read(
         [&](std::string_view chunk) {
           seen += chunk.size();
           if (seen > part.scan.size) return false;
-          if (body || text) again.Feed(chunk);
+          again.Feed(chunk);
           encode(chunk);
           return flush(false);
         },
         part.scan.size, read_error_);
     if (!sink_ok) return false;
-    again.Finish();
-    const bool same = body ? SameContent(again, part.scan) : !text || again.CharsetByByteOrderMark() == part.charset;
-    if (read && seen == part.scan.size && same) return true;
+    if (read && seen == part.scan.size && again.Value() == part.digest) return true;
     read_error_ = read_error_.empty() ? What(part) + " changed while it was sent"
                                       : "cannot read " + What(part) + " [" + read_error_ + "]";
     return false;

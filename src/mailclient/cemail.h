@@ -94,8 +94,11 @@ class CEmail {
     std::string name;  // an attachment's base name
     std::string type;
     std::string charset;  // a text attachment's
+    std::uint64_t digest = 0;  // of the bytes the first pass read
   };
-  static bool Scan(Part& part, std::string& reason);
+  /// The first pass over a part: its size and digest, and what its text
+  /// holds when `text` is true.
+  static bool Scan(Part& part, bool text, std::string& reason);
   bool Multipart() const { return !attachments_.empty(); }
   std::string BodyPartHeader(const BodyPlan& plan) const;
   std::string AttachmentHeader(const Part& part) const;

@@ -13,6 +13,48 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 }  // namespace
 
+namespace {
+constexpr std::uint64_t kMultiplier1 = 0x9e3779b97f4a7c15;
+constexpr std::uint64_t kMultiplier2 = 0xbf58476d1ce4e5b9;
+
+std::uint64_t Word(const void* at) {
+  std::uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+}  // namespace
+
+void ContentDigest::Mix(std::uint64_t word) {
+  state_ ^= word * kMultiplier1;
+  state_ = ((state_ << 29) | (state_ >> 35)) * kMultiplier2;
+}
+
+void ContentDigest::Feed(std::string_view chunk) {
+  size_ += chunk.size();
+  std::size_t i = 0;
+  if (tail_size_ > 0) {
+    while (tail_size_ < sizeof tail_ && i < chunk.size()) tail_[tail_size_++] = static_cast<unsigned char>(chunk[i++]);
+    if (tail_size_ < sizeof tail_) return;
+    Mix(Word(tail_));
+    tail_size_ = 0;
+  }
+  for (; i + 8 <= chunk.size(); i += 8) Mix(Word(chunk.data() + i));
+  while (i < chunk.size()) tail_[tail_size_++] = static_cast<unsigned char>(chunk[i++]);
+}
+
+std::uint64_t ContentDigest::Value() const {
+  ContentDigest last = *this;
+  unsigned char tail[8] = {};
+  std::memcpy(tail, tail_, tail_size_);
+  last.Mix(Word(tail));
+  last.Mix(size_);
+  // The final mix of splitmix64, so that every bit of the state counts.
+  std::uint64_t z = last.state_;
+  z = (z ^ (z >> 30)) * kMultiplier2;
+  z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
+  return z ^ (z >> 31);
+}
+
 void ContentScan::Feed(std::string_view chunk) {
   const runtime::Activation activation("CONTENTSCAN:FEED", __LINE__);
   if (chunk.empty()) return;

@@ -51,6 +51,24 @@ class ContentScan {
   char last_ = 0;
 };
 
+/// A digest of a text given in chunks of any size, to tell whether a file
+/// read twice gave the same bytes both times. Not a cryptographic digest:
+/// it finds a file that changed between two readings, at gigabytes a
+/// second, not one forged to look the same.
+class ContentDigest {
+ public:
+  void Feed(std::string_view chunk);
+  std::uint64_t Value() const;
+
+ private:
+  void Mix(std::uint64_t word);
+
+  std::uint64_t state_ = 0x243f6a8885a308d3;
+  std::uint64_t size_ = 0;
+  unsigned char tail_[8] = {};  // the bytes of a word not yet complete
+  std::size_t tail_size_ = 0;
+};
+
 /// Where a part's bytes come from, given again on each pass.
 class Content {
  public:

@@ -5,6 +5,7 @@ whole answer never does; whatever stage it hits, clear text or TLS, the run
 ends within the time-out and says so, exit 75."""
 
 import socket
+import subprocess
 import threading
 import time
 
@@ -101,23 +102,24 @@ class MeteredProxy(TricklingProxy):
         super().__init__(upstream)
         self.rate = rate
         self.stall_after = stall_after
+        self.taken = 0  # bytes read from the client so far
         # A small window, so that the rate holds from the first bytes on.
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 65536)
 
     def client_to_server(self, client, server):
-        started, taken = time.monotonic(), 0
+        started = time.monotonic()
         try:
             while not self.stopping.is_set():
-                if self.stall_after is not None and taken >= self.stall_after:
+                if self.stall_after is not None and self.taken >= self.stall_after:
                     self.stopping.wait(120)
                     return
-                due = started + taken / self.rate - time.monotonic()
+                due = started + self.taken / self.rate - time.monotonic()
                 if due > 0 and self.stopping.wait(due):
                     return
                 data = client.recv(8192)
                 if not data:
                     return
-                taken += len(data)
+                self.taken += len(data)
                 server.sendall(data)
         except OSError:
             return
@@ -202,3 +204,30 @@ def test_a_slow_reader_is_waited_for_while_bytes_move_and_left_when_none_do(prog
         # is for a busy machine.
         assert elapsed < stall_after / RATE + TIMEOUT + 15, f"took {elapsed:.1f} s"
         assert server.messages == []
+
+
+@pytest.mark.parametrize("attached", [False, True], ids=["body", "attachment"])
+def test_a_file_rewritten_in_place_while_a_slow_server_reads_it_is_never_delivered_mixed(program, smtp_server,
+                                                                                          attached):
+    # 20 MiB at 8 MiB a second; rewritten once the server has 1 MiB, when
+    # most of the file is still to be read.
+    server = smtp_server()
+    report = program.directory / "report.txt"
+    report.write_bytes(b"abc\n" * (5 << 20))
+    (program.directory / "mail.txt").write_bytes(b"see attached\n")
+    args = ["-a", "report.txt", "mail.txt"] if attached else ["report.txt"]
+    with MeteredProxy(server.port, 8 << 20) as proxy:
+        program.write_ini(ServerName="127.0.0.1", PortNumber=proxy.port, Sender="alerts@example.com",
+                          Timeout="30")
+        p = subprocess.Popen(program.command(args + ["ops@example.com"]), cwd=program.directory,
+                             stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        waited = time.monotonic()
+        while proxy.taken < (1 << 20) and p.poll() is None and time.monotonic() - waited < 60:
+            time.sleep(0.01)
+        with open(report, "r+b") as f:
+            f.write(b"XYZ\n" * (5 << 20))
+        out, _ = p.communicate(timeout=120)
+    assert p.returncode == 75, out
+    what = "attachment report.txt" if attached else "mail file"
+    assert f"[DATA: the {what} changed while it was sent]".encode() in out, out
+    assert server.messages == []
