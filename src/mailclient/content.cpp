@@ -24,32 +24,43 @@ std::uint64_t Word(const void* at) {
 }
 }  // namespace
 
-void ContentDigest::Mix(std::uint64_t word) {
-  state_ ^= word * kMultiplier1;
-  state_ = ((state_ << 29) | (state_ >> 35)) * kMultiplier2;
+// Four lanes of eight bytes each, so that the processor works on them
+// side by side; the multiplication of a word is off the chain that
+// carries a lane's state.
+void ContentDigest::Mix(const unsigned char* block) {
+  for (std::size_t lane = 0; lane < kLanes; ++lane) {
+    const std::uint64_t mixed = state_[lane] ^ Word(block + 8 * lane) * kMultiplier1;
+    state_[lane] = ((mixed << 29) | (mixed >> 35)) * kMultiplier2;
+  }
 }
 
 void ContentDigest::Feed(std::string_view chunk) {
-  size_ += chunk.size();
+  const auto* bytes = reinterpret_cast<const unsigned char*>(chunk.data());
+  const std::size_t n = chunk.size();
+  size_ += n;
   std::size_t i = 0;
   if (tail_size_ > 0) {
-    while (tail_size_ < sizeof tail_ && i < chunk.size()) tail_[tail_size_++] = static_cast<unsigned char>(chunk[i++]);
+    i = std::min(n, sizeof tail_ - tail_size_);
+    std::memcpy(tail_ + tail_size_, bytes, i);
+    tail_size_ += i;
     if (tail_size_ < sizeof tail_) return;
-    Mix(Word(tail_));
+    Mix(tail_);
     tail_size_ = 0;
   }
-  for (; i + 8 <= chunk.size(); i += 8) Mix(Word(chunk.data() + i));
-  while (i < chunk.size()) tail_[tail_size_++] = static_cast<unsigned char>(chunk[i++]);
+  for (; i + sizeof tail_ <= n; i += sizeof tail_) Mix(bytes + i);
+  std::memcpy(tail_, bytes + i, n - i);
+  tail_size_ = n - i;
 }
 
 std::uint64_t ContentDigest::Value() const {
   ContentDigest last = *this;
-  unsigned char tail[8] = {};
-  std::memcpy(tail, tail_, tail_size_);
-  last.Mix(Word(tail));
-  last.Mix(size_);
-  // The final mix of splitmix64, so that every bit of the state counts.
-  std::uint64_t z = last.state_;
+  unsigned char block[sizeof tail_] = {};
+  std::memcpy(block, tail_, tail_size_);
+  last.Mix(block);
+  // The lanes and the size folded into one, then the final mix of
+  // splitmix64, so that every bit counts.
+  std::uint64_t z = size_;
+  for (const std::uint64_t lane : last.state_) z = ((z << 23) | (z >> 41)) ^ lane * kMultiplier1;
   z = (z ^ (z >> 30)) * kMultiplier2;
   z = (z ^ (z >> 27)) * 0x94d049bb133111eb;
   return z ^ (z >> 31);

@@ -61,11 +61,12 @@ class ContentDigest {
   std::uint64_t Value() const;
 
  private:
-  void Mix(std::uint64_t word);
+  static constexpr std::size_t kLanes = 4;  // words mixed side by side
+  void Mix(const unsigned char* block);
 
-  std::uint64_t state_ = 0x243f6a8885a308d3;
+  std::uint64_t state_[kLanes] = {0x243f6a8885a308d3, 0x13198a2e03707344, 0xa4093822299f31d0, 0x082efa98ec4e6c89};
   std::uint64_t size_ = 0;
-  unsigned char tail_[8] = {};  // the bytes of a word not yet complete
+  unsigned char tail_[kLanes * 8] = {};  // the bytes of a block not yet complete
   std::size_t tail_size_ = 0;
 };
 

@@ -241,7 +241,7 @@ TEST(ContentDigest, IsTheSameHoweverCutAndTellsAnyChangedByteSwapOrShift) {
     return d.Value();
   };
   std::string text;
-  for (int i = 0; i < 40; ++i) text += static_cast<char>('a' + i % 26);
+  for (int i = 0; i < 100; ++i) text += static_cast<char>('a' + i % 26);
   const std::uint64_t whole = digest({text});
   for (std::size_t i = 0; i <= text.size(); ++i) {
     for (std::size_t j = i; j <= text.size(); j += 3) {
@@ -252,8 +252,10 @@ TEST(ContentDigest, IsTheSameHoweverCutAndTellsAnyChangedByteSwapOrShift) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     others.push_back(text);
     others.back()[i] ^= 0x20;
-    others.push_back(text);
-    std::swap(others.back()[i], others.back()[(i + 8) % text.size()]);
+    for (const std::size_t apart : {8, 32}) {  // words of two lanes, and of one
+      others.push_back(text);
+      std::swap(others.back()[i], others.back()[(i + apart) % text.size()]);
+    }
   }
   for (const std::string& other : others) EXPECT_NE(digest({other}), whole) << other;
   EXPECT_NE(digest({""}), digest({"\0"s}));
