@@ -46,9 +46,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mailclient::CachedToken token;
   mailclient::TokenRequestOutcome request;
   mailclient::Outcome outcome{};
-  if (mailclient::ReadTokenAnswer(response.status, response.reason, response.body, 0, token, request, why, outcome) &&
-      !mailclient::UsableToken(token.token)) {
+  // Whatever the answer says, no piece of the secret comes back, and a
+  // token taken is usable, bounded, and lives a second to a day.
+  const std::string secret = "s3cr3t";
+  if (mailclient::ReadTokenAnswer(response.status, response.reason, response.body, 0, secret, token, request, why,
+                                  outcome) &&
+      (!mailclient::UsableToken(token.token) || token.token.size() > mailclient::kLongestToken ||
+       token.expires_at < 1 || token.expires_at > mailclient::kLongestTokenLife)) {
     std::abort();
   }
+  if ((why + request.error + request.error_description).find(secret) != std::string::npos) std::abort();
   return 0;
 }

@@ -44,7 +44,9 @@ void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) 
     mailclient::HttpsUrl url;
     std::string why;
     if (!mailclient::ParseHttpsUrl(options.oauth_token_url, url, why)) {
-      problem(Malformed("OAuthTokenURL", options.oauth_token_url, "the https URL of the token endpoint; " + why));
+      // A password in the URL is not repeated in the error line.
+      problem(Malformed("OAuthTokenURL", mailclient::UrlForDisplay(options.oauth_token_url),
+                        "the https URL of the token endpoint; " + why));
     }
     if (options.oauth_client_id.empty()) missing("OAuthClientID", "OAuthTokenURL");
     if (options.oauth_client_secret.empty()) missing("OAuthClientSecret", "OAuthTokenURL");

@@ -3,6 +3,7 @@
 // messages are built here, and the server's failure challenge read.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace mailclient {
@@ -21,6 +22,11 @@ std::string XOAuth2Response(const std::string& user, const std::string& token);
 /// (RFC 7628 section 3.2.2), printable and cut short; empty when the
 /// challenge is not such an object.
 std::string ChallengeStatus(const std::string& decoded);
+
+/// The longest token taken from any source. The providers' tokens are JWTs
+/// of a few kilobytes; anything far longer is output gone wrong, and a
+/// prefix of it would only be refused by the server.
+inline constexpr std::size_t kLongestToken = 16 * 1024;
 
 /// True when `token` can go into a SASL message as it is: printable ASCII
 /// without blanks (RFC 6750's b64token and more), so that no token can end

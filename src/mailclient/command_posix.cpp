@@ -1,7 +1,10 @@
 #include <cerrno>
+#include <csignal>
+#include <iterator>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -24,6 +27,81 @@ void CloseBoth(int (&fds)[2]) {
   }
 }
 
+// The command runs in a group of its own, which neither a Ctrl+C at the
+// terminal (sent to the foreground group) nor a kill of postrine reaches.
+// While it runs, these signals stop its group first and then end postrine
+// as they would have.
+constexpr int kInterrupts[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+volatile std::sig_atomic_t g_command_group = 0;
+
+// Only kill: the handler may run anywhere in the program. SA_RESETHAND has
+// put the default action back, so the signal, held until the handler
+// returns, then ends the process with its usual status.
+void OnInterrupt(int sig) {
+  const pid_t group = g_command_group;
+  if (group > 0) ::kill(-group, SIGKILL);
+  ::raise(sig);
+}
+
+// The handlers, for the signals whose action is the default, from before
+// the command starts until its group can be forgotten. A signal the caller
+// ignores or handles itself is left to it.
+class InterruptGuard {
+ public:
+  InterruptGuard() {
+    sigemptyset(&interrupts_);
+    for (int sig : kInterrupts) sigaddset(&interrupts_, sig);
+    // Held until the group is known, so that none slips in between.
+    ::pthread_sigmask(SIG_BLOCK, &interrupts_, &mask_);
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigfillset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+      installed_[i] = ::sigaction(kInterrupts[i], nullptr, &before_[i]) == 0 &&
+                      (before_[i].sa_flags & SA_SIGINFO) == 0 && before_[i].sa_handler == SIG_DFL &&
+                      ::sigaction(kInterrupts[i], &action, nullptr) == 0;
+    }
+  }
+  ~InterruptGuard() { Forget(); }
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+  /// The signal mask the command starts with: the caller's own.
+  const sigset_t& mask() const { return mask_; }
+
+  void Started(pid_t group) {
+    g_command_group = group;
+    ::pthread_sigmask(SIG_SETMASK, &mask_, nullptr);
+  }
+
+  /// Before the group's leader is reaped and its id may pass on.
+  void Forget() {
+    if (done_) return;
+    done_ = true;
+    ::pthread_sigmask(SIG_BLOCK, &interrupts_, nullptr);
+    // One that came in the meantime ends postrine once the mask is back.
+    sigset_t pending;
+    sigemptyset(&pending);
+    ::sigpending(&pending);
+    for (int sig : kInterrupts) {
+      if (g_command_group > 0 && sigismember(&pending, sig) == 1) ::kill(-g_command_group, SIGKILL);
+    }
+    g_command_group = 0;
+    for (std::size_t i = 0; i < std::size(kInterrupts); ++i) {
+      if (installed_[i]) ::sigaction(kInterrupts[i], &before_[i], nullptr);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &mask_, nullptr);
+  }
+
+ private:
+  sigset_t interrupts_{};
+  sigset_t mask_{};
+  struct sigaction before_[std::size(kInterrupts)] {};
+  bool installed_[std::size(kInterrupts)] = {};
+  bool done_ = false;
+};
+
 }  // namespace
 
 CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t most) {
@@ -44,9 +122,11 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   posix_spawnattr_init(&attributes);
+  InterruptGuard interrupts;
   // A group of its own, so that the deadline ends whatever the shell started.
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
   posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setsigmask(&attributes, &interrupts.mask());
   const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
   pid_t pid = 0;
   const int spawned = ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char**>(argv), environ);
@@ -61,6 +141,7 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     return result;
   }
   result.started = true;
+  interrupts.Started(pid);
 
   const Deadline deadline(timeout_ms);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
@@ -133,6 +214,7 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
     }
   }
   if (result.timed_out || held) ::kill(-pid, SIGKILL);
+  interrupts.Forget();
   ::waitpid(pid, &status, 0);
   if (result.timed_out) return result;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);

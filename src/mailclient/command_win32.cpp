@@ -119,6 +119,13 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
   // Suspended until it is in the job, so that nothing it starts escapes
   // the kill at the deadline.
   job = CreateJobObjectW(nullptr, nullptr);
+  if (job) {
+    // The job ends with its last handle, postrine's own: when postrine is
+    // interrupted or killed, the command and all it started go with it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  }
   if (!CreateProcessW(shell.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
                       nullptr, nullptr, &startup, &process)) {
     result.why = SystemMessage(GetLastError());

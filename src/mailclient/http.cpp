@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "mailclient/reply.h"
+#include "mailclient/trace.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 
@@ -218,29 +219,41 @@ bool ParseHttpsUrl(std::string_view text, HttpsUrl& url, std::string& why) {
   return true;
 }
 
-std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields) {
-  const runtime::Activation activation("FORMENCODE", __LINE__);
+std::string UrlForDisplay(std::string_view url) {
+  const runtime::Activation activation("URLFORDISPLAY", __LINE__);
+  const std::size_t scheme = url.find("://");
+  const std::size_t start = scheme == std::string_view::npos ? 0 : scheme + 3;
+  const std::size_t end = std::min(url.find_first_of("/?#", start), url.size());
+  const std::size_t at = url.substr(0, end).rfind('@');
+  if (at == std::string_view::npos || at < start) return std::string(url);
+  return std::string(url.substr(0, start)) + kRedacted + std::string(url.substr(at));
+}
+
+std::string FormEncoded(std::string_view text) {
+  const runtime::Activation activation("FORMENCODED", __LINE__);
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
-  auto put = [&](const std::string& text) {
-    for (char c : text) {
-      if (IsUnreserved(c)) {
-        out += c;
-      } else if (c == ' ') {
-        out += '+';
-      } else {
-        const auto b = static_cast<unsigned char>(c);
-        out += '%';
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-      }
+  for (char c : text) {
+    if (IsUnreserved(c)) {
+      out += c;
+    } else if (c == ' ') {
+      out += '+';
+    } else {
+      const auto b = static_cast<unsigned char>(c);
+      out += '%';
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
     }
-  };
+  }
+  return out;
+}
+
+std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields) {
+  const runtime::Activation activation("FORMENCODE", __LINE__);
+  std::string out;
   for (const auto& [name, value] : fields) {
     if (!out.empty()) out += '&';
-    put(name);
-    out += '=';
-    put(value);
+    out += FormEncoded(name) + '=' + FormEncoded(value);
   }
   return out;
 }

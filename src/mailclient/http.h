@@ -26,6 +26,13 @@ struct HttpsUrl {
 /// another scheme, user information, an empty host, a bad port.
 bool ParseHttpsUrl(std::string_view text, HttpsUrl& url, std::string& why);
 
+/// `url` as it may be shown in a message or the trace: user information
+/// before the host (a user name and password) as "<redacted>".
+std::string UrlForDisplay(std::string_view url);
+
+/// One name or value as application/x-www-form-urlencoded writes it.
+std::string FormEncoded(std::string_view text);
+
 /// `fields` as application/x-www-form-urlencoded (RFC 6749 appendix B):
 /// unreserved bytes as they are, a blank as "+", everything else %XX.
 std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& fields);

@@ -1,6 +1,7 @@
 #include "mailclient/oauth.h"
 
 #include <ctime>
+#include <vector>
 #include <nlohmann/json.hpp>
 
 #include "mailclient/bearer.h"
@@ -17,6 +18,52 @@ namespace {
 constexpr std::size_t kMostQuotedField = 300;
 constexpr std::size_t kMostQuotedOutput = 200;
 constexpr std::size_t kMostCommandOutput = 64 * 1024;
+// A first line cut off at the bound is always too long to be a token: a
+// prefix of it is never taken for one.
+static_assert(kMostCommandOutput > kLongestToken);
+
+// `text` with every occurrence of `secret`, as it is and as a form writes
+// it, in kRedacted's place: what others print may quote what they were
+// given. Done before any cut, so that no prefix of the secret is left.
+std::string Redacted(std::string text, const std::string& secret) {
+  if (secret.empty()) return text;
+  for (const std::string& form : {secret, FormEncoded(secret)}) {
+    for (std::size_t at = text.find(form); at != std::string::npos;
+         at = text.find(form, at + sizeof kRedacted - 1)) {
+      text.replace(at, form.size(), kRedacted);
+    }
+  }
+  return text;
+}
+
+// Text of others as a message quotes it: the secret redacted, printable,
+// cut short.
+std::string Quoted(const std::string& text, const std::string& secret, std::size_t most) {
+  return Printable(Redacted(text, secret), most);
+}
+
+std::int64_t WithinTokenLife(double seconds) {
+  if (seconds < 1) return 1;
+  if (seconds > static_cast<double>(kLongestTokenLife)) return kLongestTokenLife;
+  return static_cast<std::int64_t>(seconds);
+}
+
+// The lifetime expires_in gives (a number, or by some providers a string),
+// within a second and a day whatever it says; without one that can be
+// read, the usual hour. A token said to live a second or less is used for
+// this run but never taken from the cache.
+std::int64_t TokenLife(const nlohmann::json& json) {
+  const auto it = json.find("expires_in");
+  if (it == json.end()) return kAssumedTokenLife;
+  if (it->is_number()) return WithinTokenLife(it->get<double>());
+  if (!it->is_string()) return kAssumedTokenLife;
+  const std::string& text = it->get_ref<const std::string&>();
+  const bool negative = !text.empty() && text.front() == '-';
+  const std::string digits = text.substr(negative ? 1 : 0);
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) return kAssumedTokenLife;
+  if (negative) return 1;
+  return digits.size() > 9 ? kLongestTokenLife : WithinTokenLife(std::stod(digits));
+}
 
 // A member of the answer as text: a string as it is, a number written out.
 std::string Member(const nlohmann::json& json, const char* name) {
@@ -29,9 +76,9 @@ std::string Member(const nlohmann::json& json, const char* name) {
 }
 
 // The first lines of a command's error output as one line, cut short.
-std::string FirstLines(const std::string& text) {
+std::string FirstLines(const std::string& text, const std::string& secret) {
   std::string out;
-  for (char c : text) {
+  for (char c : Redacted(text, secret)) {
     if (c == '\r') continue;
     out += c == '\n' ? ' ' : c;
     if (out.size() > kMostQuotedOutput) break;
@@ -43,14 +90,16 @@ std::string FirstLines(const std::string& text) {
 }  // namespace
 
 bool ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
-                     CachedToken& token, TokenRequestOutcome& request, std::string& why, Outcome& outcome) {
+                     const std::string& secret, CachedToken& token, TokenRequestOutcome& request, std::string& why,
+                     Outcome& outcome) {
   const runtime::Activation activation("READTOKENANSWER", __LINE__);
   request.http_status = status;
   const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
-  request.error = Printable(Member(json, "error"), kMostQuotedField);
-  request.error_description = Printable(Member(json, "error_description"), kMostQuotedField);
-  const std::string where = "token request to " + Printable(request.url, kMostQuotedField) + " failed: HTTP " +
-                            std::to_string(status) + (reason.empty() ? "" : " " + Printable(reason, kMostQuoted));
+  request.error = Quoted(Member(json, "error"), secret, kMostQuotedField);
+  request.error_description = Quoted(Member(json, "error_description"), secret, kMostQuotedField);
+  const std::string where = "token request to " + Printable(UrlForDisplay(request.url), kMostQuotedField) +
+                            " failed: HTTP " + std::to_string(status) +
+                            (reason.empty() ? "" : " " + Quoted(reason, secret, kMostQuoted));
   // Too many requests and the server's own faults pass; the rest (a bad
   // client, scope or grant, a redirect that is not followed) needs a change
   // of the settings or on the provider's side.
@@ -62,31 +111,28 @@ bool ReadTokenAnswer(int status, const std::string& reason, const std::string& b
     if (status >= 300 && status < 400) why += " (postrine follows no redirect; check OAuthTokenURL)";
     return false;
   }
-  if (json.is_discarded() || !json.is_object()) {
-    why = where + ", but its answer is not a JSON object";
+  // A 200 that gives no token: the trace says why, as the error line does.
+  auto refused = [&](const std::string& problem) {
+    request.failure = problem;
+    why = where + ", but " + problem;
     return false;
-  }
+  };
+  if (json.is_discarded() || !json.is_object()) return refused("its answer is not a JSON object");
   const std::string type = Member(json, "token_type");
   if (!type.empty() && runtime::AsciiLower(type) != "bearer") {
-    why = where + ", but it gave a token of type \"" + Printable(type, kMostQuoted) + "\", not Bearer";
-    return false;
+    return refused("it gave a token of type \"" + Quoted(type, secret, kMostQuoted) + "\", not Bearer");
   }
   token.token = Member(json, "access_token");
-  if (!UsableToken(token.token)) {
-    why = where + ", but its answer holds no usable access_token";
-    return false;
+  if (token.token.size() > kLongestToken) {
+    return refused("its access_token is longer than " + std::to_string(kLongestToken) + " bytes");
   }
-  std::int64_t life = kAssumedTokenLife;
-  const std::string expires = Member(json, "expires_in");  // a number, or by some providers a string
-  if (!expires.empty() && expires.size() < 10 && expires.find_first_not_of("0123456789") == std::string::npos) {
-    life = std::stoll(expires);
-  }
-  token.expires_at = now + life;
+  if (!UsableToken(token.token)) return refused("its answer holds no usable access_token");
+  token.expires_at = now + TokenLife(json);
   return true;
 }
 
-bool ReadCommandToken(const CommandResult& result, int timeout_ms, std::string& token, std::string& why,
-                      Outcome& outcome) {
+bool ReadCommandToken(const CommandResult& result, int timeout_ms, const std::string& secret, std::string& token,
+                      std::string& why, Outcome& outcome) {
   const runtime::Activation activation("READCOMMANDTOKEN", __LINE__);
   outcome = Outcome::kTemporary;
   if (!result.started) {
@@ -97,7 +143,7 @@ bool ReadCommandToken(const CommandResult& result, int timeout_ms, std::string& 
     why = "OAuthTokenCommand gave " + TimedOut(Deadline(timeout_ms)) + " and was stopped";
     return false;
   }
-  const std::string errors = FirstLines(result.err);
+  const std::string errors = FirstLines(result.err, secret);
   if (result.exit_status != 0) {
     // A command the shell cannot find or run is a matter of the settings.
     if (result.not_found) outcome = Outcome::kConfig;
@@ -110,13 +156,17 @@ bool ReadCommandToken(const CommandResult& result, int timeout_ms, std::string& 
   const std::size_t first = line.find_first_not_of(" \t");
   const std::size_t last = line.find_last_not_of(" \t");
   line = first == std::string::npos ? "" : line.substr(first, last - first + 1);
+  outcome = Outcome::kPermanent;
   if (line.empty()) {
-    outcome = Outcome::kPermanent;
     why = "OAuthTokenCommand printed no token" + (errors.empty() ? "" : ": " + errors);
     return false;
   }
+  if (line.size() > kLongestToken) {
+    why = "OAuthTokenCommand printed no usable token (its first line is longer than " +
+          std::to_string(kLongestToken) + " bytes)";
+    return false;
+  }
   if (!UsableToken(line)) {
-    outcome = Outcome::kPermanent;
     why = "OAuthTokenCommand printed no usable token (a blank or a control byte in its first line)";
     return false;
   }
@@ -171,17 +221,24 @@ void OAuthTokens::TraceFetch(bool fetched) {
     trace_->Event(fetched ? "OAuth token: from OAuthTokenCommand" : "OAuth token: OAuthTokenCommand gave none");
     return;
   }
-  std::string line = "OAuth token request: POST " + Printable(request_.url, kMostQuotedField) + ": ";
-  line += request_.http_status == 0 ? "no answer" : "HTTP " + std::to_string(request_.http_status);
-  if (!request_.error.empty()) line += "; error " + request_.error;
-  if (!request_.error_description.empty()) line += "; error_description " + request_.error_description;
+  // What happened, in the words of the error line: no answer, a refused
+  // certificate, an answer too large, or the status and error fields.
+  std::vector<std::string> parts;
+  if (request_.http_status != 0) parts.push_back("HTTP " + std::to_string(request_.http_status));
+  if (!request_.failure.empty()) parts.push_back(request_.failure);
+  if (!request_.error.empty()) parts.push_back("error " + request_.error);
+  if (!request_.error_description.empty()) parts.push_back("error_description " + request_.error_description);
+  std::string line = "OAuth token request: POST " + Printable(UrlForDisplay(request_.url), kMostQuotedField) + ":";
+  for (std::size_t i = 0; i < parts.size(); ++i) line += (i == 0 ? " " : "; ") + parts[i];
   trace_->Event(line);
 }
 
 bool OAuthTokens::FetchFromCommand(CachedToken& token, std::string& why, Outcome& outcome) {
   const runtime::Activation activation("OAUTHTOKENS:FETCHFROMCOMMAND", __LINE__);
   const CommandResult result = RunCommand(settings_.command, settings_.timeout_ms, kMostCommandOutput);
-  if (!ReadCommandToken(result, settings_.timeout_ms, token.token, why, outcome)) return false;
+  if (!ReadCommandToken(result, settings_.timeout_ms, settings_.client_secret, token.token, why, outcome)) {
+    return false;
+  }
   // A command tells no lifetime: its token is kept as long as the usual
   // hour; one revoked earlier is refused by the server and fetched anew.
   token.expires_at = static_cast<std::int64_t>(std::time(nullptr)) + kAssumedTokenLife;
@@ -192,46 +249,47 @@ bool OAuthTokens::FetchFromUrl(CachedToken& token, std::string& why, Outcome& ou
   const runtime::Activation activation("OAUTHTOKENS:FETCHFROMURL", __LINE__);
   request_ = TokenRequestOutcome{};
   request_.url = settings_.token_url;
-  const std::string where = "token request to " + Printable(settings_.token_url, kMostQuotedField) + " failed: ";
+  const std::string& secret = settings_.client_secret;
   outcome = Outcome::kTemporary;
+  // No answer could be read: the reason goes to the error line and the
+  // trace, with anything the endpoint sent in it redacted.
+  auto failed = [&](const std::string& reason) {
+    request_.failure = Redacted(reason, secret);
+    why = "token request to " + Printable(UrlForDisplay(settings_.token_url), kMostQuotedField) +
+          " failed: " + request_.failure;
+    return false;
+  };
   HttpsUrl url;
   if (!ParseHttpsUrl(settings_.token_url, url, why)) {
     outcome = Outcome::kConfig;
-    why = where + "OAuthTokenURL " + why;
-    return false;
+    return failed("OAuthTokenURL " + why);
   }
   std::unique_ptr<Connection> plain = transport_.connect(url.host, url.port, settings_.timeout_ms, why);
-  if (!plain) {
-    why = where + why;
-    return false;
-  }
+  if (!plain) return failed(why);
   bool line_failed = false;
   std::unique_ptr<Connection> tls =
       transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
                            {url.host, settings_.verify, settings_.ca_file, settings_.timeout_ms}, why);
   if (!tls) {
     if (!line_failed) outcome = Outcome::kPermanent;
-    why = where + why;
-    return false;
+    return failed(why);
   }
   std::vector<std::pair<std::string, std::string>> form{{"grant_type", "client_credentials"},
                                                         {"client_id", settings_.client_id},
-                                                        {"client_secret", settings_.client_secret}};
+                                                        {"client_secret", secret}};
   if (!settings_.scope.empty()) form.emplace_back("scope", settings_.scope);
   const Deadline deadline(settings_.timeout_ms);
   HttpResponse response;
   bool lost = false;
-  if (!tls->Send(HttpPostRequest(url, FormEncode(form)), deadline)) {
-    why = where + tls->error();
-    return false;
-  }
+  if (!tls->Send(HttpPostRequest(url, FormEncode(form)), deadline)) return failed(tls->error());
   if (!ReadHttpResponse(*tls, deadline, response, why, lost)) {
+    // A status line may have come before the answer went wrong.
+    request_.http_status = response.status;
     if (!lost) outcome = Outcome::kPermanent;
-    why = where + why;
-    return false;
+    return failed(why);
   }
   return ReadTokenAnswer(response.status, response.reason, response.body,
-                         static_cast<std::int64_t>(std::time(nullptr)), token, request_, why, outcome);
+                         static_cast<std::int64_t>(std::time(nullptr)), secret, token, request_, why, outcome);
 }
 
 }  // namespace mailclient

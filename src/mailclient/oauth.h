@@ -33,9 +33,10 @@ struct OAuthSettings {
 /// and the error line.
 struct TokenRequestOutcome {
   std::string url{};
-  int http_status = 0;  // 0: no answer
+  int http_status = 0;  // 0: no answer (or none that could be read)
   std::string error{};              // the endpoint's "error", printable
   std::string error_description{};  // its "error_description", printable and cut short
+  std::string failure{};            // why no answer could be read: the line, TLS, the answer's size
 };
 
 /// Lifetime assumed for a token whose answer gives none (RFC 6749 leaves
@@ -43,17 +44,20 @@ struct TokenRequestOutcome {
 inline constexpr std::int64_t kAssumedTokenLife = 3600;
 
 /// Reads the endpoint's answer: on success the token and its expiry (`now`
-/// plus expires_in) in `token`; otherwise false with a sentence in `why`
-/// that quotes the endpoint's error and error_description, and the kind of
-/// failure in `outcome`. `request` receives the status and error fields.
+/// plus expires_in, taken within 1 second and kLongestTokenLife) in
+/// `token`; otherwise false with a sentence in `why` that quotes the
+/// endpoint's error and error_description, and the kind of failure in
+/// `outcome`. `request` receives the status and error fields. Whatever the
+/// endpoint says, `secret` shows as "<redacted>".
 bool ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
-                     CachedToken& token, TokenRequestOutcome& request, std::string& why, Outcome& outcome);
+                     const std::string& secret, CachedToken& token, TokenRequestOutcome& request, std::string& why,
+                     Outcome& outcome);
 
 /// Reads what OAuthTokenCommand gave: the first line of its output, or
-/// false with a sentence in `why` (quoting its error output) and the kind
-/// of failure in `outcome`.
-bool ReadCommandToken(const CommandResult& result, int timeout_ms, std::string& token, std::string& why,
-                      Outcome& outcome);
+/// false with a sentence in `why` (quoting its error output, `secret`
+/// redacted) and the kind of failure in `outcome`.
+bool ReadCommandToken(const CommandResult& result, int timeout_ms, const std::string& secret, std::string& token,
+                      std::string& why, Outcome& outcome);
 
 /// The configuration a cached token belongs to: a digest of the URL,
 /// client and scope (or the command), so that another configuration never

@@ -47,7 +47,7 @@ bool TokenFromCacheText(const std::string& text, const std::string& key, std::in
     return false;
   }
   const std::int64_t at = std::stoll(expires);
-  if (at - kTokenMargin <= now) return false;
+  if (at - kTokenMargin <= now || at - now > kLongestTokenLife) return false;
   token = {value, at};
   return true;
 }
@@ -56,7 +56,9 @@ bool LoadCachedToken(const std::string& file, const std::string& key, std::int64
   const runtime::Activation activation("LOADCACHEDTOKEN", __LINE__);
   std::string text;
   std::string reason;
-  if (!runtime::ReadWholeFile(file, text, reason) || text.size() > kMaxCacheFile) return false;
+  // Read no further than the bound: the file is the program's own, and one
+  // grown huge (by accident or on purpose) must not fill the memory.
+  if (!runtime::ReadWholeFile(file, text, reason, kMaxCacheFile)) return false;
   return TokenFromCacheText(text, key, now, token);
 }
 

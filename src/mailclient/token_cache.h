@@ -17,11 +17,15 @@ struct CachedToken {
 
 /// A token is taken from the cache until this many seconds before it expires.
 inline constexpr std::int64_t kTokenMargin = 300;
+/// The longest a token is believed to live: a day. An endpoint that says
+/// longer is taken at this, and a cached expiry further ahead (a clock set
+/// back, a file edited by hand) is not believed.
+inline constexpr std::int64_t kLongestTokenLife = 24 * 3600;
 
 /// The cache file's text for `token` under the configuration `key`.
 std::string TokenCacheText(const std::string& key, const CachedToken& token);
 /// The token in `text` if it belongs to `key` and is still good at `now`
-/// (more than kTokenMargin seconds left).
+/// (more than kTokenMargin seconds left, and no more than kLongestTokenLife).
 bool TokenFromCacheText(const std::string& text, const std::string& key, std::int64_t now, CachedToken& token);
 
 /// The token cached in `file` for `key`, if it is still good at `now`.

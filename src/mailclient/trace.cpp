@@ -8,8 +8,6 @@ namespace mailclient {
 
 namespace {
 
-constexpr char kRedacted[] = "<redacted>";
-
 // The reply code of a reply line, and whether the line ends its reply.
 int Code(std::string_view line) {
   if (line.size() < 3) return 0;

@@ -12,6 +12,9 @@
 
 namespace mailclient {
 
+/// What stands in the place of a secret.
+inline constexpr char kRedacted[] = "<redacted>";
+
 /// Takes one finished event line, without a line end.
 using TraceSink = std::function<void(std::string_view event)>;
 

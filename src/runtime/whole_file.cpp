@@ -15,7 +15,7 @@ struct ReadingHandle {
 };
 }  // namespace
 
-bool ReadWholeFile(const std::string& name, std::string& content, std::string& reason) {
+bool ReadWholeFile(const std::string& name, std::string& content, std::string& reason, std::uint64_t most) {
   const Activation activation("READWHOLEFILE", __LINE__);
   content.clear();
   ReadingHandle file;
@@ -26,11 +26,16 @@ bool ReadWholeFile(const std::string& name, std::string& content, std::string& r
     reason = kNotRegularFile;
     return false;
   }
-  if (size > kMaxWholeFile) {
-    reason = kFileTooLarge;
+  const std::uint64_t limit = std::min(most, kMaxWholeFile);
+  const std::string too_large = limit == kMaxWholeFile ? kFileTooLarge : "larger than " + std::to_string(limit) + " bytes";
+  if (size > limit) {
+    reason = too_large;
     return false;
   }
-  return detail::ReadToEnd(file.h, size, kMaxWholeFile, content, reason);
+  if (detail::ReadToEnd(file.h, size, limit, content, reason)) return true;
+  // A file that grew past the bound while it was read.
+  if (reason == kFileTooLarge) reason = too_large;
+  return false;
 }
 
 namespace detail {

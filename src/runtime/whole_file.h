@@ -22,7 +22,11 @@ inline constexpr char kFileTooLarge[] = "larger than 2 GiB";
 /// a regular file ("not a regular file"), holds more than kMaxWholeFile
 /// bytes, even by growing while it is read ("larger than 2 GiB"), or cannot
 /// be read; `reason` then says which, otherwise in the system's words.
-bool ReadWholeFile(const std::string& name, std::string& content, std::string& reason);
+/// With a smaller bound `most` (a file of the program's own, which nobody
+/// should find large) a file past it is refused as "larger than N bytes",
+/// having cost no more memory than the bound.
+bool ReadWholeFile(const std::string& name, std::string& content, std::string& reason,
+                   std::uint64_t most = kMaxWholeFile);
 
 namespace detail {
 /// Reads the open file `h` from where it stands to its end, expecting

@@ -99,6 +99,21 @@ class Program:
         return out
 
 
+def run_measured(program, *args, timeout=20):
+    """Runs the program; returns its exit code, standard output and peak
+    resident memory in bytes (of the program and anything it waited for).
+    GNU time reports the program's own peak: the usage a child of this
+    Python process reports counts the pages it shared with it before exec."""
+    out = program.directory / "stdout.bin"
+    peak = program.directory / "peak.txt"
+    with open(out, "wb") as stdout:
+        p = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(peak)] + program.command(args),
+                           cwd=program.directory, stdin=subprocess.DEVNULL, stdout=stdout,
+                           stderr=subprocess.DEVNULL, env=dict(os.environ, WINEDEBUG="-all"), timeout=timeout)
+    memory = int(peak.read_text().split()[-1]) * 1024
+    return p.returncode, out.read_bytes().decode("latin-1").split("\r\n")[:-1], memory
+
+
 def copy_prefix(base: Path, own: Path):
     """Makes `own` a wine prefix like the booted `base`, while base's own
     server may still be running and writing to it. Only what a prefix is
@@ -272,12 +287,13 @@ def certificates(tmp_path_factory):
 @pytest.fixture
 def endpoint(certificates):
     """Starts an OAuth token endpoint on loopback: endpoint(**options) (see
-    token_endpoint.TokenEndpoint)."""
+    token_endpoint.TokenEndpoint), with the certificate `cert` of the test
+    certificates ("good" unless it says)."""
     from token_endpoint import TokenEndpoint
     endpoints = []
 
-    def start(**options):
-        e = TokenEndpoint(str(certificates / "good.pem"), str(certificates / "good.key"), **options)
+    def start(cert="good", **options):
+        e = TokenEndpoint(str(certificates / f"{cert}.pem"), str(certificates / f"{cert}.key"), **options)
         e.__enter__()
         endpoints.append(e)
         return e

@@ -10,7 +10,7 @@ import subprocess
 
 import pytest
 
-from conftest import WINE
+from conftest import WINE, run_measured
 
 
 def directory(d):
@@ -40,21 +40,6 @@ CASES = [
     ("3 GiB sparse file", sparse, "larger than 2 GiB"),
 ]
 MEMORY_LIMIT = 100 << 20
-
-
-def run_measured(program, *args, timeout=20):
-    """Runs the program; returns its exit code, standard output and peak
-    resident memory in bytes (of the program and anything it waited for).
-    GNU time reports the program's own peak: the usage a child of this
-    Python process reports counts the pages it shared with it before exec."""
-    out = program.directory / "stdout.bin"
-    peak = program.directory / "peak.txt"
-    with open(out, "wb") as stdout:
-        p = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", str(peak)] + program.command(args),
-                           cwd=program.directory, stdin=subprocess.DEVNULL, stdout=stdout,
-                           stderr=subprocess.DEVNULL, env=dict(os.environ, WINEDEBUG="-all"), timeout=timeout)
-    memory = int(peak.read_text().split()[-1]) * 1024
-    return p.returncode, out.read_bytes().decode("latin-1").split("\r\n")[:-1], memory
 
 
 @pytest.mark.parametrize("make, reason", [(make, reason) for _, make, reason in CASES],

@@ -41,6 +41,13 @@ TEST(RunCommand, GivesOutputErrorsAndStatusAndStopsACommandAtItsLimit) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_TRUE(r.timed_out);
   EXPECT_LT(took, std::chrono::seconds(5));
+  // Once it has ended, an interrupt is the caller's again: no handler is
+  // left to stop a group whose id may since have passed to others.
+  for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+    struct sigaction after {};
+    ::sigaction(sig, nullptr, &after);
+    EXPECT_EQ(after.sa_handler, SIG_DFL) << sig;
+  }
 }
 
 TEST(RunCommand, EndsWithTheShellWhenABackgroundChildHoldsThePipeOpen) {

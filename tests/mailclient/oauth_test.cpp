@@ -16,6 +16,7 @@ using mailclient::Outcome;
 namespace {
 
 constexpr std::int64_t kNow = 1800000000;
+constexpr char kSecret[] = "s3cr3t&x";
 
 TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailure) {
   struct Case {
@@ -30,6 +31,24 @@ TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailur
       {200, R"({"token_type":"Bearer","expires_in":3599,"access_token":"eyJ0eXAi.x-y_z"})", true, 3599, {}, ""},
       {200, R"({"token_type":"bearer","expires_in":"7200","access_token":"t"})", true, 7200, {}, ""},
       {200, R"({"access_token":"t"})", true, mailclient::kAssumedTokenLife, {}, ""},
+      // A lifetime is believed from a second to a day: a negative one is
+      // not cached for an hour, nor a huge one for years.
+      {200, R"({"expires_in":-5,"access_token":"t"})", true, 1, {}, ""},
+      {200, R"({"expires_in":"-5","access_token":"t"})", true, 1, {}, ""},
+      {200, R"({"expires_in":0,"access_token":"t"})", true, 1, {}, ""},
+      {200, R"({"expires_in":1000000000,"access_token":"t"})", true, 86400, {}, ""},
+      {200, R"({"expires_in":"999999999","access_token":"t"})", true, 86400, {}, ""},
+      {200, R"({"expires_in":1e300,"access_token":"t"})", true, 86400, {}, ""},
+      {200, R"({"expires_in":3599.9,"access_token":"t"})", true, 3599, {}, ""},
+      {200, R"({"expires_in":"soon","access_token":"t"})", true, mailclient::kAssumedTokenLife, {}, ""},
+      {200, R"({"access_token":")" + std::string(20 * 1024, 'x') + "\"}", false, 0, Outcome::kPermanent,
+       "but its access_token is longer than 16384 bytes"},
+      // What the endpoint says of the secret shows none of it, even where
+      // the quote is cut short.
+      {401, R"j({"error":"invalid_client","error_description":"client_secret s3cr3t&x (sent as s3cr3t%26x)"})j",
+       false, 0, Outcome::kPermanent, "invalid_client: client_secret <redacted> (sent as <redacted>)"},
+      {401, R"({"error":"s3cr3t&x","error_description":")" + std::string(296, 'd') + R"(s3cr3t&x"})", false, 0,
+       Outcome::kPermanent, "HTTP 401 Unauthorized: <redacted>: ddd"},
       {401,
        R"({"error":"invalid_client","error_description":"AADSTS7000215: Invalid client secret provided.\r\nTrace ID: 1"})",
        false, 0, Outcome::kPermanent,
@@ -51,8 +70,10 @@ TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailur
     mailclient::TokenRequestOutcome request{.url = "https://login.example.com/t/token"};
     std::string why;
     Outcome outcome = Outcome::kSent;
-    const bool ok = mailclient::ReadTokenAnswer(c.status, "Unauthorized", c.body, kNow, token, request, why, outcome);
+    const bool ok =
+        mailclient::ReadTokenAnswer(c.status, "Unauthorized", c.body, kNow, kSecret, token, request, why, outcome);
     EXPECT_EQ(ok, c.ok) << c.body << ": " << why;
+    EXPECT_EQ((why + request.error + request.error_description).find("s3cr3t"), std::string::npos) << why;
     EXPECT_EQ(request.http_status, c.status);
     if (ok) {
       EXPECT_EQ(token.expires_at, kNow + c.life) << c.body;
@@ -66,8 +87,8 @@ TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailur
   CachedToken token;
   std::string why;
   Outcome outcome{};
-  mailclient::ReadTokenAnswer(401, "", R"({"error":"invalid_client","error_description":"bad secret"})", kNow, token,
-                              request, why, outcome);
+  mailclient::ReadTokenAnswer(401, "", R"({"error":"invalid_client","error_description":"bad secret"})", kNow,
+                              kSecret, token, request, why, outcome);
   EXPECT_EQ(request.error, "invalid_client");
   EXPECT_EQ(request.error_description, "bad secret");
 }
@@ -80,6 +101,7 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
     Outcome outcome;
   };
   const std::string long_error(500, 'e');
+  const std::string too_long = "OAuthTokenCommand printed no usable token (its first line is longer than 16384 bytes)";
   const Case cases[] = {
       {{.started = true, .exit_status = 0, .out = "  ya29.token \r\nsecond line\n"}, true, "ya29.token", {}},
       {{.started = true, .exit_status = 0, .out = "t"}, true, "t", {}},
@@ -91,6 +113,13 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
       {{.started = true, .exit_status = 127, .not_found = true, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
        Outcome::kConfig},
       {{.started = true, .exit_status = 1, .err = long_error}, false, std::string(200, 'e') + "...", Outcome::kTemporary},
+      {{.started = true, .exit_status = 1, .err = "vault: login s3cr3t&x refused\n"}, false,
+       "exit status 1: vault: login <redacted> refused", Outcome::kTemporary},
+      // A token too long to be one, or output cut off before its line
+      // ended: never a prefix of it.
+      {{.started = true, .exit_status = 0, .out = std::string(20 * 1024, 't') + "\n"}, false, too_long,
+       Outcome::kPermanent},
+      {{.started = true, .exit_status = 0, .out = std::string(64 * 1024, 't')}, false, too_long, Outcome::kPermanent},
       {{.started = true, .timed_out = true}, false, "OAuthTokenCommand gave no answer within 3 seconds and was stopped",
        Outcome::kTemporary},
       {{.why = "No such file or directory"}, false,
@@ -100,7 +129,8 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
     std::string token;
     std::string why;
     Outcome outcome = Outcome::kSent;
-    const bool ok = mailclient::ReadCommandToken(c.result, 3000, token, why, outcome);
+    const bool ok = mailclient::ReadCommandToken(c.result, 3000, kSecret, token, why, outcome);
+    EXPECT_EQ(why.find("s3cr3t"), std::string::npos) << why;
     EXPECT_EQ(ok, c.ok) << c.text << ": " << why;
     if (ok) {
       EXPECT_EQ(token, c.text);
@@ -130,6 +160,7 @@ TEST(OAuthCache, KeepsATokenForItsConfigurationUntilFiveMinutesBeforeItExpires) 
   EXPECT_TRUE(mailclient::TokenFromCacheText(text, key, kNow + 3600 - 301, token));
   EXPECT_EQ(token.token, "tok");
   EXPECT_FALSE(mailclient::TokenFromCacheText(text, key, kNow + 3600 - 300, token)) << "within the margin";
+  EXPECT_FALSE(mailclient::TokenFromCacheText(text, key, kNow - 86400, token)) << "more than a day ahead";
   EXPECT_FALSE(mailclient::TokenFromCacheText(text, mailclient::TokenCacheKey(b), kNow, token));
   EXPECT_FALSE(mailclient::TokenFromCacheText("garbage\n", key, kNow, token));
   EXPECT_FALSE(mailclient::TokenFromCacheText(text.substr(0, text.find("token ")), key, kNow, token));

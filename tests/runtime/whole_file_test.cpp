@@ -59,6 +59,14 @@ TEST(WholeFileTest, AFileLargerThanTheLimitIsRefusedBeforeAnythingIsRead) {
   EXPECT_FALSE(runtime::ReadWholeFile(name, content, reason));
   EXPECT_EQ(reason, "larger than 2 GiB");
   EXPECT_LT(content.capacity(), 1024u * 1024u);
+  // A file of the program's own with a bound of its own.
+  EXPECT_FALSE(runtime::ReadWholeFile(name, content, reason, 65536));
+  EXPECT_EQ(reason, "larger than 65536 bytes");
+  EXPECT_LT(content.capacity(), 1024u * 1024u);
+  Write(name, std::string(65537, 'x'));
+  EXPECT_FALSE(runtime::ReadWholeFile(name, content, reason, 65536));
+  EXPECT_TRUE(runtime::ReadWholeFile(name, content, reason, 65537));
+  EXPECT_EQ(content.size(), 65537u);
 }
 
 // A file that holds more than its size said when it was opened: it has
