@@ -106,7 +106,8 @@ class CSmtp {
   }
 
   /// Connects and logs on now. False when that failed; sending still
-  /// tries, unless a security rule forbids it.
+  /// tries, unless the server refused the logon or a security rule
+  /// forbids it.
   bool Logon();
   /// Sends the message (CSmtp:Postrine). True when the server took it.
   bool Postrine();
@@ -175,7 +176,6 @@ class CSmtp {
   bool broken_ = false;     // it failed, or a rule forbids going on
   bool quit_sent_ = false;  // QUIT went with the end of the message; its reply is due
   std::string logon_error_;
-  bool logon_temporary_ = false;  // the server refused the logon for now (4xx)
   std::string error_;
   Outcome outcome_ = Outcome::kTemporary;
 };

@@ -61,6 +61,7 @@ class Recorder:
         self.commands = []      # every command verb seen, in order
         self.logons = []        # (mechanism, login, password) of each AUTH
         self.connections = 0
+        self.password = b"s3cret pass"  # the one that mailuser logs on with
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         self.commands.append("EHLO")
@@ -115,7 +116,7 @@ class Recorder:
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         self.logons.append((mechanism, auth_data.login, auth_data.password))
-        ok = auth_data.login == b"mailuser" and auth_data.password == b"s3cret pass"
+        ok = auth_data.login == b"mailuser" and auth_data.password == self.password
         return AuthResult(success=ok, handled=False)
 
 
