@@ -207,7 +207,7 @@ std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, 
   const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
   line_failed_ = false;
   return transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
-                              {server_, verify_, ca_file_, timeout_ms_, trace_.get()}, why);
+                              {server_, verify_, ca_file_, timeout_ms_, trace_.get(), &line_failed_}, why);
 }
 
 bool CSmtp::Hello() {

@@ -121,7 +121,8 @@ class CSmtp {
   bool Secure();
   bool StartTlsCommand();
   /// The TLS handshake over `plain`; line_failed_ tells afterwards whether
-  /// the line itself failed under it.
+  /// it failed for a reason that may pass: the line itself failed under
+  /// it, or the server owned to a fault of its own.
   std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
   /// AUTH `mechanism` with its first `response`: on the command line

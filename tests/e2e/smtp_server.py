@@ -129,7 +129,8 @@ class FaultySMTP(SMTP):
     of the message. Actions: a reply of FAULT_REPLIES instead of the real
     one, "drop" (close the connection instead of answering), "drop-after"
     (answer, then close), "stall" (never answer), and for STARTTLS
-    "tls-drop" and "tls-garbage" (agree, then close or send no TLS), and
+    "tls-drop", "tls-garbage" and "tls-alert" (agree, then close, send no
+    TLS, or answer the ClientHello with an internal_error alert), and
     "tls-chatter" (agree, then answer the handshake in clear text and keep
     the connection open)."""
 
@@ -165,6 +166,9 @@ class FaultySMTP(SMTP):
             await SMTP.push(self, "220 Ready to start TLS")
             if action == "tls-garbage":
                 await SMTP.push(self, "this is no TLS record")
+            if action == "tls-alert":  # the ClientHello, answered with a fatal internal_error alert
+                await self._reader.read(5)
+                self.transport.write(b"\x15\x03\x03\x00\x02\x02\x50")
             if action == "tls-chatter":  # clear text once the handshake has begun, and no end
                 await asyncio.sleep(0.3)
                 await SMTP.push(self, "250 this is no TLS record")
