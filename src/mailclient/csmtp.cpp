@@ -36,6 +36,21 @@ std::string HelloName() {
   return host;
 }
 
+// The password mechanism to log on with, of those `offered`; empty when
+// none is known.
+std::string PasswordMechanism(const std::vector<std::string>& offered, bool tls) {
+  // Inside TLS, PLAIN is what every server can check (one that keeps its
+  // passwords hashed cannot check CRAM-MD5, though it may offer it), and
+  // TLS already protects it. CRAM-MD5 leads only where the password would
+  // otherwise cross in clear.
+  static const char* const kInsideTls[] = {"PLAIN", "LOGIN", "CRAM-MD5"};
+  static const char* const kInClear[] = {"CRAM-MD5", "PLAIN", "LOGIN"};
+  for (const char* mechanism : tls ? kInsideTls : kInClear) {
+    if (std::find(offered.begin(), offered.end(), mechanism) != offered.end()) return mechanism;
+  }
+  return "";
+}
+
 }  // namespace
 
 Capabilities ParseCapabilities(const Reply& ehlo) {
@@ -78,8 +93,6 @@ CSmtp::~CSmtp() = default;
 
 bool CSmtp::Fail(Outcome outcome, const std::string& text) {
   const runtime::Activation activation("CSMTP:FAIL", __LINE__);
-  // Refused for want of a logon that failed only for now: worth another try.
-  if (outcome == Outcome::kPermanent && logon_temporary_) outcome = Outcome::kTemporary;
   outcome_ = outcome;
   error_ = logon_error_.empty() ? text : logon_error_ + "; " + text;
   return false;
@@ -194,7 +207,7 @@ std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, 
   const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
   line_failed_ = false;
   return transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
-                              {server_, verify_, ca_file_, timeout_ms_, trace_.get()}, why);
+                              {server_, verify_, ca_file_, timeout_ms_, trace_.get(), &line_failed_}, why);
 }
 
 bool CSmtp::Hello() {
@@ -233,42 +246,37 @@ bool CSmtp::Authenticate() {
                                          "without encryption");
   }
   if (tokens_) return AuthenticateBearer();
-  auto offered = [&](const char* mechanism) {
-    for (const std::string& m : caps_.auth) {
-      if (m == mechanism) return true;
-    }
+  const std::string mechanism = PasswordMechanism(caps_.auth, tls_active_);
+  if (mechanism.empty()) {
+    logon_error_ = "logon to " + server_ + " failed: the server offers no logon that postrine knows";
     return false;
-  };
+  }
+  const std::string stage = "AUTH " + mechanism;
   Reply reply;
-  std::string stage;
-  if (offered("CRAM-MD5")) {
-    stage = "AUTH CRAM-MD5";
-    if (!Exchange("AUTH CRAM-MD5", reply, stage)) return false;
+  if (mechanism == "CRAM-MD5") {
+    if (!Exchange(stage, reply, stage)) return false;
     std::string challenge;
     if (reply.code == 334 && !reply.lines.empty() && Base64Decode(reply.lines[0], challenge)) {
       const std::string answer = user_ + " " + HmacMd5Hex(password_, challenge);
       if (!Exchange(Base64(answer), reply, stage)) return false;
     }
-  } else if (offered("PLAIN")) {
-    stage = "AUTH PLAIN";
+  } else if (mechanism == "PLAIN") {
     if (!AuthCommand("PLAIN", Base64(std::string(1, '\0') + user_ + '\0' + password_), reply)) return false;
-  } else if (offered("LOGIN")) {
-    stage = "AUTH LOGIN";
-    if (!Exchange("AUTH LOGIN", reply, stage)) return false;
+  } else {
+    if (!Exchange(stage, reply, stage)) return false;
     if (reply.code == 334 && !Exchange(Base64(user_), reply, stage)) return false;
     if (reply.code == 334 && !Exchange(Base64(password_), reply, stage)) return false;
-  } else {
-    logon_error_ = "logon to " + server_ + " failed: the server offers no logon that postrine knows";
-    return false;
   }
   if (reply.code == 235) return true;
   if (reply.code == 334) {
     // A challenge we cannot answer: cancel the exchange (RFC 4954).
     if (!Exchange("*", reply, stage)) return false;
   }
-  logon_error_ = stage + ": " + Quoted(reply);
-  logon_temporary_ = reply.Temporary();
-  return false;
+  // The refusal ends the send, whatever the server does next: one that
+  // makes logon optional would take the message unauthenticated, and the
+  // user would never learn that the credentials are wrong.
+  Quit();
+  return Refused(stage, reply);
 }
 
 bool CSmtp::AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply) {

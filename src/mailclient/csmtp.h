@@ -106,7 +106,8 @@ class CSmtp {
   }
 
   /// Connects and logs on now. False when that failed; sending still
-  /// tries, unless a security rule forbids it.
+  /// tries, unless the server refused the logon or a security rule
+  /// forbids it.
   bool Logon();
   /// Sends the message (CSmtp:Postrine). True when the server took it.
   bool Postrine();
@@ -120,7 +121,8 @@ class CSmtp {
   bool Secure();
   bool StartTlsCommand();
   /// The TLS handshake over `plain`; line_failed_ tells afterwards whether
-  /// the line itself failed under it.
+  /// it failed for a reason that may pass: the line itself failed under
+  /// it, or the server owned to a fault of its own.
   std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
   bool Authenticate();
   /// AUTH `mechanism` with its first `response`: on the command line
@@ -175,7 +177,6 @@ class CSmtp {
   bool broken_ = false;     // it failed, or a rule forbids going on
   bool quit_sent_ = false;  // QUIT went with the end of the message; its reply is due
   std::string logon_error_;
-  bool logon_temporary_ = false;  // the server refused the logon for now (4xx)
   std::string error_;
   Outcome outcome_ = Outcome::kTemporary;
 };

@@ -22,6 +22,76 @@ bool OpensTlsRecord(std::string_view head) {
   return head.size() < 2 || head[1] == 0x03;
 }
 
+// The names of the alerts a server may send (RFC 8446 section 6, with
+// those of TLS 1.2 that it keeps).
+const char* AlertName(int alert) {
+  switch (alert) {
+    case 0: return "close_notify";
+    case 10: return "unexpected_message";
+    case 20: return "bad_record_mac";
+    case 22: return "record_overflow";
+    case 40: return "handshake_failure";
+    case 42: return "bad_certificate";
+    case 43: return "unsupported_certificate";
+    case 44: return "certificate_revoked";
+    case 45: return "certificate_expired";
+    case 46: return "certificate_unknown";
+    case 47: return "illegal_parameter";
+    case 48: return "unknown_ca";
+    case 49: return "access_denied";
+    case 50: return "decode_error";
+    case 51: return "decrypt_error";
+    case 70: return "protocol_version";
+    case 71: return "insufficient_security";
+    case 80: return "internal_error";
+    case 86: return "inappropriate_fallback";
+    case 90: return "user_canceled";
+    case 109: return "missing_extension";
+    case 110: return "unsupported_extension";
+    case 112: return "unrecognized_name";
+    case 113: return "bad_certificate_status_response";
+    case 115: return "unknown_psk_identity";
+    case 116: return "certificate_required";
+    case 120: return "no_application_protocol";
+    default: return "";
+  }
+}
+
+// "internal_error (80)"; an alert of no known name by its number alone.
+std::string AlertText(int alert) {
+  const std::string name = AlertName(alert);
+  return name.empty() ? std::to_string(alert) : name + " (" + std::to_string(alert) + ")";
+}
+
+constexpr int kInternalError = 80;
+
+// Follows the records a server sends in the handshake for a fatal alert
+// in clear text: the words for a handshake the server broke off, the same
+// whichever library reads the records (Schannel tells only a status).
+// An encrypted alert is longer than two bytes and passes unseen.
+class AlertWatch {
+ public:
+  void Watch(std::string_view bytes) {
+    pending_ += bytes;
+    std::size_t at = 0;
+    while (pending_.size() - at >= 5) {
+      const std::size_t length = Byte(at + 3) << 8 | Byte(at + 4);
+      if (pending_.size() - at < 5 + length) break;
+      if (Byte(at) == 0x15 && length == 2 && Byte(at + 5) == 2) alert_ = static_cast<int>(Byte(at + 6));
+      at += 5 + length;
+    }
+    pending_.erase(0, at);
+  }
+  /// The last fatal alert, or -1.
+  int alert() const { return alert_; }
+
+ private:
+  std::size_t Byte(std::size_t i) const { return static_cast<unsigned char>(pending_[i]); }
+
+  std::string pending_;  // the start of a record not yet whole
+  int alert_ = -1;
+};
+
 class TlsConnection final : public Connection {
  public:
   TlsConnection(std::unique_ptr<Connection> plain, std::unique_ptr<TlsEngine> engine)
@@ -49,6 +119,11 @@ class TlsConnection final : public Connection {
       if (Pull(deadline) <= 0) break;
     }
     handshaking_ = false;
+    if (!done && alerts_.alert() >= 0) {
+      error_ = "the server sent the TLS alert " + AlertText(alerts_.alert());
+      // A fault of the server's own, worth another try later.
+      if (alerts_.alert() == kInternalError && options.transient != nullptr) *options.transient = true;
+    }
     const CertificateCheck check = options.verify ? engine_->Verify() : CertificateCheck{};
     if (options.trace != nullptr) TraceSession(*options.trace, done, options, check);
     if (check.verdict != CertificateVerdict::kTrusted) {
@@ -154,6 +229,7 @@ class TlsConnection final : public Connection {
         return -1;
       }
     }
+    if (handshaking_) alerts_.Watch(got);
     engine_->Feed(got);
     return n;
   }
@@ -163,6 +239,7 @@ class TlsConnection final : public Connection {
   std::string text_;  // decrypted, not yet taken
   std::size_t pos_ = 0;
   std::string head_;  // the server's first two bytes
+  AlertWatch alerts_;
   bool handshaking_ = false;
   std::string error_;
 };

@@ -25,6 +25,9 @@ struct TlsOptions {
   /// Told the session's protocol, cipher and certificate and the check's
   /// verdict, when not null.
   ProtocolTrace* trace = nullptr;
+  /// Set to true, when not null, where the handshake failed for a reason
+  /// that may pass: the server's own fault (its internal_error alert).
+  bool* transient = nullptr;
 };
 
 /// Performs the handshake over `plain`. Null on failure; `error` then says

@@ -28,7 +28,52 @@ namespace mailclient {
 
 namespace {
 
-std::string Reason(long status) { return runtime::SystemErrorText(static_cast<unsigned long>(status)); }
+// A status by its name and value ("SEC_E_INTERNAL_ERROR (0x80090304)"):
+// the system's text for these is often missing, or beside the point ("The
+// Local Security Authority cannot be contacted" for an internal error).
+// Others get the system's text, or their value in hex.
+std::string Reason(long status) {
+  struct Named {
+    long status;
+    const char* name;
+  };
+  static const Named kNames[] = {
+      {SEC_E_INSUFFICIENT_MEMORY, "SEC_E_INSUFFICIENT_MEMORY"},
+      {SEC_E_INVALID_HANDLE, "SEC_E_INVALID_HANDLE"},
+      {SEC_E_UNSUPPORTED_FUNCTION, "SEC_E_UNSUPPORTED_FUNCTION"},
+      {SEC_E_TARGET_UNKNOWN, "SEC_E_TARGET_UNKNOWN"},
+      {SEC_E_INTERNAL_ERROR, "SEC_E_INTERNAL_ERROR"},
+      {SEC_E_SECPKG_NOT_FOUND, "SEC_E_SECPKG_NOT_FOUND"},
+      {SEC_E_INVALID_TOKEN, "SEC_E_INVALID_TOKEN"},
+      {SEC_E_NO_CREDENTIALS, "SEC_E_NO_CREDENTIALS"},
+      {SEC_E_MESSAGE_ALTERED, "SEC_E_MESSAGE_ALTERED"},
+      {SEC_E_CONTEXT_EXPIRED, "SEC_E_CONTEXT_EXPIRED"},
+      {SEC_E_BUFFER_TOO_SMALL, "SEC_E_BUFFER_TOO_SMALL"},
+      {SEC_E_WRONG_PRINCIPAL, "SEC_E_WRONG_PRINCIPAL"},
+      {SEC_E_UNTRUSTED_ROOT, "SEC_E_UNTRUSTED_ROOT"},
+      {SEC_E_ILLEGAL_MESSAGE, "SEC_E_ILLEGAL_MESSAGE"},
+      {SEC_E_CERT_UNKNOWN, "SEC_E_CERT_UNKNOWN"},
+      {SEC_E_CERT_EXPIRED, "SEC_E_CERT_EXPIRED"},
+      {SEC_E_ENCRYPT_FAILURE, "SEC_E_ENCRYPT_FAILURE"},
+      {SEC_E_DECRYPT_FAILURE, "SEC_E_DECRYPT_FAILURE"},
+      {SEC_E_ALGORITHM_MISMATCH, "SEC_E_ALGORITHM_MISMATCH"},
+      {CERT_E_REVOKED, "CERT_E_REVOKED"},
+      {CERT_E_REVOCATION_FAILURE, "CERT_E_REVOCATION_FAILURE"},
+      {CERT_E_WRONG_USAGE, "CERT_E_WRONG_USAGE"},
+      {CERT_E_UNTRUSTEDCA, "CERT_E_UNTRUSTEDCA"},
+      {CRYPT_E_REVOKED, "CRYPT_E_REVOKED"},
+      {CRYPT_E_NO_REVOCATION_CHECK, "CRYPT_E_NO_REVOCATION_CHECK"},
+      {CRYPT_E_REVOCATION_OFFLINE, "CRYPT_E_REVOCATION_OFFLINE"},
+      {TRUST_E_CERT_SIGNATURE, "TRUST_E_CERT_SIGNATURE"},
+      {TRUST_E_BASIC_CONSTRAINTS, "TRUST_E_BASIC_CONSTRAINTS"},
+  };
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(status));
+  for (const Named& n : kNames) {
+    if (n.status == status) return std::string(n.name) + " (" + hex + ")";
+  }
+  return runtime::SystemErrorText(static_cast<unsigned long>(status));
+}
 
 bool IsIpAddress(const std::string& host) {
   unsigned char buf[16];

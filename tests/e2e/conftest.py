@@ -307,9 +307,10 @@ def endpoint(certificates):
 def postfix_oauth(certificates):
     """Postfix with Dovecot's oauth2 password database behind it
     (real_server.py), started once per session and stopped at its end:
-    listener "smtp" offers OAUTHBEARER and XOAUTH2, "xoauth2" the latter
-    alone. Its `introspection.accepted(token)` tells which tokens Dovecot
-    takes; a test sets it."""
+    listener "smtp" offers OAUTHBEARER and XOAUTH2, and PLAIN, LOGIN and
+    CRAM-MD5 for `password` (of alerts@example.com, kept hashed);
+    "xoauth2" offers XOAUTH2 alone. Its `introspection.accepted(token)`
+    tells which tokens Dovecot takes; a test sets it."""
     import real_server
     from token_endpoint import Introspection
     reason = real_server.missing()
@@ -318,9 +319,12 @@ def postfix_oauth(certificates):
     introspection = Introspection("alerts@example.com")
     server = real_server.PostfixDovecot(
         certificates / "good.pem", certificates / "good.key",
-        lambda directory: real_server.oauth2_passdb(directory, introspection.url),
+        lambda directory: real_server.together(real_server.oauth2_passdb(directory, introspection.url),
+                                               real_server.hashed_passdb(directory, "alerts@example.com",
+                                                                         "s3cret pass")),
         listeners={"smtp": {}, "xoauth2": {"smtpd_sasl_mechanism_filter": "xoauth2"}})
     server.introspection = introspection
+    server.password = "s3cret pass"
     try:
         yield server.start()
     finally:

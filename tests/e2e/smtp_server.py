@@ -61,6 +61,7 @@ class Recorder:
         self.commands = []      # every command verb seen, in order
         self.logons = []        # (mechanism, login, password) of each AUTH
         self.connections = 0
+        self.password = b"s3cret pass"  # the one that mailuser logs on with
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         self.commands.append("EHLO")
@@ -115,7 +116,7 @@ class Recorder:
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         self.logons.append((mechanism, auth_data.login, auth_data.password))
-        ok = auth_data.login == b"mailuser" and auth_data.password == b"s3cret pass"
+        ok = auth_data.login == b"mailuser" and auth_data.password == self.password
         return AuthResult(success=ok, handled=False)
 
 
@@ -128,7 +129,8 @@ class FaultySMTP(SMTP):
     of the message. Actions: a reply of FAULT_REPLIES instead of the real
     one, "drop" (close the connection instead of answering), "drop-after"
     (answer, then close), "stall" (never answer), and for STARTTLS
-    "tls-drop" and "tls-garbage" (agree, then close or send no TLS), and
+    "tls-drop", "tls-garbage" and "tls-alert" (agree, then close, send no
+    TLS, or answer the ClientHello with an internal_error alert), and
     "tls-chatter" (agree, then answer the handshake in clear text and keep
     the connection open)."""
 
@@ -164,6 +166,9 @@ class FaultySMTP(SMTP):
             await SMTP.push(self, "220 Ready to start TLS")
             if action == "tls-garbage":
                 await SMTP.push(self, "this is no TLS record")
+            if action == "tls-alert":  # the ClientHello, answered with a fatal internal_error alert
+                await self._reader.read(5)
+                self.transport.write(b"\x15\x03\x03\x00\x02\x02\x50")
             if action == "tls-chatter":  # clear text once the handshake has begun, and no end
                 await asyncio.sleep(0.3)
                 await SMTP.push(self, "250 this is no TLS record")

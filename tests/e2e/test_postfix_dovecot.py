@@ -2,7 +2,8 @@
 octets, with Dovecot's oauth2 password database behind it (conftest's
 postfix_oauth). A token far longer than one AUTH line holds is taken with
 either mechanism, and a fresh token the server refuses costs one token
-request and one failed logon."""
+request and one failed logon. A password is taken with PLAIN inside TLS,
+though Dovecot, keeping it hashed, offers CRAM-MD5 too."""
 
 import pytest
 
@@ -53,3 +54,18 @@ def test_a_fresh_token_that_is_refused_costs_one_request_and_one_failed_logon(pr
     assert len(e.requests) == 1
     assert len(server.introspection.asked) == asked + 1
     assert len(server.messages) == delivered
+
+
+def test_a_password_kept_hashed_is_taken_with_plain_though_cram_md5_is_offered(program, postfix_oauth,
+                                                                                certificates):
+    server = postfix_oauth
+    delivered = len(server.messages)
+    configure(program, server, certificates, PortNumber=server.ports["smtp"], Password=server.password)
+    run = send(program)
+    assert run.returncode == 0, (run.lines, server.log()[-2000:])
+    trace = (program.directory / "trace.log").read_bytes().decode("latin-1")
+    assert "CRAM-MD5" in trace.split("C: STARTTLS")[1].split("C: AUTH")[0], "offered under TLS"
+    assert "C: AUTH PLAIN" in trace
+    messages = server.wait_for_messages(delivered + 1)
+    assert len(messages) == delivered + 1 and b"disk full on db1" in messages[-1].data
+    assert_no_secrets(program, run, server, [server.password])
