@@ -6,8 +6,8 @@
 #include <string>
 
 #include "app/text.h"
-#include "mailclient/content.h"
-#include "mailclient/encoding.h"
+#include "mailclient/mime/content.h"
+#include "mailclient/mime/encoding.h"
 #include "settings/profile_text.h"
 
 namespace {

@@ -1,13 +1,15 @@
 # System libraries each platform's back ends need.
 if(WIN32)
   target_link_libraries(postrine_runtime PUBLIC kernel32 user32 advapi32)
-  target_link_libraries(postrine_mailclient PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
+  target_link_libraries(postrine_mailclient_net PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
 else()
   find_package(Threads REQUIRED)
   target_link_libraries(postrine_runtime PUBLIC ${CMAKE_DL_LIBS} Threads::Threads)
   # TLS and the SASL digests come from OpenSSL.
   find_package(OpenSSL 3 REQUIRED)
-  target_link_libraries(postrine_mailclient PUBLIC OpenSSL::SSL OpenSSL::Crypto idn2)
+  target_link_libraries(postrine_mailclient_net PUBLIC OpenSSL::SSL OpenSSL::Crypto)
+  # International domain names for the addresses.
+  target_link_libraries(postrine_mailclient_mime PUBLIC idn2)
 endif()
 
 # The registry, where the log finds the web server's log directory.
@@ -27,4 +29,4 @@ file(MAKE_DIRECTORY ${json_include})
 if(NOT EXISTS ${json_include}/nlohmann)
   file(CREATE_LINK ${POSTRINE_NLOHMANN_DIR}/nlohmann ${json_include}/nlohmann SYMBOLIC COPY_ON_ERROR)
 endif()
-target_include_directories(postrine_mailclient SYSTEM PRIVATE ${json_include})
+target_include_directories(postrine_mailclient_oauth SYSTEM PRIVATE ${json_include})

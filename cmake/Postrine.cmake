@@ -1,10 +1,11 @@
-# One static library per subsystem under src/<name>/. Portable sources are
-# every *.cpp there; files ending in _posix.cpp or _win32.cpp are taken only
-# on their platform. New modules need no edit here.
+# One static library per subsystem under src/<name>/ (a name may be a
+# folder inside another subsystem's, as mailclient/smtp is). Portable
+# sources are every *.cpp there; files ending in _posix.cpp or _win32.cpp
+# are taken only on their platform. New modules need no edit here.
 set(POSTRINE_SUBSYSTEMS "" CACHE INTERNAL "")
 
 function(postrine_platform_sources out dir)
-  file(GLOB_RECURSE all CONFIGURE_DEPENDS ${dir}/*.cpp)
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*.cpp)
   set(result "")
   foreach(f IN LISTS all)
     get_filename_component(name ${f} NAME)
@@ -23,23 +24,62 @@ function(postrine_platform_sources out dir)
   set(${out} ${result} PARENT_SCOPE)
 endfunction()
 
+# postrine_target(out name): the library's target name, postrine_ and the
+# folder with "/" as "_" (postrine_mailclient_smtp).
+function(postrine_target out name)
+  string(REPLACE "/" "_" flat ${name})
+  set(${out} postrine_${flat} PARENT_SCOPE)
+endfunction()
+
+# postrine_subsystem(name dependency...): the library of src/<name>/, which
+# may use the headers of the listed subsystems and of what they use in turn,
+# and no other. The rule is recorded for the include check below.
 function(postrine_subsystem name)
   postrine_platform_sources(sources ${CMAKE_SOURCE_DIR}/src/${name})
-  set(target postrine_${name})
+  postrine_target(target ${name})
+  set(reach ${name})
+  foreach(dep IN LISTS ARGN)
+    if(NOT DEFINED POSTRINE_REACH_${dep})
+      message(FATAL_ERROR "subsystem ${name} uses ${dep}, which is not defined before it")
+    endif()
+    list(APPEND reach ${POSTRINE_REACH_${dep}})
+  endforeach()
+  list(REMOVE_DUPLICATES reach)
+  set(POSTRINE_REACH_${name} ${reach} CACHE INTERNAL "")
   if(sources)
     add_library(${target} STATIC ${sources})
     target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
     foreach(dep IN LISTS ARGN)
-      target_link_libraries(${target} PUBLIC postrine_${dep})
+      postrine_target(dep_target ${dep})
+      target_link_libraries(${target} PUBLIC ${dep_target})
     endforeach()
   else()
     add_library(${target} INTERFACE)
     target_include_directories(${target} INTERFACE ${CMAKE_SOURCE_DIR}/src)
     foreach(dep IN LISTS ARGN)
-      target_link_libraries(${target} INTERFACE postrine_${dep})
+      postrine_target(dep_target ${dep})
+      target_link_libraries(${target} INTERFACE ${dep_target})
     endforeach()
   endif()
   set(POSTRINE_SUBSYSTEMS ${POSTRINE_SUBSYSTEMS} ${name} CACHE INTERNAL "")
+endfunction()
+
+# The include rule as a test: every #include "x/..." in src/<name>/ must
+# name a subsystem that <name> may use (cmake/CheckIncludes.cmake). It also
+# runs when the build is configured, so a wrong arrow fails at once.
+function(postrine_include_rule)
+  set(rules "")
+  foreach(name IN LISTS POSTRINE_SUBSYSTEMS)
+    list(JOIN POSTRINE_REACH_${name} "," reach)
+    list(APPEND rules "${name}=${reach}")
+  endforeach()
+  list(JOIN rules "|" rules)
+  set(POSTRINE_INCLUDE_RULES "${rules}" CACHE INTERNAL "")
+  execute_process(COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} "-DRULES=${rules}"
+    -P ${CMAKE_SOURCE_DIR}/cmake/CheckIncludes.cmake RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "a library includes a header it may not use (see above)")
+  endif()
 endfunction()
 
 # Test code is compiled for speed of building, without optimisation or
@@ -59,9 +99,12 @@ endfunction()
 # them all (and what they start), and nothing else.
 function(postrine_unit_tests)
   add_custom_target(unit_tests)
+  add_test(NAME include_rule COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
+    "-DRULES=${POSTRINE_INCLUDE_RULES}" -P ${CMAKE_SOURCE_DIR}/cmake/CheckIncludes.cmake)
+  set_tests_properties(include_rule PROPERTIES LABELS unit)
   foreach(name IN LISTS POSTRINE_SUBSYSTEMS)
     set(dir ${CMAKE_SOURCE_DIR}/tests/${name})
-    file(GLOB_RECURSE all CONFIGURE_DEPENDS ${dir}/*_test.cpp ${dir}/*_test_posix.cpp ${dir}/*_test_win32.cpp)
+    file(GLOB all CONFIGURE_DEPENDS ${dir}/*_test.cpp ${dir}/*_test_posix.cpp ${dir}/*_test_win32.cpp)
     set(sources "")
     foreach(f IN LISTS all)
       get_filename_component(fn ${f} NAME)
@@ -76,10 +119,11 @@ function(postrine_unit_tests)
     if(NOT sources)
       continue()
     endif()
-    set(target ${name}_tests)
+    string(REPLACE "/" "_" target ${name}_tests)
+    postrine_target(library ${name})
     add_executable(${target} ${sources})
     target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/tests ${CMAKE_SOURCE_DIR}/src)
-    target_link_libraries(${target} PRIVATE postrine_${name} GTest::gtest_main)
+    target_link_libraries(${target} PRIVATE ${library} GTest::gtest_main)
     postrine_test_code_options(${target})
     add_dependencies(unit_tests ${target})
     if(CMAKE_CROSSCOMPILING)

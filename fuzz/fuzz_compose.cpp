@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "mailclient/cemail.h"
+#include "mailclient/mime/cemail.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "mailclient/csmtp.h"
-#include "mailclient/reply.h"
+#include "mailclient/smtp/csmtp.h"
+#include "mailclient/smtp/reply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view rest(reinterpret_cast<const char*>(data), size);

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "mailclient/bearer.h"
-#include "mailclient/http.h"
-#include "mailclient/oauth.h"
+#include "mailclient/smtp/bearer.h"
+#include "mailclient/net/http.h"
+#include "mailclient/oauth/oauth.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "app/postrine.h"
 #include "env/international.h"
 #include "error/def_error.h"
-#include "mailclient/mailclient.h"
+#include "mailclient/net/setup.h"
 #include "runtime/activation.h"
 #include "runtime/error_slot.h"
 #include "runtime/exceptions.h"

@@ -1,6 +1,6 @@
 #include "app/options.h"
 
-#include "mailclient/http.h"
+#include "mailclient/net/http.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "settings/ini_file_spec.h"
@@ -58,7 +58,7 @@ void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) 
   if (options.UsesOAuth()) {
     // A token is sent for a user; without one there would be no logon.
     const std::string user = ini.GetString(kSettingsSection, "UserName", kNotSet);
-    if (user.size() <= 1 || user == kNotSet) {
+    if (!UserNameGiven(user)) {
       missing("UserName", options.oauth_token_url.empty() ? "OAuthTokenCommand" : "OAuthTokenURL");
     }
   }

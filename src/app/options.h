@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "mailclient/csmtp.h"
+#include "mailclient/smtp/tls_mode.h"
 
 class IniFileSpec;
 
@@ -15,6 +15,9 @@ namespace app {
 inline constexpr char kSettingsSection[] = "Settings";
 /// The value of a setting that is not given.
 inline constexpr char kNotSet[] = "??";
+
+/// A user name of one character counts as none, like "??".
+inline bool UserNameGiven(const std::string& user) { return user.size() > 1 && user != kNotSet; }
 
 /// The optional settings, with their defaults.
 struct MailOptions {

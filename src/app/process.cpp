@@ -7,11 +7,11 @@
 #include "app/exit_codes.h"
 #include "app/postrine.h"
 #include "app/text.h"
-#include "mailclient/address.h"
-#include "mailclient/cemail.h"
-#include "mailclient/csmtp.h"
-#include "mailclient/media_type.h"
-#include "mailclient/oauth.h"
+#include "mailclient/mime/address.h"
+#include "mailclient/mime/cemail.h"
+#include "mailclient/smtp/csmtp.h"
+#include "mailclient/mime/media_type.h"
+#include "mailclient/oauth/oauth.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/file_source.h"
@@ -20,33 +20,20 @@
 
 namespace {
 
-bool IsAtext(char c) {
-  return runtime::IsAsciiAlnum(c) || std::string_view("!#$%&'*+-/=?^_`{|}~").find(c) != std::string_view::npos;
-}
-
-// A dot-atom: atext runs joined by single dots.
-bool IsDotAtom(std::string_view s) {
-  if (s.empty() || s.front() == '.' || s.back() == '.') return false;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '.' ? s[i - 1] == '.' : !IsAtext(s[i])) return false;
-  }
-  return true;
-}
-
 // The message identifier as a header wants it: "<left@domain>", unique by
 // the process id and random digits, its left side the time stamp's date
 // and seconds with any character a dot-atom forbids made a dot.
 std::string MessageId(const std::string& stamp, const std::string& sender) {
   std::string left = stamp.substr(0, stamp.find('@'));
   for (char& c : left) {
-    if (!IsAtext(c)) c = '.';
+    if (!mailclient::IsAtext(c, false)) c = '.';
   }
   left.append(".").append(std::to_string(runtime::ProcessId())).append(".").append(runtime::RandomHex(12));
   std::string domain;
   const std::size_t at = sender.rfind('@');
   if (at != std::string::npos) domain = sender.substr(at + 1);
-  if (!IsDotAtom(domain)) domain = runtime::HostName();
-  if (!IsDotAtom(domain)) domain = "localhost";
+  if (!mailclient::IsDotAtom(domain, false)) domain = runtime::HostName();
+  if (!mailclient::IsDotAtom(domain, false)) domain = "localhost";
   std::string cleaned;
   for (char c : left) {
     if (!(c == '.' && (cleaned.empty() || cleaned.back() == '.'))) cleaned += c;
@@ -140,11 +127,14 @@ bool Postrine::Process() {
                                     Options.oauth_token_command, Options.verify, Options.ca_file,
                                     Options.timeout_seconds * 1000, TokenCacheFileName()};
     tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
-    if (Trace) tokens->Trace(Trace->Sink());
+    if (Trace) {
+      // Through a trace of its own, which shows control bytes as dots.
+      auto trace = std::make_shared<mailclient::ProtocolTrace>(Trace->Sink());
+      tokens->Trace([trace](std::string_view event) { trace->Event(event); });
+    }
     smtp.BearerTokens(tokens.get());
   }
-  // A user name of one character counts as none, like "??".
-  if (UserName.size() > 1 && UserName != app::kNotSet) {
+  if (app::UserNameGiven(UserName)) {
     smtp.UserName(UserName);
     if (!tokens) smtp.PassWord(Password);
     smtp.SecureSMTP(true);

@@ -5,7 +5,7 @@
 
 #include "app/exit_codes.h"
 #include "app/postrine.h"
-#include "mailclient/system.h"
+#include "mailclient/mime/system.h"
 #include "runtime/activation.h"
 #include "runtime/identity.h"
 #include "runtime/private_file.h"
@@ -89,7 +89,7 @@ void Postrine::StartTrace() {
                      " TLSVerify=" + (Options.verify ? "on" : "off") +
                      (Options.ca_file.empty() ? "" : " CAFile=" + Options.ca_file) +
                      " Timeout=" + std::to_string(Options.timeout_seconds) + "; ";
-  head += UserName.size() > 1 && UserName != app::kNotSet ? "logon as " + UserName : "no logon";
+  head += app::UserNameGiven(UserName) ? "logon as " + UserName : "no logon";
   Trace->Event(head);
 }
 

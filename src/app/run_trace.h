@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "log/log_file.h"
-#include "mailclient/trace.h"
+#include "mailclient/smtp/trace.h"
 
 namespace app {
 

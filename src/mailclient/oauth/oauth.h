@@ -1,0 +1,92 @@
+// OAuth 2.0 access tokens for the SMTP logon: from a token endpoint with
+// the client-credentials grant (RFC 6749 section 4.4), over the program's
+// own TLS so that CAFile, TLSVerify and Timeout hold as for SMTP, or from a
+// command the user names. Tokens are cached beside the settings file until
+// shortly before they expire. Neither the client secret nor a token ever
+// appears in a message.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mailclient/net/transport.h"
+#include "mailclient/oauth/token_cache.h"
+#include "mailclient/outcome.h"
+#include "runtime/command.h"
+
+namespace mailclient {
+
+struct OAuthSettings {
+  std::string token_url{};      // "OAuthTokenURL"
+  std::string client_id{};      // "OAuthClientID"
+  std::string client_secret{};  // "OAuthClientSecret"
+  std::string scope{};          // "OAuthScope"; empty: none asked for
+  std::string command{};        // "OAuthTokenCommand", instead of the URL
+  bool verify = true;
+  std::string ca_file{};
+  int timeout_ms = 60000;
+  std::string cache_file{};     // empty: no cache
+};
+
+/// What became of the last request to the token endpoint, for the trace
+/// and the error line.
+struct TokenRequestOutcome {
+  std::string url{};
+  int http_status = 0;  // 0: no answer (or none that could be read)
+  std::string error{};              // the endpoint's "error", printable
+  std::string error_description{};  // its "error_description", printable and cut short
+  std::string failure{};            // why no answer could be read: the line, TLS, the answer's size
+};
+
+/// Lifetime assumed for a token whose answer gives none (RFC 6749 leaves
+/// expires_in optional; the providers' tokens live an hour or more).
+inline constexpr std::int64_t kAssumedTokenLife = 3600;
+
+/// Reads the endpoint's answer: on success the token and its expiry (`now`
+/// plus expires_in, taken within 1 second and kLongestTokenLife) in
+/// `token`; otherwise false with a sentence in `why` that quotes the
+/// endpoint's error and error_description, and the kind of failure in
+/// `outcome`. `request` receives the status and error fields. Whatever the
+/// endpoint says, `secret` shows as "<redacted>".
+bool ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
+                     const std::string& secret, CachedToken& token, TokenRequestOutcome& request, std::string& why,
+                     Outcome& outcome);
+
+/// Reads what OAuthTokenCommand gave: the first line of its output, or
+/// false with a sentence in `why` (quoting its error output, `secret`
+/// redacted) and the kind of failure in `outcome`.
+bool ReadCommandToken(const runtime::CommandResult& result, int timeout_ms, const std::string& secret, std::string& token,
+                      std::string& why, Outcome& outcome);
+
+/// The configuration a cached token belongs to: a digest of the URL,
+/// client and scope (or the command), so that another configuration never
+/// takes it, and nothing secret is written down.
+std::string TokenCacheKey(const OAuthSettings& settings);
+
+class OAuthTokens final : public TokenSource {
+ public:
+  explicit OAuthTokens(OAuthSettings settings, Transport transport = {});
+
+  bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) override;
+  void Refused() override;
+
+  /// The last request to the token endpoint.
+  const TokenRequestOutcome& LastRequest() const { return request_; }
+  /// Tells `events` where each token came from, for the protocol trace: for
+  /// the endpoint its URL, the answer's status and error fields, never more.
+  void Trace(EventSink events) { events_ = std::move(events); }
+
+ private:
+  void TraceFetch(bool fetched);
+  bool FetchFromUrl(CachedToken& token, std::string& why, Outcome& outcome);
+  bool FetchFromCommand(CachedToken& token, std::string& why, Outcome& outcome);
+
+  OAuthSettings settings_;
+  Transport transport_;
+  std::string key_{};
+  TokenRequestOutcome request_;
+  EventSink events_;  // empty: no trace
+};
+
+}  // namespace mailclient

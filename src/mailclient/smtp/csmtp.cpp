@@ -1,0 +1,524 @@
+#include "mailclient/smtp/csmtp.h"
+
+#include <algorithm>
+#include <ctime>
+
+#include "mailclient/smtp/bearer.h"
+#include "mailclient/net/digest.h"
+#include "mailclient/mime/encoding.h"
+#include "mailclient/smtp/smtp_channel.h"
+#include "runtime/activation.h"
+#include "runtime/ascii.h"
+#include "runtime/identity.h"
+
+namespace mailclient {
+
+namespace {
+
+// The reply to the end of the message may take this many times longer: the
+// server checks the whole message first (RFC 5321 section 4.5.3.2.6).
+constexpr int kDataEndFactor = 10;
+constexpr int kSmtpsPort = 465;
+// The longest command line RFC 5321 lets a client send, CR LF included
+// (section 4.5.3.1.4); servers may cut longer ones (Postfix at 2048).
+constexpr std::size_t kMostCommandLine = 512;
+
+std::string Quoted(const Reply& reply) { return runtime::Printable(reply.Quote()); }
+
+// The name this machine greets with: its host name when that is a plain
+// domain, else "localhost".
+std::string HelloName() {
+  const std::string host = runtime::HostName();
+  if (host.empty() || host.size() > 255) return "localhost";
+  for (char c : host) {
+    if (!runtime::IsAsciiAlnum(c) && c != '-' && c != '.') return "localhost";
+  }
+  return host;
+}
+
+// The password mechanism to log on with, of those `offered`; empty when
+// none is known.
+std::string PasswordMechanism(const std::vector<std::string>& offered, bool tls) {
+  // Inside TLS, PLAIN is what every server can check (one that keeps its
+  // passwords hashed cannot check CRAM-MD5, though it may offer it), and
+  // TLS already protects it. CRAM-MD5 leads only where the password would
+  // otherwise cross in clear.
+  static const char* const kInsideTls[] = {"PLAIN", "LOGIN", "CRAM-MD5"};
+  static const char* const kInClear[] = {"CRAM-MD5", "PLAIN", "LOGIN"};
+  for (const char* mechanism : tls ? kInsideTls : kInClear) {
+    if (std::find(offered.begin(), offered.end(), mechanism) != offered.end()) return mechanism;
+  }
+  return "";
+}
+
+}  // namespace
+
+Capabilities ParseCapabilities(const Reply& ehlo) {
+  const runtime::Activation activation("PARSECAPABILITIES", __LINE__);
+  Capabilities caps;
+  for (std::size_t i = 1; i < ehlo.lines.size(); ++i) {
+    std::vector<std::string> words;
+    std::string word;
+    for (char c : ehlo.lines[i] + " ") {
+      if (c == ' ' || c == '=') {
+        if (!word.empty()) words.push_back(runtime::AsciiUpper(word));
+        word.clear();
+      } else {
+        word += c;
+      }
+    }
+    if (words.empty()) continue;
+    const std::string& keyword = words[0];
+    if (keyword == "PIPELINING") caps.pipelining = true;
+    if (keyword == "8BITMIME") caps.eight_bit_mime = true;
+    if (keyword == "STARTTLS") caps.starttls = true;
+    if (keyword == "SMTPUTF8") caps.smtputf8 = true;
+    if (keyword == "SIZE") {
+      caps.size = true;
+      if (words.size() > 1) caps.size_limit = std::strtoull(words[1].c_str(), nullptr, 10);
+    }
+    if (keyword == "AUTH") {
+      for (std::size_t k = 1; k < words.size(); ++k) caps.auth.push_back(words[k]);
+    }
+  }
+  return caps;
+}
+
+CSmtp::CSmtp(const CEmail& email, std::string server, int port)
+    : email_(email), server_(BareHost(server)), port_(port) {
+  const runtime::Activation activation("CSMTP:INIT", __LINE__);
+}
+
+CSmtp::~CSmtp() = default;
+
+bool CSmtp::Fail(Outcome outcome, const std::string& text) {
+  const runtime::Activation activation("CSMTP:FAIL", __LINE__);
+  outcome_ = outcome;
+  error_ = logon_error_.empty() ? text : logon_error_ + "; " + text;
+  return false;
+}
+
+bool CSmtp::Refused(const std::string& stage, const Reply& reply) {
+  const runtime::Activation activation("CSMTP:REFUSED", __LINE__);
+  return Fail(reply.code >= 500 ? Outcome::kPermanent : Outcome::kTemporary,
+              stage + ": " + Quoted(reply));
+}
+
+bool CSmtp::Lost(const std::string& stage) {
+  const runtime::Activation activation("CSMTP:LOST", __LINE__);
+  broken_ = true;
+  return Fail(Outcome::kTemporary, stage + ": " + channel_->error());
+}
+
+bool CSmtp::Exchange(const std::string& command, Reply& reply, const std::string& stage) {
+  const runtime::Activation activation("CSMTP:EXCHANGE", __LINE__);
+  if (!channel_->Send(command + "\r\n", timeout_ms_)) return Lost(stage);
+  if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(stage);
+  return true;
+}
+
+bool CSmtp::Open() {
+  const runtime::Activation activation("CSMTP:OPEN", __LINE__);
+  opened_ = true;
+  broken_ = true;  // until the server has greeted and heard our name
+  std::string why;
+  std::unique_ptr<Connection> connection = transport_.connect(server_, port_, timeout_ms_, why, Events());
+  if (!connection) return Fail(Outcome::kTemporary, why);
+  // SMTPS: TLS from the first byte.
+  if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {
+    connection = Handshake(std::move(connection), why);
+    if (!connection) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, why);
+    tls_active_ = true;
+  }
+  channel_ = std::make_unique<SmtpChannel>(std::move(connection), trace_.get());
+  Reply greeting;
+  if (!channel_->ReadReply(greeting, timeout_ms_)) return Lost("greeting");
+  if (greeting.code != 220) {
+    Quit();
+    return Refused("greeting", greeting);
+  }
+  if (!Hello() || !Secure() || !ChooseAddressForm()) return false;
+  broken_ = false;
+  return true;
+}
+
+bool CSmtp::ChooseAddressForm() {
+  const runtime::Activation activation("CSMTP:CHOOSEADDRESSFORM", __LINE__);
+  bool ascii = sender_.Ascii();
+  for (const Address& r : recipients_) ascii = ascii && r.Ascii();
+  utf8_ = !ascii && caps_.smtputf8;
+  if (utf8_) return true;
+  // Without SMTPUTF8 a domain can go as A-labels; a local part cannot be
+  // written in ASCII at all.
+  const std::string why = "the server " + server_ + " offers no SMTPUTF8 for a local part beyond ASCII";
+  if (!sender_.AsciiLocal()) {
+    Quit();
+    return Fail(Outcome::kBadAddress, SenderRefusal({sender_.typed, why}));
+  }
+  std::vector<Refusal> refused;
+  for (const Address& r : recipients_) {
+    if (!r.AsciiLocal()) refused.push_back({r.typed, why});
+  }
+  if (refused.empty()) return true;
+  Quit();
+  return Fail(Outcome::kBadAddress, RecipientRefusal(refused));
+}
+
+bool CSmtp::Secure() {
+  const runtime::Activation activation("CSMTP:SECURE", __LINE__);
+  if (tls_active_ || tls_ == TlsMode::kOff) return true;
+  if (!caps_.starttls) {
+    if (tls_ == TlsMode::kAuto) return true;
+    Quit();
+    return Fail(Outcome::kPermanent, "the server " + server_ +
+                                         " offers no STARTTLS, and TLS=" +
+                                         (tls_ == TlsMode::kStartTls ? "starttls" : "smtps") +
+                                         " in postrine.ini asks for it");
+  }
+  return StartTlsCommand() && Hello();  // EHLO again: the offer may change under TLS
+}
+
+bool CSmtp::StartTlsCommand() {
+  const runtime::Activation activation("CSMTP:STARTTLSCOMMAND", __LINE__);
+  Reply reply;
+  if (!Exchange("STARTTLS", reply, "STARTTLS")) return false;
+  if (reply.code != 220) {
+    Quit();
+    return Refused("STARTTLS", reply);
+  }
+  // Anything the server sent after its 220 came in the clear and could
+  // have been injected: refuse to go on.
+  if (channel_->HasBuffered()) {
+    channel_.reset();
+    return Fail(Outcome::kPermanent, "STARTTLS: the server sent data before the TLS handshake");
+  }
+  std::string why;
+  std::unique_ptr<Connection> tls = Handshake(std::move(channel_->connection()), why);
+  channel_.reset();
+  if (!tls) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, "STARTTLS: " + why);
+  channel_ = std::make_unique<SmtpChannel>(std::move(tls), trace_.get());
+  tls_active_ = true;
+  return true;
+}
+
+EventSink CSmtp::Events() {
+  if (!trace_) return {};
+  return [trace = trace_.get()](std::string_view event) { trace->Event(event); };
+}
+
+std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, std::string& why) {
+  const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
+  line_failed_ = false;
+  return transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
+                              {server_, verify_, ca_file_, timeout_ms_, Events(), &line_failed_}, why);
+}
+
+bool CSmtp::Hello() {
+  const runtime::Activation activation("CSMTP:HELLO", __LINE__);
+  const std::string name = HelloName();
+  Reply reply;
+  if (!Exchange("EHLO " + name, reply, "EHLO")) return false;
+  if (reply.code == 250) {
+    caps_ = ParseCapabilities(reply);
+    return true;
+  }
+  if (reply.code < 500) {
+    Quit();
+    return Refused("EHLO", reply);
+  }
+  // A server from before ESMTP: greet it the old way, with no extensions.
+  if (!Exchange("HELO " + name, reply, "HELO")) return false;
+  if (reply.code != 250) {
+    Quit();
+    return Refused("HELO", reply);
+  }
+  caps_ = Capabilities{};
+  return true;
+}
+
+bool CSmtp::Authenticate() {
+  const runtime::Activation activation("CSMTP:AUTHENTICATE", __LINE__);
+  if (!tls_active_ && tls_ != TlsMode::kOff) {
+    // The password never crosses an unencrypted connection unless the
+    // settings say so.
+    broken_ = true;
+    Quit();
+    return Fail(Outcome::kPermanent, "the server " + server_ + " offered no TLS, so the " +
+                                         (tokens_ ? "access token" : "password") +
+                                         " was withheld; set TLS=off in postrine.ini to log on "
+                                         "without encryption");
+  }
+  if (tokens_) return AuthenticateBearer();
+  const std::string mechanism = PasswordMechanism(caps_.auth, tls_active_);
+  if (mechanism.empty()) {
+    logon_error_ = "logon to " + server_ + " failed: the server offers no logon that postrine knows";
+    return false;
+  }
+  const std::string stage = "AUTH " + mechanism;
+  Reply reply;
+  if (mechanism == "CRAM-MD5") {
+    if (!Exchange(stage, reply, stage)) return false;
+    std::string challenge;
+    if (reply.code == 334 && !reply.lines.empty() && Base64Decode(reply.lines[0], challenge)) {
+      const std::string answer = user_ + " " + HmacMd5Hex(password_, challenge);
+      if (!Exchange(Base64(answer), reply, stage)) return false;
+    }
+  } else if (mechanism == "PLAIN") {
+    if (!AuthCommand("PLAIN", Base64(std::string(1, '\0') + user_ + '\0' + password_), reply)) return false;
+  } else {
+    if (!Exchange(stage, reply, stage)) return false;
+    if (reply.code == 334 && !Exchange(Base64(user_), reply, stage)) return false;
+    if (reply.code == 334 && !Exchange(Base64(password_), reply, stage)) return false;
+  }
+  if (reply.code == 235) return true;
+  if (reply.code == 334) {
+    // A challenge we cannot answer: cancel the exchange (RFC 4954).
+    if (!Exchange("*", reply, stage)) return false;
+  }
+  // The refusal ends the send, whatever the server does next: one that
+  // makes logon optional would take the message unauthenticated, and the
+  // user would never learn that the credentials are wrong.
+  Quit();
+  return Refused(stage, reply);
+}
+
+bool CSmtp::AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply) {
+  const runtime::Activation activation("CSMTP:AUTHCOMMAND", __LINE__);
+  const std::string stage = "AUTH " + mechanism;
+  const std::string line = stage + " " + response;
+  if (line.size() + 2 <= kMostCommandLine) return Exchange(line, reply, stage);
+  // Too long for one command: the response follows the server's empty
+  // challenge (RFC 4954 section 4), where servers take far longer lines.
+  if (!Exchange(stage, reply, stage)) return false;
+  return reply.code != 334 || Exchange(response, reply, stage);
+}
+
+bool CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status) {
+  const runtime::Activation activation("CSMTP:BEAREREXCHANGE", __LINE__);
+  const std::string mechanism = oauthbearer ? "OAUTHBEARER" : "XOAUTH2";
+  const std::string response =
+      oauthbearer ? OAuthBearerResponse(user_, server_, port_, token) : XOAuth2Response(user_, token);
+  status.clear();
+  if (!AuthCommand(mechanism, Base64(response), reply)) return false;
+  if (reply.code != 334) return true;
+  // The failure challenge: JSON that says why. The exchange ends with a
+  // dummy response, ^A for OAUTHBEARER (RFC 7628 section 3.2.3) and an
+  // empty line for XOAUTH2, and the server's final refusal.
+  std::string decoded;
+  if (!reply.lines.empty() && Base64Decode(reply.lines[0], decoded)) status = ChallengeStatus(decoded);
+  return Exchange(oauthbearer ? Base64("\x01") : "", reply, "AUTH " + mechanism);
+}
+
+bool CSmtp::AuthenticateBearer() {
+  const runtime::Activation activation("CSMTP:AUTHENTICATEBEARER", __LINE__);
+  auto offered = [&](const char* mechanism) {
+    return std::find(caps_.auth.begin(), caps_.auth.end(), mechanism) != caps_.auth.end();
+  };
+  const bool oauthbearer = offered("OAUTHBEARER");
+  const std::string stage = oauthbearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2";
+  auto stop = [&](Outcome outcome, const std::string& why) {
+    // No message goes out without the logon the settings ask for.
+    if (!broken_) Quit();
+    broken_ = true;
+    return Fail(outcome, why);
+  };
+  if (!oauthbearer && !offered("XOAUTH2")) {
+    return stop(Outcome::kPermanent, "logon to " + server_ +
+                                         " failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an "
+                                         "OAuth token");
+  }
+  // A token the server refuses is dropped. One kept from an earlier run
+  // may have been revoked before its time: a fresh one is tried once. One
+  // fetched for this run is not fetched again: the server refuses what
+  // the settings give, and each try counts towards a provider's lock-out.
+  for (int attempt = 0;; ++attempt) {
+    std::string token;
+    bool kept = false;
+    std::string why;
+    Outcome outcome = Outcome::kTemporary;
+    if (!tokens_->Token(attempt > 0, token, kept, why, outcome)) return stop(outcome, why);
+    Reply reply;
+    std::string status;
+    bool answered = BearerExchange(oauthbearer, token, reply, status);
+    if (!answered && attempt > 0) {
+      // The server may close the connection with its refusal: a new one.
+      channel_.reset();
+      tls_active_ = false;
+      if (!Open()) return false;
+      // The new connection must meet the TLS rule as the first did.
+      if (!tls_active_ && tls_ != TlsMode::kOff) return Authenticate();
+      answered = BearerExchange(oauthbearer, token, reply, status);
+    }
+    if (!answered) return false;
+    if (reply.code == 235) return true;
+    const std::string refusal =
+        stage + ": " + Quoted(reply) + (status.empty() ? "" : " (status " + status + ")");
+    if (reply.Temporary()) return stop(Outcome::kTemporary, refusal);
+    // Only a refused credential (535, or a failure challenge) speaks
+    // against the token; any other refusal would meet a fresh one too.
+    if (reply.code != 535 && status.empty()) return stop(Outcome::kPermanent, refusal);
+    tokens_->Refused();
+    if (!kept || attempt > 0) {
+      return stop(Outcome::kPermanent, attempt > 0 ? refusal + "; a freshly fetched token was refused too" : refusal);
+    }
+  }
+}
+
+bool CSmtp::Logon() {
+  const runtime::Activation activation("CSMTP:LOGON", __LINE__);
+  // No server is troubled, and no password sent, for a message that
+  // cannot go anywhere.
+  if (!CheckAddresses()) return false;
+  if (!opened_ && !Open()) return false;
+  if (broken_) return false;
+  return !secure_ || Authenticate();
+}
+
+bool CSmtp::CheckAddresses() {
+  const runtime::Activation activation("CSMTP:CHECKADDRESSES", __LINE__);
+  std::string why = ParseAddress(email_.FromAddress(), false, sender_);
+  if (!why.empty()) return Fail(Outcome::kBadAddress, SenderRefusal({email_.FromAddress(), why}));
+  const std::vector<std::string> typed = email_.Recipients();
+  if (typed.empty()) return Fail(Outcome::kBadAddress, "no recipient given");
+  recipients_.clear();
+  std::vector<Refusal> refused;
+  for (const std::string& r : typed) {
+    Address address;
+    why = ParseAddress(r, true, address);
+    if (why.empty()) {
+      recipients_.push_back(std::move(address));
+    } else {
+      refused.push_back({r, why});
+    }
+  }
+  if (!refused.empty()) return Fail(Outcome::kBadAddress, RecipientRefusal(refused));
+  return true;
+}
+
+bool CSmtp::Envelope(const std::string& mail) {
+  const runtime::Activation activation("CSMTP:ENVELOPE", __LINE__);
+  std::vector<std::string> commands{mail};
+  for (const Address& r : recipients_) commands.push_back("RCPT TO:<" + r.Mailbox(utf8_) + ">");
+  // With PIPELINING the whole envelope goes in one write and the replies
+  // are read in order; without it each command waits for its reply.
+  if (caps_.pipelining) {
+    std::string batch;
+    for (const std::string& c : commands) batch += c + "\r\n";
+    if (!channel_->Send(batch, timeout_ms_)) return Lost("MAIL FROM");
+  }
+  std::string refused;
+  bool permanent = false;
+  bool mail_refused = false;
+  Reply reply;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    if (!caps_.pipelining && !channel_->Send(commands[i] + "\r\n", timeout_ms_)) return Lost(commands[i]);
+    if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(commands[i]);
+    if (reply.code == 250 || reply.code == 251) continue;
+    if (i == 0) {
+      mail_refused = true;
+      Refused(runtime::Printable(commands[0]), reply);
+      if (!caps_.pipelining) break;
+      continue;
+    }
+    if (mail_refused) continue;  // the replies to the rest say only that
+    refused += (refused.empty() ? "" : "; ") + runtime::Printable(commands[i]) + ": " + Quoted(reply);
+    permanent = permanent || reply.code >= 500;
+  }
+  if (!mail_refused && refused.empty()) return true;
+  if (!mail_refused) Fail(permanent ? Outcome::kPermanent : Outcome::kTemporary, refused);
+  // Nothing is sent to anyone when one address is refused.
+  Reset();
+  Quit();
+  return false;
+}
+
+bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
+  const runtime::Activation activation("CSMTP:DATA", __LINE__);
+  Reply reply;
+  if (!Exchange("DATA", reply, "DATA")) return false;
+  if (reply.code != 354) {
+    Reset();
+    Quit();
+    return Refused("DATA", reply);
+  }
+  // Each chunk is held back until the next one comes, so that the last,
+  // which ends the message, can take QUIT along in the same write when
+  // the server pipelines (RFC 2920): one round trip less.
+  std::string held;
+  const bool written = email_.WriteData(plan, header, [&](std::string_view chunk) {
+    if (!held.empty() && !channel_->Send(held, timeout_ms_)) return false;
+    held.assign(chunk);
+    return true;
+  });
+  if (!written && !email_.ReadError().empty()) {
+    // The end of the message was not sent: dropping the connection makes
+    // the server discard what it got.
+    channel_.reset();
+    broken_ = true;
+    return Fail(Outcome::kTemporary, "DATA: " + email_.ReadError());
+  }
+  if (written && caps_.pipelining) {
+    held += "QUIT\r\n";
+    quit_sent_ = true;
+  }
+  if (!written || !channel_->Send(held, timeout_ms_)) return Lost("DATA");
+  // The outcome is this reply's alone; QUIT's, when it went along, is only
+  // read (Quit).
+  if (!channel_->ReadReply(reply, timeout_ms_ * kDataEndFactor)) return Lost("end of message");
+  if (reply.code != 250) {
+    Quit();
+    return Refused("end of message", reply);
+  }
+  return true;
+}
+
+void CSmtp::Reset() {
+  const runtime::Activation activation("CSMTP:RESET", __LINE__);
+  Reply reply;
+  if (channel_->Send("RSET\r\n", timeout_ms_)) channel_->ReadReply(reply, timeout_ms_);
+}
+
+void CSmtp::Quit() {
+  const runtime::Activation activation("CSMTP:QUIT", __LINE__);
+  Reply reply;
+  if (channel_ && (quit_sent_ || channel_->Send("QUIT\r\n", timeout_ms_))) channel_->ReadReply(reply, timeout_ms_);
+  quit_sent_ = false;
+  broken_ = true;
+}
+
+bool CSmtp::Postrine() {
+  const runtime::Activation activation("CSMTP:POSTRINE", __LINE__);
+  if (!CheckAddresses()) return false;
+  if (!opened_) {
+    if (!Open()) return false;
+    if (secure_) Authenticate();
+  }
+  if (broken_) return false;
+
+  const BodyPlan plan = email_.Plan(caps_.eight_bit_mime);
+  const std::string header = email_.Header(plan, std::time(nullptr), utf8_);
+  const std::uint64_t size = email_.DataSize(plan, header);
+  if (!email_.ReadError().empty()) {
+    Quit();
+    return Fail(Outcome::kTemporary, email_.ReadError());
+  }
+  if (caps_.size_limit != 0 && size > caps_.size_limit) {
+    Quit();
+    return Fail(Outcome::kPermanent, "the message (" + std::to_string(size) +
+                                         " bytes) is larger than the server accepts (" +
+                                         std::to_string(caps_.size_limit) + " bytes)");
+  }
+  std::string mail = "MAIL FROM:<" + sender_.Mailbox(utf8_) + ">";
+  if (caps_.size) mail += " SIZE=" + std::to_string(size);
+  // A header in UTF-8 is eight-bit content too.
+  if ((plan.eight_bit_mime || utf8_) && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
+  if (utf8_) mail += " SMTPUTF8";
+  if (!Envelope(mail)) return false;
+  if (!Data(plan, header)) return false;
+  Quit();
+  outcome_ = Outcome::kSent;
+  error_.clear();
+  return true;
+}
+
+}  // namespace mailclient

@@ -1,0 +1,149 @@
+// CSmtp: delivers one CEmail through one SMTP server (RFC 5321): greeting,
+// EHLO (HELO for an old server), logon when asked, MAIL and RCPT (in one
+// write when the server offers PIPELINING), DATA streamed from the body,
+// QUIT. Delivery is all or nothing: one refused recipient and no message
+// is sent to anyone. Every failure leaves a sentence in ErrorMsg that names
+// the stage and quotes the server's reply or the system's reason.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mailclient/mime/address.h"
+#include "mailclient/mime/cemail.h"
+#include "mailclient/net/net.h"
+#include "mailclient/net/tls.h"
+#include "mailclient/net/transport.h"
+#include "mailclient/outcome.h"
+#include "mailclient/smtp/reply.h"
+#include "mailclient/smtp/tls_mode.h"
+#include "mailclient/smtp/trace.h"
+
+namespace mailclient {
+
+class SmtpChannel;
+
+/// What the server offers, from its EHLO reply.
+struct Capabilities {
+  bool pipelining = false;
+  bool eight_bit_mime = false;
+  bool starttls = false;
+  bool smtputf8 = false;
+  bool size = false;
+  std::uint64_t size_limit = 0;  // 0: none announced
+  std::vector<std::string> auth;  // mechanisms, upper case
+};
+
+/// The capabilities an EHLO reply lists after its greeting line.
+Capabilities ParseCapabilities(const Reply& ehlo);
+
+class CSmtp {
+ public:
+  /// CSmtp:Init with the message, the server's host name and its port.
+  CSmtp(const CEmail& email, std::string server, int port);
+  ~CSmtp();
+  CSmtp(const CSmtp&) = delete;
+  CSmtp& operator=(const CSmtp&) = delete;
+
+  void UserName(std::string name) { user_ = std::move(name); }
+  void PassWord(std::string password) { password_ = std::move(password); }
+  /// Log on with UserName and PassWord before sending.
+  void SecureSMTP(bool on) { secure_ = on; }
+  /// Log on with OAuth bearer tokens from `source` instead of the password
+  /// (OAUTHBEARER, else XOAUTH2; never a password mechanism).
+  void BearerTokens(TokenSource* source) { tokens_ = source; }
+  void Tls(TlsMode mode) { tls_ = mode; }
+  /// Check the server's certificate and name ("TLSVerify").
+  void Verify(bool on) { verify_ = on; }
+  /// Further CAs to trust, a PEM file ("CAFile").
+  void CaFile(std::string file) { ca_file_ = std::move(file); }
+  /// Seconds to wait for the connection and for each reply; the reply to
+  /// the end of the message may take ten times as long.
+  void TimeoutSeconds(int seconds) { timeout_ms_ = seconds * 1000; }
+  /// Writes the protocol trace to `sink`, secrets redacted. Without it no
+  /// trace is made.
+  void Trace(TraceSink sink) { trace_ = std::make_unique<ProtocolTrace>(std::move(sink)); }
+  /// Reaches the server through `transport` instead of TCP and TLS.
+  void UseTransport(Transport transport) { transport_ = std::move(transport); }
+
+  /// Connects and logs on now. False when that failed; sending still
+  /// tries, unless the server refused the logon or a security rule
+  /// forbids it.
+  bool Logon();
+  /// Sends the message (CSmtp:Postrine). True when the server took it.
+  bool Postrine();
+
+  const std::string& ErrorMsg() const { return error_; }
+  Outcome Result() const { return outcome_; }
+
+ private:
+  bool Open();
+  bool Hello();
+  bool Secure();
+  bool StartTlsCommand();
+  /// The TLS handshake over `plain`; line_failed_ tells afterwards whether
+  /// it failed for a reason that may pass: the line itself failed under
+  /// it, or the server owned to a fault of its own.
+  /// The trace's event lines for the transport; empty without a trace.
+  EventSink Events();
+  std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
+  bool Authenticate();
+  /// AUTH `mechanism` with its first `response`: on the command line
+  /// while that stays within the limit of a command, else after the
+  /// server's 334. `reply` answers the response, or refuses the command.
+  bool AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply);
+  bool AuthenticateBearer();
+  /// One bearer logon with `token`: the reply, and the status the server's
+  /// failure challenge gave. False when the connection was lost.
+  bool BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status);
+  /// Checks the sender and the recipients before any connection.
+  bool CheckAddresses();
+  /// Chooses how the addresses travel once the server's offer is known:
+  /// in UTF-8 under SMTPUTF8, else with A-labels; refuses a local part
+  /// beyond ASCII that only SMTPUTF8 could carry.
+  bool ChooseAddressForm();
+  bool Envelope(const std::string& mail);
+  bool Data(const BodyPlan& plan, const std::string& header);
+  void Reset();
+  void Quit();
+
+  /// Sends `command` and reads its reply; false when no reply came.
+  bool Exchange(const std::string& command, Reply& reply, const std::string& stage);
+  bool Fail(Outcome outcome, const std::string& text);
+  /// Fails with the stage and the server's reply; the outcome by its code.
+  bool Refused(const std::string& stage, const Reply& reply);
+  bool Lost(const std::string& stage);
+
+  const CEmail& email_;
+  std::string server_;
+  int port_;
+  std::string user_;
+  std::string password_;
+  bool secure_ = false;
+  TokenSource* tokens_ = nullptr;
+  TlsMode tls_ = TlsMode::kAuto;
+  bool verify_ = true;
+  std::string ca_file_;
+  bool tls_active_ = false;
+  int timeout_ms_ = 60000;
+  Transport transport_;
+  std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
+
+  bool line_failed_ = false;  // before channel_: its streams report here to the end
+  std::unique_ptr<SmtpChannel> channel_;
+  Capabilities caps_;
+  Address sender_;
+  std::vector<Address> recipients_;
+  bool utf8_ = false;  // addresses and header in UTF-8, with SMTPUTF8
+  bool opened_ = false;     // a connection was attempted
+  bool broken_ = false;     // it failed, or a rule forbids going on
+  bool quit_sent_ = false;  // QUIT went with the end of the message; its reply is due
+  std::string logon_error_;
+  std::string error_;
+  Outcome outcome_ = Outcome::kTemporary;
+};
+
+}  // namespace mailclient

@@ -1,0 +1,192 @@
+// The encoders a body passes through on its way to the server.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "mailclient/mime/encoding.h"
+
+using namespace mailclient;
+
+namespace {
+template <typename Encoder>
+std::string Encode(Encoder encoder, const std::vector<std::string>& chunks) {
+  std::string out;
+  for (const std::string& c : chunks) encoder.Feed(c, out);
+  encoder.Finish(out);
+  return out;
+}
+}  // namespace
+
+TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
+  struct Case {
+    std::vector<std::string> chunks;
+    std::string wire;
+  };
+  const Case cases[] = {
+      {{""}, ".\r\n"},
+      {{"a\nb"}, "a\r\nb\r\n.\r\n"},
+      {{"a\rb\r\n"}, "a\r\nb\r\n.\r\n"},
+      {{"a\r", "\nb\n"}, "a\r\nb\r\n.\r\n"},  // CR LF split between chunks
+      {{"a\r", "\r\n"}, "a\r\n\r\n.\r\n"},
+      {{".\n"}, "..\r\n.\r\n"},                // a lone dot cannot end the data
+      {{"x\n.", ".y\n"}, "x\r\n...y\r\n.\r\n"},
+      {{"\r\n.\r\n"}, "\r\n..\r\n.\r\n"},      // no smuggled end of data
+      {{"a.b\n"}, "a.b\r\n.\r\n"},
+      {{"a\nb\rc\r\n\n\rd"}, "a\r\nb\r\nc\r\n\r\n\r\nd\r\n.\r\n"},  // every kind, mixed
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Encode(DataEncoder(), c.chunks), c.wire) << c.chunks[0];
+  }
+}
+
+TEST(LineEnds, FindsEveryCrAndLfInOrder) {
+  const std::string texts[] = {"", "none", "\n", "a\rb\nc\r\n", "\n\n\r\r", "x\r\r\r\ny\n"};
+  for (const std::string& text : texts) {
+    std::vector<std::size_t> expected;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '\r' || text[i] == '\n') expected.push_back(i);
+    }
+    std::vector<std::size_t> found;
+    LineEnds ends(text);
+    for (std::size_t at = ends.Next(0); at != std::string::npos; at = ends.Next(at + 1)) found.push_back(at);
+    EXPECT_EQ(found, expected) << testing::PrintToString(text);
+  }
+}
+
+TEST(QuotedPrintableEncoder, KeepsLinesShortAndEncodesWhatCannotTravel) {
+  EXPECT_EQ(Encode(QuotedPrintableEncoder(), {"a=b \nc\t\n\xe4"}), "a=3Db=20\r\nc=09\r\n=E4\r\n");
+  const std::string wire = Encode(QuotedPrintableEncoder(), {std::string(200, 'x') + "\n"});
+  std::size_t start = 0;
+  std::string joined;
+  while (start < wire.size()) {
+    const std::size_t end = wire.find("\r\n", start);
+    const std::string line = wire.substr(start, end - start);
+    EXPECT_LE(line.size(), 76u);
+    joined += line.back() == '=' ? line.substr(0, line.size() - 1) : line + "\n";
+    start = end + 2;
+  }
+  EXPECT_EQ(joined, std::string(200, 'x') + "\n");
+}
+
+TEST(Base64, EncodesTheStandardVectorsInLinesOf76) {
+  const std::pair<const char*, const char*> vectors[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
+  for (const auto& [plain, encoded] : vectors) {
+    EXPECT_EQ(Base64(plain), encoded);
+    // The chunked encoder gives the same, fed one byte at a time.
+    std::vector<std::string> bytes;
+    for (const char* p = plain; *p; ++p) bytes.emplace_back(1, *p);
+    EXPECT_EQ(Encode(Base64Encoder(), bytes), *encoded ? std::string(encoded) + "\r\n" : "");
+  }
+  const std::string wire = Encode(Base64Encoder(), {std::string(100, '\0')});
+  EXPECT_EQ(wire.find("\r\n"), 76u);
+}
+
+TEST(IsUtf8, AcceptsWellFormedTextOnly) {
+  const std::pair<const char*, bool> cases[] = {
+      {"plain", true},           {"Gr\xc3\xbc\xc3\x9f" "e", true}, {"\xe2\x82\xac", true},
+      {"\xf0\x9f\x93\xa7", true}, {"\xc0\x80", false},               {"\xe0\x80\x80", false},
+      {"\xed\xa0\x80", false},   {"\xf4\x90\x80\x80", false},       {"\xe2\x82", false},
+      {"\xe4", false},           {"\x80", false},
+  };
+  for (const auto& [text, valid] : cases) EXPECT_EQ(IsUtf8(text), valid) << text;
+}
+
+TEST(EncodedWords, KeepWordsShortAndCharactersWhole) {
+  std::string subject;
+  for (int i = 0; i < 40; ++i) subject += "\xc3\xa4\xe2\x82\xac";  // 5 bytes each
+  const std::string words = EncodedWords(subject, "utf-8");
+  std::size_t start = 0;
+  int count = 0;
+  while (start < words.size()) {
+    std::size_t end = words.find("\r\n ", start);
+    if (end == std::string::npos) end = words.size();
+    const std::string word = words.substr(start, end - start);
+    EXPECT_LE(word.size(), 75u);
+    EXPECT_EQ(word.rfind("=?utf-8?B?", 0), 0u);
+    ++count;
+    start = end + 3;
+  }
+  EXPECT_GT(count, 3);
+}
+
+namespace {
+
+// Texts whose pieces an encoder must carry across a chunk boundary: CR LF,
+// a dot at a line's start, a blank before a line end, a soft break, a
+// base64 group and a UTF-8 character.
+const std::string kSplitTexts[] = {
+    "a\r\nb\rc\n\r\n.d\r\n..\r\n.",
+    "x \t\r\ny =\r\n\xc3\xa4\xe2\x82\xac\xf0\x9f\x93\xa7 \n\t",
+    std::string(80, 'q') + " " + std::string(75, 'r') + "\r\n" + std::string(3, '\0') + "\x80\xff",
+};
+
+// Feeds `text` whole and in every split into two and three chunks; each
+// must give what the whole did.
+template <typename Run>
+void ExpectEverySplitAlike(const std::string& text, Run run) {
+  const std::string whole = run(std::vector<std::string>{text});
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    for (std::size_t j = i; j <= text.size(); j += 7) {
+      const std::vector<std::string> chunks{text.substr(0, i), text.substr(i, j - i), text.substr(j)};
+      ASSERT_EQ(run(chunks), whole) << "split at " << i << " and " << j << " of " << testing::PrintToString(text);
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Encoders, GiveTheSameOutputHoweverTheInputIsCutIntoChunks) {
+  for (const std::string& text : kSplitTexts) {
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(DataEncoder(), c); });
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(DataEncoder(false), c); });
+    ExpectEverySplitAlike(text,
+                          [](const std::vector<std::string>& c) { return Encode(QuotedPrintableEncoder(), c); });
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(Base64Encoder(), c); });
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) {
+      Utf8Check check;
+      for (const std::string& piece : c) check.Feed(piece);
+      return std::string(check.Valid() ? "valid" : "invalid");
+    });
+  }
+}
+
+TEST(Base64Encoder, LongInputsMatchTheOneLineEncodingCutInto76) {
+  std::string bytes;
+  for (int i = 0; i < 1000; ++i) bytes += static_cast<char>(i * 7 % 256);
+  for (std::size_t piece : {1u, 2u, 56u, 57u, 58u, 1000u}) {
+    std::vector<std::string> chunks;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) chunks.push_back(bytes.substr(at, piece));
+    const std::string one_line = Base64(bytes);
+    std::string expected;
+    for (std::size_t at = 0; at < one_line.size(); at += 76) expected += one_line.substr(at, 76) + "\r\n";
+    EXPECT_EQ(Encode(Base64Encoder(), chunks), expected) << "chunks of " << piece;
+  }
+}
+
+// RFC 5322 section 2.1.1: lines within 78 characters, folded before a blank
+// so that unfolding gives the text back; here within 20, to read.
+TEST(FoldAtBlanks, KeepsLinesShortAndUnfoldsToTheSameText) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"Subject: fits", "Subject: fits"},
+      {"Subject: exactly 20.", "Subject: exactly 20."},
+      {"Subject: one two three four five", "Subject: one two\r\n three four five"},
+      {"Subject: one  two\tthree   four", "Subject: one  two\r\n\tthree   four"},
+      {"Subject: averyveryverylongword a b", "Subject: averyveryverylongword\r\n a b"},
+      {"Subject: a averyveryverylongword b", "Subject: a\r\n averyveryverylongword\r\n b"},
+      {"Subject: averyveryverylongword", "Subject: averyveryverylongword"},  // the value's first word stays
+      {"Subject:     leading blanks stay", "Subject:     leading\r\n blanks stay"},
+      {"Subject: trailing blanks          ", "Subject: trailing\r\n blanks          "},
+      {"Subject: x                       ", "Subject: x                       "},  // never a line of blanks
+      {" a continuation line of cargo", " a continuation line\r\n of cargo"},
+  };
+  for (const auto& [line, folded] : cases) {
+    const std::string got = FoldAtBlanks(line, 20);
+    EXPECT_EQ(got, folded) << line;
+    std::string unfolded = got;
+    for (std::size_t at; (at = unfolded.find("\r\n")) != std::string::npos;) unfolded.erase(at, 2);
+    EXPECT_EQ(unfolded, line);
+  }
+}

@@ -1,0 +1,47 @@
+// The media type of an attachment from a table in the format of
+// /etc/mime.types.
+#include <gtest/gtest.h>
+
+#include "mailclient/mime/media_type.h"
+
+using mailclient::MediaTypeFromTable;
+
+TEST(MediaTypeFromTable, FindsTheExtensionInAnyPlaceOfItsLine) {
+  const std::string table =
+      "# media types\r\n"
+      "application/pdf\t\t\t\tpdf\n"
+      "text/csv  csv   tsvx # comma separated\n"
+      "image/jpeg jpeg jpg JPE\n"
+      "text/plain\n"
+      "#text/html html\n";
+  const std::pair<const char*, const char*> cases[] = {
+      {"pdf", "application/pdf"}, {"csv", "text/csv"}, {"tsvx", "text/csv"}, {"jpg", "image/jpeg"},
+      {"jpe", "image/jpeg"},      {"html", ""},         {"separated", ""},    {"plain", ""},
+  };
+  for (const auto& [extension, type] : cases) EXPECT_EQ(MediaTypeFromTable(table, extension), type) << extension;
+}
+
+// Types on which the system's table, where it knows the extension, and the
+// built-in one agree: the same on every system, whatever it has installed.
+TEST(MediaType, IsTheSameOnEverySystemForTheCommonExtensions) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"report.pdf", "application/pdf"},
+      {"Q1.CSV", "text/csv"},
+      {"notes.txt", "text/plain"},
+      {"run.log", "text/plain"},
+      {"data.json", "application/json"},
+      {"letter.docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
+      {"sheet.xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
+      {"slides.pptx", "application/vnd.openxmlformats-officedocument.presentationml.presentation"},
+      {"old.xls", "application/vnd.ms-excel"},
+      {"draft.odt", "application/vnd.oasis.opendocument.text"},
+      {"invite.ics", "text/calendar"},
+      {"photo.jpeg", "image/jpeg"},
+      {"clip.mp4", "video/mp4"},
+      {"forwarded.eml", "application/octet-stream"},  // a message cannot travel as base64
+      {"no extension", "application/octet-stream"},
+      {"dir.pdf/README", "application/octet-stream"},
+      {"unknown.zzqx", "application/octet-stream"},
+  };
+  for (const auto& [name, type] : cases) EXPECT_EQ(mailclient::MediaType(name), type) << name;
+}

@@ -1,0 +1,259 @@
+// Tokens from the endpoint's answers and from a command, with the
+// provider's words in every failure and the right kind of failure; the
+// cache that keeps a token between runs; one whole request through a
+// scripted endpoint, its bytes exact and its secret in no message.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+
+#include "mailclient/oauth/oauth.h"
+
+using mailclient::CachedToken;
+using mailclient::Outcome;
+
+namespace {
+
+constexpr std::int64_t kNow = 1800000000;
+constexpr char kSecret[] = "s3cr3t&x";
+
+TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailure) {
+  struct Case {
+    int status;
+    std::string body;
+    bool ok;
+    std::int64_t life;  // for a token; else the outcome below
+    Outcome outcome;
+    std::string why;  // part of the message
+  };
+  const Case cases[] = {
+      {200, R"({"token_type":"Bearer","expires_in":3599,"access_token":"eyJ0eXAi.x-y_z"})", true, 3599, {}, ""},
+      {200, R"({"token_type":"bearer","expires_in":"7200","access_token":"t"})", true, 7200, {}, ""},
+      {200, R"({"access_token":"t"})", true, mailclient::kAssumedTokenLife, {}, ""},
+      // A lifetime is believed from a second to a day: a negative one is
+      // not cached for an hour, nor a huge one for years.
+      {200, R"({"expires_in":-5,"access_token":"t"})", true, 1, {}, ""},
+      {200, R"({"expires_in":"-5","access_token":"t"})", true, 1, {}, ""},
+      {200, R"({"expires_in":0,"access_token":"t"})", true, 1, {}, ""},
+      {200, R"({"expires_in":1000000000,"access_token":"t"})", true, 86400, {}, ""},
+      {200, R"({"expires_in":"999999999","access_token":"t"})", true, 86400, {}, ""},
+      {200, R"({"expires_in":1e300,"access_token":"t"})", true, 86400, {}, ""},
+      {200, R"({"expires_in":3599.9,"access_token":"t"})", true, 3599, {}, ""},
+      {200, R"({"expires_in":"soon","access_token":"t"})", true, mailclient::kAssumedTokenLife, {}, ""},
+      {200, R"({"access_token":")" + std::string(20 * 1024, 'x') + "\"}", false, 0, Outcome::kPermanent,
+       "but its access_token is longer than 16384 bytes"},
+      // What the endpoint says of the secret shows none of it, even where
+      // the quote is cut short.
+      {401, R"j({"error":"invalid_client","error_description":"client_secret s3cr3t&x (sent as s3cr3t%26x)"})j",
+       false, 0, Outcome::kPermanent, "invalid_client: client_secret <redacted> (sent as <redacted>)"},
+      {401, R"({"error":"s3cr3t&x","error_description":")" + std::string(296, 'd') + R"(s3cr3t&x"})", false, 0,
+       Outcome::kPermanent, "HTTP 401 Unauthorized: <redacted>: ddd"},
+      {401,
+       R"({"error":"invalid_client","error_description":"AADSTS7000215: Invalid client secret provided.\r\nTrace ID: 1"})",
+       false, 0, Outcome::kPermanent,
+       "failed: HTTP 401 Unauthorized: invalid_client: AADSTS7000215: Invalid client secret provided...Trace ID: 1"},
+      {400, R"({"error":"invalid_scope"})", false, 0, Outcome::kPermanent, "HTTP 400 Unauthorized: invalid_scope"},
+      {400, R"({"error":"unauthorized_client"})", false, 0, Outcome::kPermanent, ": unauthorized_client"},
+      {500, "<html>oops</html>", false, 0, Outcome::kTemporary, "HTTP 500 Unauthorized"},
+      {503, R"({"error":"temporarily_unavailable"})", false, 0, Outcome::kTemporary, ": temporarily_unavailable"},
+      {429, "", false, 0, Outcome::kTemporary, "HTTP 429"},
+      {302, "", false, 0, Outcome::kPermanent, "postrine follows no redirect"},
+      {200, "not json", false, 0, Outcome::kPermanent, "not a JSON object"},
+      {200, R"({"token_type":"mac","access_token":"t"})", false, 0, Outcome::kPermanent, "\"mac\", not Bearer"},
+      {200, R"({"access_token":"two words"})", false, 0, Outcome::kPermanent, "no usable access_token"},
+      {200, "{\"access_token\":\"t\\r\\nQUIT\"}", false, 0, Outcome::kPermanent, "no usable access_token"},
+      {200, R"({"access_token":""})", false, 0, Outcome::kPermanent, "no usable access_token"},
+  };
+  for (const Case& c : cases) {
+    CachedToken token;
+    mailclient::TokenRequestOutcome request{.url = "https://login.example.com/t/token"};
+    std::string why;
+    Outcome outcome = Outcome::kSent;
+    const bool ok =
+        mailclient::ReadTokenAnswer(c.status, "Unauthorized", c.body, kNow, kSecret, token, request, why, outcome);
+    EXPECT_EQ(ok, c.ok) << c.body << ": " << why;
+    EXPECT_EQ((why + request.error + request.error_description).find("s3cr3t"), std::string::npos) << why;
+    EXPECT_EQ(request.http_status, c.status);
+    if (ok) {
+      EXPECT_EQ(token.expires_at, kNow + c.life) << c.body;
+      continue;
+    }
+    EXPECT_EQ(outcome, c.outcome) << c.body;
+    EXPECT_NE(why.find("token request to https://login.example.com/t/token failed: HTTP "), std::string::npos);
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+  }
+  mailclient::TokenRequestOutcome request;
+  CachedToken token;
+  std::string why;
+  Outcome outcome{};
+  mailclient::ReadTokenAnswer(401, "", R"({"error":"invalid_client","error_description":"bad secret"})", kNow,
+                              kSecret, token, request, why, outcome);
+  EXPECT_EQ(request.error, "invalid_client");
+  EXPECT_EQ(request.error_description, "bad secret");
+}
+
+TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
+  struct Case {
+    runtime::CommandResult result;
+    bool ok;
+    std::string text;  // the token, or part of the message
+    Outcome outcome;
+  };
+  const std::string long_error(500, 'e');
+  const std::string too_long = "OAuthTokenCommand printed no usable token (its first line is longer than 16384 bytes)";
+  const Case cases[] = {
+      {{.started = true, .exit_status = 0, .out = "  ya29.token \r\nsecond line\n"}, true, "ya29.token", {}},
+      {{.started = true, .exit_status = 0, .out = "t"}, true, "t", {}},
+      {{.started = true, .exit_status = 0, .out = "\n\ntoken-on-line-3\n"}, false, "OAuthTokenCommand printed no token", Outcome::kPermanent},
+      {{.started = true, .exit_status = 0, .err = "vault: no value\n"}, false, "printed no token: vault: no value", Outcome::kPermanent},
+      {{.started = true, .exit_status = 0, .out = "a\x1b[2Jb\n"}, false, "no usable token", Outcome::kPermanent},
+      {{.started = true, .exit_status = 2, .err = "error: refresh token expired\nsee docs\n"}, false,
+       "OAuthTokenCommand failed with exit status 2: error: refresh token expired see docs", Outcome::kTemporary},
+      {{.started = true, .exit_status = 127, .not_found = true, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
+       Outcome::kConfig},
+      {{.started = true, .exit_status = 1, .err = long_error}, false, std::string(200, 'e') + "...", Outcome::kTemporary},
+      {{.started = true, .exit_status = 1, .err = "vault: login s3cr3t&x refused\n"}, false,
+       "exit status 1: vault: login <redacted> refused", Outcome::kTemporary},
+      // A token too long to be one, or output cut off before its line
+      // ended: never a prefix of it.
+      {{.started = true, .exit_status = 0, .out = std::string(20 * 1024, 't') + "\n"}, false, too_long,
+       Outcome::kPermanent},
+      {{.started = true, .exit_status = 0, .out = std::string(64 * 1024, 't')}, false, too_long, Outcome::kPermanent},
+      {{.started = true, .timed_out = true}, false, "OAuthTokenCommand gave no answer within 3 seconds and was stopped",
+       Outcome::kTemporary},
+      {{.why = "No such file or directory"}, false,
+       "OAuthTokenCommand could not be started: No such file or directory", Outcome::kTemporary},
+  };
+  for (const Case& c : cases) {
+    std::string token;
+    std::string why;
+    Outcome outcome = Outcome::kSent;
+    const bool ok = mailclient::ReadCommandToken(c.result, 3000, kSecret, token, why, outcome);
+    EXPECT_EQ(why.find("s3cr3t"), std::string::npos) << why;
+    EXPECT_EQ(ok, c.ok) << c.text << ": " << why;
+    if (ok) {
+      EXPECT_EQ(token, c.text);
+    } else {
+      EXPECT_NE(why.find(c.text), std::string::npos) << why;
+      EXPECT_EQ(outcome, c.outcome) << why;
+    }
+  }
+}
+
+TEST(OAuthCache, KeepsATokenForItsConfigurationUntilFiveMinutesBeforeItExpires) {
+  mailclient::OAuthSettings a{.token_url = "https://login.example.com/t/token", .client_id = "client",
+                              .client_secret = "secret-one", .scope = "scope"};
+  mailclient::OAuthSettings b = a;
+  b.client_secret = "secret-two";
+  EXPECT_EQ(mailclient::TokenCacheKey(a), mailclient::TokenCacheKey(b)) << "a new secret keeps the token";
+  b.scope = "other";
+  EXPECT_NE(mailclient::TokenCacheKey(a), mailclient::TokenCacheKey(b));
+  mailclient::OAuthSettings command;
+  command.command = "get-token";
+  EXPECT_NE(mailclient::TokenCacheKey(a), mailclient::TokenCacheKey(command));
+
+  const std::string key = mailclient::TokenCacheKey(a);
+  const std::string text = mailclient::TokenCacheText(key, {"tok", kNow + 3600});
+  EXPECT_EQ(text.find("secret"), std::string::npos);
+  CachedToken token;
+  EXPECT_TRUE(mailclient::TokenFromCacheText(text, key, kNow + 3600 - 301, token));
+  EXPECT_EQ(token.token, "tok");
+  EXPECT_FALSE(mailclient::TokenFromCacheText(text, key, kNow + 3600 - 300, token)) << "within the margin";
+  EXPECT_FALSE(mailclient::TokenFromCacheText(text, key, kNow - 86400, token)) << "more than a day ahead";
+  EXPECT_FALSE(mailclient::TokenFromCacheText(text, mailclient::TokenCacheKey(b), kNow, token));
+  EXPECT_FALSE(mailclient::TokenFromCacheText("garbage\n", key, kNow, token));
+  EXPECT_FALSE(mailclient::TokenFromCacheText(text.substr(0, text.find("token ")), key, kNow, token));
+}
+
+// A token endpoint played from one answer, on the scripted transport.
+struct Endpoint {
+  std::string answer{};
+  std::string request{};
+  int connections = 0;
+
+  mailclient::Transport Transport() {
+    mailclient::Transport t;
+    t.connect = [this](const std::string&, int, int, std::string&,
+                     const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
+      ++connections;
+      return std::make_unique<Line>(*this);
+    };
+    t.start_tls = [](std::unique_ptr<mailclient::Connection> plain, const mailclient::TlsOptions&,
+                     std::string&) { return plain; };
+    return t;
+  }
+
+  class Line final : public mailclient::Connection {
+   public:
+    explicit Line(Endpoint& e) : e_(e), out_(e.answer) {}
+    bool Send(std::string_view bytes, const mailclient::Deadline&) override {
+      e_.request += bytes;
+      return true;
+    }
+    long Receive(char* buffer, std::size_t size, const mailclient::Deadline&) override {
+      const std::size_t n = std::min(size, out_.size());
+      out_.copy(buffer, n);
+      out_.erase(0, n);
+      return static_cast<long>(n);
+    }
+    const std::string& error() const override { return error_; }
+
+   private:
+    Endpoint& e_;
+    std::string out_;
+    std::string error_;
+  };
+};
+
+TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
+  const std::string cache = testing::TempDir() + "postrine_oauth_test.token";
+  std::remove(cache.c_str());
+  Endpoint endpoint{.answer = "HTTP/1.1 200 OK\r\nContent-Length: 61\r\n\r\n"
+                    R"({"token_type":"Bearer","expires_in":3600,"access_token":"T1"})"};
+  mailclient::OAuthSettings settings{.token_url = "https://login.example.com/tenant/oauth2/v2.0/token",
+                                     .client_id = "client-id",
+                                     .client_secret = "s3cr3t&x",
+                                     .scope = "https://outlook.office365.com/.default"};
+  settings.cache_file = cache;
+  std::string token;
+  bool kept = true;
+  std::string why;
+  Outcome outcome{};
+  for (int run = 0; run < 2; ++run) {
+    mailclient::OAuthTokens tokens(settings, endpoint.Transport());
+    ASSERT_TRUE(tokens.Token(false, token, kept, why, outcome)) << why;
+    EXPECT_EQ(token, "T1");
+    EXPECT_EQ(kept, run == 1) << "only the cached token counts as kept";
+  }
+  EXPECT_EQ(endpoint.connections, 1) << "the second run takes the cached token";
+  EXPECT_EQ(endpoint.request,
+            "POST /tenant/oauth2/v2.0/token HTTP/1.1\r\nHost: login.example.com\r\n"
+            "Content-Type: application/x-www-form-urlencoded\r\nAccept: application/json\r\n"
+            "Content-Length: 127\r\nConnection: close\r\n\r\n"
+            "grant_type=client_credentials&client_id=client-id&client_secret=s3cr3t%26x"
+            "&scope=https%3A%2F%2Foutlook.office365.com%2F.default");
+  {
+    std::ifstream in(cache, std::ios::binary);
+    const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(stored.find("token T1\n"), std::string::npos);
+    EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
+  }
+
+  // Refused: dropped, and the next asks the endpoint again.
+  mailclient::OAuthTokens tokens(settings, endpoint.Transport());
+  tokens.Refused();
+  endpoint.answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 26\r\n\r\n"
+                    R"({"error":"invalid_client"})";
+  EXPECT_FALSE(tokens.Token(false, token, kept, why, outcome));
+  EXPECT_EQ(endpoint.connections, 2);
+  EXPECT_EQ(outcome, Outcome::kPermanent);
+  EXPECT_EQ(why,
+            "token request to https://login.example.com/tenant/oauth2/v2.0/token failed: HTTP 401 Unauthorized: "
+            "invalid_client");
+  EXPECT_EQ(tokens.LastRequest().http_status, 401);
+  EXPECT_EQ(tokens.LastRequest().error, "invalid_client");
+  std::remove(cache.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,63 @@
+// Server replies: whole replies from their lines, and what the EHLO reply
+// says the server offers.
+#include <gtest/gtest.h>
+
+#include "mailclient/smtp/csmtp.h"
+#include "mailclient/smtp/reply.h"
+
+using namespace mailclient;
+
+namespace {
+ReplyParser::Status FeedAll(ReplyParser& parser, std::initializer_list<std::string> lines) {
+  ReplyParser::Status status = ReplyParser::Status::kMore;
+  for (const std::string& line : lines) status = parser.Feed(line);
+  return status;
+}
+}  // namespace
+
+TEST(ReplyParser, JoinsTheLinesOfOneReply) {
+  ReplyParser parser;
+  EXPECT_EQ(FeedAll(parser, {"250-mail.example.com", "250-SIZE 1000", "250 HELP"}),
+            ReplyParser::Status::kDone);
+  EXPECT_EQ(parser.reply().code, 250);
+  EXPECT_EQ(parser.reply().lines.size(), 3u);
+  EXPECT_EQ(parser.reply().Quote(), "250 mail.example.com SIZE 1000 HELP");
+  ReplyParser bare;
+  EXPECT_EQ(bare.Feed("354"), ReplyParser::Status::kDone);
+  EXPECT_EQ(bare.reply().Quote(), "354");
+}
+
+TEST(ReplyParser, RefusesWhatIsNoReply) {
+  const std::initializer_list<std::string> cases[] = {
+      {"hello"},
+      {"25"},
+      {"2500 too long a code"},
+      {"099 out of range"},
+      {"250-first", "550 the code changes"},
+      {std::string(5000, '2')},
+      {"250_no separator"},
+  };
+  for (const auto& lines : cases) {
+    ReplyParser parser;
+    EXPECT_EQ(FeedAll(parser, lines), ReplyParser::Status::kMalformed) << *lines.begin();
+    EXPECT_NE(parser.error().find("malformed"), std::string::npos);
+  }
+}
+
+TEST(ParseCapabilities, ReadsTheExtensionsPostrineUses) {
+  Reply ehlo;
+  ehlo.code = 250;
+  ehlo.lines = {"mail.example.com greets you", "pipelining", "SIZE 35882577", "8BITMIME",
+                "AUTH PLAIN LOGIN CRAM-MD5", "AUTH=LOGIN", "STARTTLS"};
+  const Capabilities caps = ParseCapabilities(ehlo);
+  EXPECT_TRUE(caps.pipelining && caps.eight_bit_mime && caps.starttls && caps.size);
+  EXPECT_EQ(caps.size_limit, 35882577u);
+  EXPECT_EQ(caps.auth, (std::vector<std::string>{"PLAIN", "LOGIN", "CRAM-MD5", "LOGIN"}));
+
+  ehlo.lines = {"mail.example.com", "SIZE"};
+  const Capabilities plain = ParseCapabilities(ehlo);
+  EXPECT_TRUE(plain.size);
+  EXPECT_EQ(plain.size_limit, 0u);
+  EXPECT_FALSE(plain.pipelining || plain.starttls);
+  EXPECT_TRUE(plain.auth.empty());
+}

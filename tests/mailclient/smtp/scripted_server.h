@@ -1,0 +1,203 @@
+// A server played from a script, for unit tests of the SMTP dialogue: each
+// step waits for one command line from the client (or for the whole message
+// after a 354 reply) and answers with its reply bytes. Everything the client
+// writes is recorded, write by write, with whether TLS was on, and every
+// wait it asks for is noted with its time-out. A wait for a reply the script
+// does not hold fails at once, as a time-out would.
+#pragma once
+
+#include <algorithm>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mailclient/smtp/csmtp.h"
+
+namespace scripted {
+
+/// One step: the start of the command line the client must send (empty:
+/// none, the reply follows the previous one at once; kMessage: the message
+/// up to its final "."), and the bytes the server answers with.
+struct Step {
+  std::string expect;
+  std::string reply;
+};
+
+inline const std::string kMessage = "<message>";
+/// An empty command line (as XOAUTH2 answers its failure challenge).
+inline const std::string kEmptyLine = "<empty line>";
+/// A new connection after the first (its reply: the greeting).
+inline const std::string kConnect = "<connect>";
+
+/// What the client wrote in one Send.
+struct Write {
+  std::string bytes;
+  bool tls = false;
+};
+
+class Server {
+ public:
+  explicit Server(std::vector<Step> script) : script_(script.begin(), script.end()) { Advance(); }
+
+  /// The transport a CSmtp reaches this server through. `handshake_fails`
+  /// makes every TLS handshake fail as a peer with a bad certificate would.
+  mailclient::Transport Transport(bool handshake_fails = false);
+
+  /// Every command line the client sent, in order, without CR LF; the
+  /// message counts as one line, kMessage.
+  std::vector<std::string> commands;
+  /// The message as it went over the wire, up to and with the final ".".
+  std::string message;
+  std::vector<Write> writes;
+  /// The configured limit of every wait for a reply, in milliseconds.
+  std::vector<int> waits;
+  /// Command lines sent under TLS ("STARTTLS" ends the clear text).
+  std::vector<std::string> tls_commands;
+  int handshakes = 0;
+  int connections = 0;
+  bool tls = false;
+  /// The server hangs up once its script is played out, instead of
+  /// staying silent.
+  bool hangs_up = false;
+  /// The most bytes one read hands out.
+  std::size_t piece = std::string::npos;
+  /// A connection after the first: plays the step that waits for kConnect.
+  void Connected() {
+    tls = false;
+    if (!script_.empty() && script_.front().expect == kConnect) {
+      Queue();
+      Advance();
+    }
+  }
+  /// Steps the client never reached.
+  std::size_t Unplayed() const { return script_.size(); }
+
+  void Receive(std::string_view bytes) {
+    writes.push_back({std::string(bytes), tls});
+    in_ += bytes;
+    for (;;) {
+      if (in_message_) {
+        const std::size_t end = in_.find("\r\n.\r\n");
+        if (end == std::string::npos) return;
+        message += in_.substr(0, end + 5);
+        in_.erase(0, end + 5);
+        in_message_ = false;
+        Command(kMessage);
+        continue;
+      }
+      const std::size_t nl = in_.find("\r\n");
+      if (nl == std::string::npos) return;
+      const std::string line = in_.substr(0, nl);
+      in_.erase(0, nl + 2);
+      Command(line);
+    }
+  }
+
+  /// Hands out pending reply bytes; -1 (a time-out) when none are due, 0
+  /// when the script has ended and nothing is pending.
+  long Answer(char* buffer, std::size_t size, const mailclient::Deadline& deadline) {
+    waits.push_back(deadline.limit_ms());
+    if (out_.empty()) return script_.empty() && hangs_up ? 0 : -1;
+    const std::size_t n = std::min({size, out_.size(), piece});
+    out_.copy(buffer, n);
+    out_.erase(0, n);
+    return static_cast<long>(n);
+  }
+
+ private:
+  void Command(const std::string& line) {
+    commands.push_back(line);
+    if (tls) tls_commands.push_back(line);
+    const bool expected = !script_.empty() && !script_.front().expect.empty() &&
+                          (line.empty() ? script_.front().expect == kEmptyLine
+                                        : line.rfind(script_.front().expect, 0) == 0);
+    if (expected) {
+      Queue();
+    } else {
+      stray_ = true;
+    }
+    Advance();
+  }
+
+  // Queues the front step's reply, and every step after it that waits for
+  // nothing.
+  void Queue() {
+    const std::string reply = script_.front().reply;
+    out_ += reply;
+    if (reply.rfind("354", 0) == 0) in_message_ = true;
+    script_.pop_front();
+  }
+
+  void Advance() {
+    while (!stray_ && !script_.empty() && script_.front().expect.empty()) Queue();
+  }
+
+  std::deque<Step> script_;
+  std::string in_;
+  std::string out_;
+  bool in_message_ = false;
+  bool stray_ = false;  // a command the script did not expect: no more answers
+};
+
+/// The client's side of the line: hands the client's bytes to the server
+/// and its replies back.
+class Line final : public mailclient::Connection {
+ public:
+  explicit Line(Server& server) : server_(server) {}
+  bool Send(std::string_view bytes, const mailclient::Deadline&) override {
+    server_.Receive(bytes);
+    return true;
+  }
+  long Receive(char* buffer, std::size_t size, const mailclient::Deadline& deadline) override {
+    const long n = server_.Answer(buffer, size, deadline);
+    if (n < 0) error_ = mailclient::TimedOut(deadline);
+    return n;
+  }
+  const std::string& error() const override { return error_; }
+
+ private:
+  Server& server_;
+  std::string error_;
+};
+
+/// TLS as the tests play it: the same line, marked as encrypted from here
+/// on.
+class Tls final : public mailclient::Connection {
+ public:
+  explicit Tls(std::unique_ptr<mailclient::Connection> plain) : plain_(std::move(plain)) {}
+  bool Send(std::string_view bytes, const mailclient::Deadline& deadline) override {
+    return plain_->Send(bytes, deadline);
+  }
+  long Receive(char* buffer, std::size_t size, const mailclient::Deadline& deadline) override {
+    return plain_->Receive(buffer, size, deadline);
+  }
+  const std::string& error() const override { return plain_->error(); }
+
+ private:
+  std::unique_ptr<mailclient::Connection> plain_;
+};
+
+inline mailclient::Transport Server::Transport(bool handshake_fails) {
+  mailclient::Transport t;
+  t.connect = [this](const std::string&, int, int, std::string&,
+                     const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
+    if (connections++ > 0) Connected();
+    return std::make_unique<Line>(*this);
+  };
+  t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
+                                        const mailclient::TlsOptions& options,
+                                        std::string& error) -> std::unique_ptr<mailclient::Connection> {
+    ++handshakes;
+    if (handshake_fails) {
+      error = "the certificate of the server is not issued for " + options.host + " (host name mismatch)";
+      return nullptr;
+    }
+    tls = true;
+    return std::make_unique<Tls>(std::move(plain));
+  };
+  return t;
+}
+
+}  // namespace scripted
