@@ -24,6 +24,7 @@
 
 #include "env/locale_info.h"
 #include "runtime/activation.h"
+#include "runtime/ansi_text.h"
 
 namespace env {
 
@@ -58,12 +59,6 @@ class NamedLocale {
   const char* Item(nl_item item) const { return ::nl_langinfo_l(item, locale_); }
   /// The item's text in UTF-8, whatever the locale's character set.
   std::string Utf8Item(nl_item item) const;
-  bool SingleByte() const {
-    const locale_t previous = ::uselocale(locale_);
-    const bool single = MB_CUR_MAX == 1;
-    ::uselocale(previous);
-    return single;
-  }
 
  private:
   locale_t locale_;
@@ -91,15 +86,6 @@ std::string NamedLocale::Utf8Item(nl_item item) const {
   std::string text = Item(item);
   if (codeset == "UTF-8") return text;
   return Convert(text, codeset, "UTF-8").value_or(text);
-}
-
-std::string AnsiCharset() {
-  const NamedLocale ctype(CategoryLocaleName("LC_CTYPE"));
-  if (ctype && ctype.SingleByte()) {
-    const std::string codeset = ctype.Item(CODESET);
-    if (codeset != "ANSI_X3.4-1968" && codeset != "ASCII") return codeset;
-  }
-  return "WINDOWS-1252";
 }
 
 std::size_t Utf8Length(char lead) {
@@ -233,7 +219,7 @@ int UserLocaleInfo(unsigned item, char* buffer, int size) {
   if (!loc) return 0;
   std::string text = ItemText(item, loc);
   if (text == "\x01") return 0;
-  const std::string ansi = AnsiCharset();
+  const std::string ansi = runtime::AnsiCharset();
   if (IsSeparatorItem(item) && !text.empty()) {
     const auto ch = AnsiCharacter(CharacterAt(text, 0), ansi);
     if (!ch) return 0;

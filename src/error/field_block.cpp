@@ -8,6 +8,7 @@
 #include "runtime/activation.h"
 #include "runtime/files.h"
 #include "runtime/texts.h"
+#include "runtime/ascii.h"
 
 namespace {
 std::string Hex8(std::uint32_t word) {
@@ -35,12 +36,10 @@ std::string HexOfDouble(double d) {
 
 std::string String2Hex(const std::string& text) {
   const runtime::Activation activation("STRING2HEX", __LINE__);
-  static const char kDigits[] = "0123456789ABCDEF";
   std::string hex;
   hex.reserve(text.size() * 3);
   for (unsigned char c : text) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 0x0f];
+    runtime::AppendHex(hex, c);
     hex += ' ';
   }
   return hex;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "runtime/ansi_text.h"
 #include "runtime/unicode.h"
 
 namespace runtime {
@@ -44,16 +45,20 @@ std::string TextFromWide(std::wstring_view wide) {
   return text;
 }
 
+bool AnsiToUtf8(std::string_view text, std::string& utf8) {
+  std::wstring wide;
+  const bool defined = AnsiToWide(text, wide);
+  TextFromWide(wide, utf8);
+  return defined;
+}
+
 bool TextAsUtf8(std::string_view text, std::string& utf8) {
   std::u16string utf16;
   if (Utf8ToUtf16(text, utf16)) {
     utf8 = text;
     return true;
   }
-  std::wstring wide;
-  const bool defined = AnsiToWide(text, wide);
-  TextFromWide(wide, utf8);
-  return defined;
+  return AnsiToUtf8(text, utf8);
 }
 
 }  // namespace runtime

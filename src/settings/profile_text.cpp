@@ -1,6 +1,7 @@
 #include "settings/profile_text.h"
 
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 
 namespace settings {
 
@@ -14,11 +15,7 @@ std::size_t ByteOrderMarkLength(std::string_view text) {
   return text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
 }
 
-std::string_view Trim(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(kBlanks);
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
-}
+std::string_view Trim(std::string_view s) { return runtime::TrimBlanks(s, kBlanks); }
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

@@ -4,6 +4,7 @@
 #include "mailclient/mime/system.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
+#include "runtime/ansi_text.h"
 
 namespace mailclient {
 
@@ -93,7 +94,7 @@ std::string ParseAddress(std::string_view typed, bool recipient, Address& out) {
   std::string text;
   if (IsUtf8(typed)) {
     text = typed;
-  } else if (!AnsiToUtf8(typed, text)) {
+  } else if (!runtime::AnsiToUtf8(typed, text)) {
     return "a character that the code page does not define";
   }
 

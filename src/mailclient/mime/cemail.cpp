@@ -12,6 +12,7 @@
 #include "runtime/identity.h"
 #include "runtime/places.h"
 #include "runtime/whole_file.h"
+#include "runtime/ansi_text.h"
 
 namespace mailclient {
 
@@ -24,12 +25,6 @@ constexpr std::size_t kHeaderLine = 78;
 constexpr std::size_t kChunk = 64 * 1024;
 // Base64 lines hold 76 characters (RFC 2045 section 6.8).
 constexpr std::size_t kBase64Line = 76;
-
-std::string_view TrimBlanks(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  return s.substr(first, s.find_last_not_of(" \t") - first + 1);
-}
 
 // A header value may not break the header: CR, LF and NUL become blanks.
 std::string OneLine(std::string_view text) {
@@ -117,7 +112,7 @@ std::string CargoLines(std::string_view cargo) {
     std::size_t end = cargo.find_first_of("\r\n", at);
     if (end == std::string_view::npos) end = cargo.size();
     std::string_view line = cargo.substr(at, end - at);
-    if (!TrimBlanks(line).empty()) {
+    if (!runtime::TrimBlanks(line).empty()) {
       std::string clean(line);
       for (char& c : clean) c = c == '\0' ? ' ' : c;
       out += FoldAtBlanks(clean) + "\r\n";
@@ -150,16 +145,13 @@ bool IsPlainName(std::string_view name) {
 // A parameter value in RFC 2231's extended form: bytes beyond the
 // attribute characters as %XX.
 std::string PercentEncoded(std::string_view text) {
-  static const char kHexDigits[] = "0123456789ABCDEF";
   std::string out;
   for (char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
     if (runtime::IsAsciiAlnum(ch) || std::string_view("!#$&+-.^_`|~").find(ch) != std::string_view::npos) {
       out += ch;
     } else {
       out += '%';
-      out += kHexDigits[c >> 4];
-      out += kHexDigits[c & 0xf];
+      runtime::AppendHex(out, static_cast<unsigned char>(ch));
     }
   }
   return out;
@@ -306,7 +298,7 @@ std::vector<std::string> CEmail::Recipients() const {
   const runtime::Activation activation("CEMAIL:RECIPIENTS", __LINE__);
   std::vector<std::string> out;
   for (const std::string& piece : dest_) {
-    const std::string_view address = TrimBlanks(piece);
+    const std::string_view address = runtime::TrimBlanks(piece);
     if (!address.empty()) out.emplace_back(address);
   }
   return out;
@@ -343,7 +335,7 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
   if (!folded.empty() && LongestLine(folded) <= kMaxLine) {
     h += folded + "\r\n";
   } else {
-    const std::string charset = IsUtf8(subject) ? "utf-8" : AnsiCharset();
+    const std::string charset = IsUtf8(subject) ? "utf-8" : runtime::AnsiCharset();
     h += field + EncodedWords(subject, charset, field.size()) + "\r\n";
   }
   h += CargoLines(cargo_);
@@ -373,7 +365,7 @@ std::string CEmail::AttachmentHeader(const Part& part) const {
   // A printable ASCII name goes as quoted strings while they fit on a line.
   // Others go in RFC 2231's form for the readers that know it, and as
   // encoded words in the name parameter for those that do not.
-  const std::string charset = IsUtf8(part.name) ? "utf-8" : AnsiCharset();
+  const std::string charset = IsUtf8(part.name) ? "utf-8" : runtime::AnsiCharset();
   const std::string quoted = IsPlainName(part.name) ? QuotedString(part.name) : "";
   if (!quoted.empty() && 1 + 5 + quoted.size() <= kHeaderLine) {
     type.push_back({"name=" + quoted});

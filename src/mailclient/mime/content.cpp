@@ -6,6 +6,7 @@
 
 #include "mailclient/mime/system.h"
 #include "runtime/activation.h"
+#include "runtime/ansi_text.h"
 
 namespace mailclient {
 
@@ -119,7 +120,7 @@ void ContentScan::Finish() {
 
 std::string ContentScan::Charset() const {
   if (ascii) return "us-ascii";
-  return utf8 ? "utf-8" : AnsiCharset();
+  return utf8 ? "utf-8" : runtime::AnsiCharset();
 }
 
 std::string ContentScan::CharsetByByteOrderMark() const {

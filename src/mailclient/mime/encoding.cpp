@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 
 namespace mailclient {
 
 namespace {
 const char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-const char kHex[] = "0123456789ABCDEF";
 constexpr std::size_t kQuotedLine = 76;
 constexpr std::size_t kBase64Line = 76;
 // RFC 2047's limits: an encoded word, and a header line that holds one.
@@ -85,7 +85,7 @@ void QuotedPrintableEncoder::Put(std::string_view token, std::string& out) {
 }
 
 void QuotedPrintableEncoder::PutEncoded(unsigned char c, std::string& out) {
-  const char token[3] = {'=', kHex[c >> 4], kHex[c & 0xf]};
+  const char token[3] = {'=', runtime::HexDigit(c >> 4), runtime::HexDigit(c)};
   Put(std::string_view(token, 3), out);
 }
 

@@ -1,6 +1,5 @@
 // What the message needs from the system it is sent from: the local time
-// with its offset from UTC, the charset of the ANSI code page, text in that
-// code page made UTF-8, and international domain names as A-labels.
+// with its offset from UTC, and international domain names as A-labels.
 #pragma once
 
 #include <ctime>
@@ -22,16 +21,6 @@ struct LocalTime {
 
 /// The broken-down local time of `t`, with the zone's offset at that time.
 LocalTime LocalTimeOf(std::time_t t);
-
-/// The MIME charset name of the system's ANSI code page (on Windows the
-/// active code page; elsewhere the locale's character set), for text that
-/// is neither ASCII nor UTF-8.
-std::string AnsiCharset();
-
-/// `text`, in the ANSI code page (on Windows) or the charset AnsiCharset
-/// names (elsewhere), as UTF-8. False when it holds a byte that the code
-/// page does not define.
-bool AnsiToUtf8(std::string_view text, std::string& utf8);
 
 /// The IDNA form of a UTF-8 domain name, every label that is not ASCII
 /// made an A-label ("xn--..."). False when the name is no valid

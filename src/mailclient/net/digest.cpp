@@ -1,6 +1,7 @@
 #include "mailclient/net/digest.h"
 
 #include "runtime/activation.h"
+#include "runtime/ascii.h"
 
 namespace mailclient {
 
@@ -8,12 +9,8 @@ std::string HmacMd5Hex(std::string_view key, std::string_view data) {
   const runtime::Activation activation("HMACMD5HEX", __LINE__);
   unsigned char mac[detail::kMd5Size];
   if (!detail::HmacMd5(key, data, mac)) return {};
-  static const char kHex[] = "0123456789abcdef";
   std::string hex;
-  for (unsigned char b : mac) {
-    hex += kHex[b >> 4];
-    hex += kHex[b & 15];
-  }
+  for (unsigned char b : mac) runtime::AppendHex(hex, b, true);
   return hex;
 }
 

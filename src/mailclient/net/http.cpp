@@ -15,13 +15,6 @@ bool IsUnreserved(char c) {
   return runtime::IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
-std::string Trimmed(std::string_view s) {
-  const std::size_t first = s.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = s.find_last_not_of(" \t");
-  return std::string(s.substr(first, last - first + 1));
-}
-
 // A decimal number of at most 18 digits; false for anything else.
 bool Decimal(std::string_view s, std::uint64_t& n) {
   if (s.empty() || s.size() > 18) return false;
@@ -119,7 +112,7 @@ bool ReadChunked(Reader& reader, std::string& body, std::string& why) {
     std::string line;
     if (!reader.Line(line, kMaxChunkLine)) return false;
     // The size in hexadecimal, perhaps followed by extensions after ";".
-    const std::string size_text = Trimmed(line.substr(0, line.find(';')));
+    const std::string size_text = std::string(runtime::TrimBlanks(line.substr(0, line.find(';'))));
     if (size_text.empty() || size_text.size() > 8) {
       why = "a malformed chunk size \"" + runtime::Printable(line, runtime::kMostQuoted) + "\"";
       return false;
@@ -229,7 +222,6 @@ std::string UrlForDisplay(std::string_view url) {
 
 std::string FormEncoded(std::string_view text) {
   const runtime::Activation activation("FORMENCODED", __LINE__);
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   for (char c : text) {
     if (IsUnreserved(c)) {
@@ -237,10 +229,8 @@ std::string FormEncoded(std::string_view text) {
     } else if (c == ' ') {
       out += '+';
     } else {
-      const auto b = static_cast<unsigned char>(c);
       out += '%';
-      out += kHex[b >> 4];
-      out += kHex[b & 15];
+      runtime::AppendHex(out, static_cast<unsigned char>(c));
     }
   }
   return out;
@@ -304,7 +294,7 @@ bool ReadHttpResponse(Connection& connection, const Deadline& deadline, HttpResp
       if (colon == std::string::npos || colon == 0) {
         return failed("a malformed header line \"" + runtime::Printable(line, runtime::kMostQuoted) + "\"");
       }
-      response.headers[runtime::AsciiLower(line.substr(0, colon))] = Trimmed(line.substr(colon + 1));
+      response.headers[runtime::AsciiLower(line.substr(0, colon))] = std::string(runtime::TrimBlanks(line.substr(colon + 1)));
     }
   } while (response.status >= 100 && response.status < 200);
 

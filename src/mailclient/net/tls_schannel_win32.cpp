@@ -23,6 +23,7 @@
 #include "runtime/activation.h"
 #include "runtime/system_text.h"
 #include "runtime/whole_file.h"
+#include "runtime/wide_text_win32.h"
 
 namespace mailclient {
 
@@ -73,13 +74,6 @@ std::string Reason(long status) {
     if (n.status == status) return std::string(n.name) + " (" + hex + ")";
   }
   return runtime::SystemErrorText(static_cast<unsigned long>(status));
-}
-
-std::wstring Wide(const std::string& s) {
-  const int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-  std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
-  return w;
 }
 
 // A memory store of the PEM certificates in `pem`; `first` (when asked)
@@ -203,7 +197,7 @@ CertificateCheck CheckServerCertificate(PCCERT_CONTEXT cert, HCERTSTORE sent, co
   if (!CertGetCertificateChain(roots.engine(), cert, nullptr, sent, &para, 0, nullptr, &chain)) {
     return {CertificateVerdict::kUntrusted, runtime::SystemErrorText(GetLastError())};
   }
-  std::wstring name = Wide(host);
+  std::wstring name = runtime::WideText(host);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -249,16 +243,6 @@ std::string TimeText(const FILETIME& time) {
   return text;
 }
 
-std::string Narrow(const wchar_t* wide) {
-  if (wide == nullptr) return "";
-  const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  if (n <= 1) return "";
-  std::string text(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), n, nullptr, nullptr);
-  text.resize(static_cast<std::size_t>(n - 1));
-  return text;
-}
-
 // The subject alternative names a client matches: DNS names and addresses.
 std::vector<std::string> AlternativeNames(PCCERT_CONTEXT cert) {
   std::vector<std::string> names;
@@ -274,7 +258,7 @@ std::vector<std::string> AlternativeNames(PCCERT_CONTEXT cert) {
   for (DWORD i = 0; i < info->cAltEntry; ++i) {
     const CERT_ALT_NAME_ENTRY& entry = info->rgAltEntry[i];
     if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
-      names.push_back("DNS:" + Narrow(entry.pwszDNSName));
+      names.push_back("DNS:" + runtime::TextFromWide(entry.pwszDNSName != nullptr ? entry.pwszDNSName : L""));
     } else if (entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
                (entry.IPAddress.cbData == 4 || entry.IPAddress.cbData == 16)) {
       char text[INET6_ADDRSTRLEN] = {};
@@ -467,7 +451,7 @@ class SchannelEngine final : public TlsEngine {
     SecPkgContext_CipherInfo cipher{};
     cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
     if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
-      info.cipher = Narrow(cipher.szCipherSuite);
+      info.cipher = runtime::TextFromWide(cipher.szCipherSuite);
     }
     PCCERT_CONTEXT cert = nullptr;
     if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == nullptr) {

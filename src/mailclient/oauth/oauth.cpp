@@ -150,10 +150,8 @@ bool ReadCommandToken(const runtime::CommandResult& result, int timeout_ms, cons
           (errors.empty() ? "" : ": " + errors);
     return false;
   }
-  std::string line = result.out.substr(0, result.out.find_first_of("\r\n"));
-  const std::size_t first = line.find_first_not_of(" \t");
-  const std::size_t last = line.find_last_not_of(" \t");
-  line = first == std::string::npos ? "" : line.substr(first, last - first + 1);
+  const std::string_view first_line = std::string_view(result.out).substr(0, result.out.find_first_of("\r\n"));
+  const std::string line(runtime::TrimBlanks(first_line));
   outcome = Outcome::kPermanent;
   if (line.empty()) {
     why = "OAuthTokenCommand printed no token" + (errors.empty() ? "" : ": " + errors);

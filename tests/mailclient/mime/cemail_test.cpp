@@ -10,6 +10,7 @@
 #include "mailclient/mime/cemail.h"
 #include "mailclient/mime/encoding.h"
 #include "mailclient/mime/system.h"
+#include "runtime/ansi_text.h"
 
 using namespace mailclient;
 using namespace std::string_literals;
@@ -445,7 +446,7 @@ TEST(CEmailAttachment, TextSaysItsCharsetAndTravelsAsItsVeryBytes) {
       {"ASCII", "Zurich\r\n", "text/plain", "text/plain; charset=us-ascii"},
       {"UTF-8", "Z\xc3\xbcrich\n", "text/plain", "text/plain; charset=utf-8"},
       {"UTF-8 with its mark", "\xef\xbb\xbfZ\xc3\xbcrich", "text/csv", "text/csv; charset=utf-8"},
-      {"Latin-1", "Z\xfcrich", "text/plain", "text/plain; charset=" + AnsiCharset()},
+      {"Latin-1", "Z\xfcrich", "text/plain", "text/plain; charset=" + runtime::AnsiCharset()},
       {"UTF-16 little-endian", "\xff\xfeZ\0\xfc\0"s, "text/plain", "text/plain; charset=utf-16"},
       {"UTF-16 big-endian", "\xfe\xff\0Z\0\xfc"s, "text/plain", "text/plain; charset=utf-16"},
       {"UTF-32 little-endian", "\xff\xfe\0\0Z\0\0\0"s, "text/plain", "text/plain; charset=utf-32"},
