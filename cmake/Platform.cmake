@@ -17,9 +17,10 @@ if(WIN32)
   target_link_libraries(postrine_log PUBLIC advapi32)
 endif()
 
-# nlohmann/json (header-only) for the token endpoint's answers. A directory
-# of the build tree holds only a link to it, so that the Windows build finds
-# it without taking the host's other headers.
+# nlohmann/json (header-only) for the token endpoint's answers and the
+# failure challenges of a bearer logon. A directory of the build tree holds
+# only a link to it, so that the Windows build finds it without taking the
+# host's other headers.
 find_path(POSTRINE_NLOHMANN_DIR nlohmann/json.hpp PATHS /usr/include /usr/local/include NO_CMAKE_FIND_ROOT_PATH)
 if(NOT POSTRINE_NLOHMANN_DIR)
   message(FATAL_ERROR "nlohmann/json.hpp not found: install nlohmann-json3-dev")
@@ -30,3 +31,4 @@ if(NOT EXISTS ${json_include}/nlohmann)
   file(CREATE_LINK ${POSTRINE_NLOHMANN_DIR}/nlohmann ${json_include}/nlohmann SYMBOLIC COPY_ON_ERROR)
 endif()
 target_include_directories(postrine_mailclient_oauth SYSTEM PRIVATE ${json_include})
+target_include_directories(postrine_mailclient_smtp SYSTEM PRIVATE ${json_include})

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 namespace mailclient {
@@ -46,9 +47,8 @@ class TokenSource {
  public:
   virtual ~TokenSource() = default;
   /// A token: one kept from before unless `fresh`; `kept` tells whether it
-  /// was (rather than fetched now). False with `why` and `outcome` when
-  /// none could be had.
-  virtual bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) = 0;
+  /// was (rather than fetched now). The failure when none could be had.
+  virtual std::optional<Failure> Token(bool fresh, std::string& token, bool& kept) = 0;
   /// The server refused the last token: it is not to be used again.
   virtual void Refused() = 0;
 };

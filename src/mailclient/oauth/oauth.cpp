@@ -184,7 +184,7 @@ OAuthTokens::OAuthTokens(OAuthSettings settings, Transport transport)
   request_.url = settings_.token_url;
 }
 
-bool OAuthTokens::Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) {
+std::optional<Failure> OAuthTokens::Token(bool fresh, std::string& token, bool& kept) {
   const runtime::Activation activation("OAUTHTOKENS:TOKEN", __LINE__);
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   CachedToken cached;
@@ -192,16 +192,17 @@ bool OAuthTokens::Token(bool fresh, std::string& token, bool& kept, std::string&
   if (kept) {
     token = cached.token;
     if (events_) events_("OAuth token: the cached one");
-    return true;
+    return std::nullopt;
   }
-  const bool fetched = settings_.command.empty() ? FetchFromUrl(cached, why, outcome)
-                                                 : FetchFromCommand(cached, why, outcome);
+  Failure failure;
+  const bool fetched = settings_.command.empty() ? FetchFromUrl(cached, failure.text, failure.kind)
+                                                 : FetchFromCommand(cached, failure.text, failure.kind);
   TraceFetch(fetched);
-  if (!fetched) return false;
+  if (!fetched) return failure;
   // A cache that cannot be written only costs a request next time.
   if (!settings_.cache_file.empty()) StoreCachedToken(settings_.cache_file, key_, cached);
   token = cached.token;
-  return true;
+  return std::nullopt;
 }
 
 void OAuthTokens::Refused() {

@@ -68,7 +68,7 @@ class OAuthTokens final : public TokenSource {
  public:
   explicit OAuthTokens(OAuthSettings settings, Transport transport = {});
 
-  bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) override;
+  std::optional<Failure> Token(bool fresh, std::string& token, bool& kept) override;
   void Refused() override;
 
   /// The last request to the token endpoint.

@@ -334,9 +334,9 @@ bool CSmtp::AuthenticateBearer() {
   for (int attempt = 0;; ++attempt) {
     std::string token;
     bool kept = false;
-    std::string why;
-    Outcome outcome = Outcome::kTemporary;
-    if (!tokens_->Token(attempt > 0, token, kept, why, outcome)) return stop(outcome, why);
+    if (const std::optional<Failure> failure = tokens_->Token(attempt > 0, token, kept)) {
+      return stop(failure->kind, failure->text);
+    }
     Reply reply;
     std::string status;
     bool answered = BearerExchange(oauthbearer, token, reply, status);

@@ -218,11 +218,10 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
   settings.cache_file = cache;
   std::string token;
   bool kept = true;
-  std::string why;
-  Outcome outcome{};
   for (int run = 0; run < 2; ++run) {
     mailclient::OAuthTokens tokens(settings, endpoint.Transport());
-    ASSERT_TRUE(tokens.Token(false, token, kept, why, outcome)) << why;
+    const std::optional<mailclient::Failure> failure = tokens.Token(false, token, kept);
+    ASSERT_FALSE(failure) << failure->text;
     EXPECT_EQ(token, "T1");
     EXPECT_EQ(kept, run == 1) << "only the cached token counts as kept";
   }
@@ -245,10 +244,11 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
   tokens.Refused();
   endpoint.answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 26\r\n\r\n"
                     R"({"error":"invalid_client"})";
-  EXPECT_FALSE(tokens.Token(false, token, kept, why, outcome));
+  const std::optional<mailclient::Failure> failure = tokens.Token(false, token, kept);
+  ASSERT_TRUE(failure);
   EXPECT_EQ(endpoint.connections, 2);
-  EXPECT_EQ(outcome, Outcome::kPermanent);
-  EXPECT_EQ(why,
+  EXPECT_EQ(failure->kind, Outcome::kPermanent);
+  EXPECT_EQ(failure->text,
             "token request to https://login.example.com/tenant/oauth2/v2.0/token failed: HTTP 401 Unauthorized: "
             "invalid_client");
   EXPECT_EQ(tokens.LastRequest().http_status, 401);

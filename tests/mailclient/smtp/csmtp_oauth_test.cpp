@@ -45,17 +45,16 @@ class ListedTokens final : public mailclient::TokenSource {
  public:
   explicit ListedTokens(std::deque<std::string> tokens, bool first_fetched = false)
       : tokens_(std::move(tokens)), first_fetched_(first_fetched) {}
-  bool Token(bool fresh, std::string& token, bool& kept, std::string& why, Outcome& outcome) override {
+  std::optional<mailclient::Failure> Token(bool fresh, std::string& token, bool& kept) override {
     fetches += fresh ? 1 : 0;
     kept = !fresh && !first_fetched_;
     if (fresh && !tokens_.empty()) tokens_.pop_front();
     if (tokens_.empty()) {
-      why = "token request to https://login.example.com/token failed: HTTP 401: invalid_client";
-      outcome = Outcome::kPermanent;
-      return false;
+      return mailclient::Failure{Outcome::kPermanent,
+                                 "token request to https://login.example.com/token failed: HTTP 401: invalid_client"};
     }
     token = tokens_.front();
-    return true;
+    return std::nullopt;
   }
   void Refused() override { ++refusals; }
 
