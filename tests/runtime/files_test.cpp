@@ -4,34 +4,25 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <vector>
 
 #include "runtime/error_slot.h"
 #include "runtime/places.h"
 #include "support/read_file.h"
+#include "support/scratch_dir.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
 class FilesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("postrine_files_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    previous_ = runtime::ErrorBlock(nullptr);
-  }
+  void SetUp() override { previous_ = runtime::ErrorBlock(nullptr); }
   void TearDown() override {
     runtime::ErrorBlock(previous_);
     runtime::NetErr(false);
-    fs::remove_all(dir_);
   }
-  std::string Name(const char* file) const { return (dir_ / file).string(); }
+  std::string Name(const char* file) const { return dir_ / file; }
 
-  fs::path dir_;
+  test_support::ScratchDir dir_{"files"};
   runtime::ErrorHandler previous_;
 };
 
@@ -49,7 +40,7 @@ TEST_F(FilesTest, CreateWriteSeekAndReadBack) {
   runtime::FClose(h);
   EXPECT_EQ(test_support::ReadFile(name), "first\r\nx");
   EXPECT_TRUE(runtime::File(name));
-  EXPECT_FALSE(runtime::File(dir_.string()));
+  EXPECT_FALSE(runtime::File(dir_.path().string()));
 
   ASSERT_TRUE(runtime::FCopy(name, Name("b.txt")));
   EXPECT_EQ(test_support::ReadFile(Name("b.txt")), "first\r\nx");
