@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,7 +14,6 @@
 #include <string>
 
 #include "console/console.h"
-#include "runtime/error_dialog.h"
 
 namespace {
 
@@ -123,15 +121,16 @@ TEST(ConsoleOnTerminal, ScreenStateIsSentAsEscapeSequencesAndRemembered) {
   }
 }
 
-TEST(ConsoleOnTerminal, WaitTakesOneKeyInRawModeAndReadTakesALine) {
+TEST(ConsoleOnTerminal, WaitTakesOneKeyOrClickInRawModeAndReadTakesALine) {
   TerminalRun run = StartOnTerminal([](Console& c) {
     const std::string letter = c.Wait();
     const std::string interrupt = c.Wait();  // control-c must not end the process
     const std::string arrow_then_key = c.Wait();
+    const std::string click = c.Wait();
     const std::string line = c.Read();
     const std::string empty = c.Read();
-    return Join({letter, interrupt == "\x03" ? "ctrl-c" : interrupt, arrow_then_key, line,
-                 empty.empty() ? "empty" : empty});
+    return Join({letter, interrupt == "\x03" ? "ctrl-c" : interrupt, arrow_then_key, click == "\x80" ? "click" : click,
+                 line, empty.empty() ? "empty" : empty});
   });
   std::string screen;
   // Each wait announces itself by switching mouse reports on.
@@ -143,8 +142,12 @@ TEST(ConsoleOnTerminal, WaitTakesOneKeyInRawModeAndReadTakesALine) {
   ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
   Put(run.master, "\x1b[Ak");
   ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000lk"));
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
+  Put(run.master, "\x1b[M#!!");  // a release first: no button down
+  Put(run.master, "\x1b[M !!");  // then the left button
+  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000l"));
   Put(run.master, "monthly figures\n\n");
-  EXPECT_EQ(Finish(run, screen), "a|ctrl-c|k|monthly figures|empty|");
+  EXPECT_EQ(Finish(run, screen), "a|ctrl-c|k|click|monthly figures|empty|");
 }
 
 // A read takes at most 256 bytes of a line that ends in CR LF, as on
@@ -171,15 +174,6 @@ TEST(ConsoleOnTerminal, ReadGivesAtMost254CharactersOfALine) {
   std::string screen;
   Put(run.master, typing + "one read too many\n");  // a read too few never hangs the test
   EXPECT_EQ(Finish(run, screen), expected);
-}
-
-TEST(ConsoleOnTerminal, AMouseClickEndsTheWaitWith128) {
-  TerminalRun run = StartOnTerminal([](Console& c) { return c.Wait(); });
-  std::string screen;
-  ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000h"));
-  Put(run.master, "\x1b[M#!!");  // a release first: no button down
-  Put(run.master, "\x1b[M !!");  // then the left button
-  EXPECT_EQ(Finish(run, screen), "\x80");
 }
 
 TEST(ConsoleRedirected, AStreamReceivesExactlyTheTextBytes) {
@@ -214,40 +208,4 @@ TEST(ConsoleRedirected, WritesAfterDestroyReportFalse) {
   std::string screen;
   EXPECT_EQ(Finish(run, screen), "wrote|lost|");
   EXPECT_EQ(screen.find("gone"), std::string::npos);
-}
-
-// A background job on the terminal has nobody to answer the error dialog:
-// the text goes to standard error and the way out is taken at once. Asked
-// on the terminal, the job would stop (SIGTTIN) until someone typed fg.
-TEST(ErrorDialogOnTerminal, ABackgroundJobIsNeitherAskedNorStopped) {
-  TerminalRun run = StartOnTerminal([](Console&) {
-    int err[2];
-    if (::pipe(err) != 0) return std::string("no pipe");
-    const pid_t job = ::fork();
-    if (job == 0) {
-      ::setpgid(0, 0);  // a process group of its own, not the terminal's foreground
-      ::dup2(err[1], 2);
-      runtime::Tone(440, 1);
-      const std::uint32_t answer = runtime::ErrorMessageBox("disk full", "ERROR", 1, 2, 0x80000000u);
-      ::_exit(answer == 0x80000000u ? 0 : 1);
-    }
-    ::setpgid(job, job);
-    ::close(err[1]);
-    int status = 0;
-    ::waitpid(job, &status, WUNTRACED);
-    std::string r = WIFSTOPPED(status) ? "stopped" : WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "quit" : "other";
-    if (WIFSTOPPED(status)) {
-      ::kill(job, SIGKILL);
-      ::waitpid(job, &status, 0);
-    }
-    char buf[256];
-    ssize_t n;
-    r += "|";
-    while ((n = ::read(err[0], buf, sizeof buf)) > 0) r.append(buf, static_cast<std::size_t>(n));
-    return r;
-  });
-  std::string screen;
-  EXPECT_EQ(Finish(run, screen), "quit|ERROR\r\ndisk full\r\n");
-  EXPECT_EQ(screen.find("disk full"), std::string::npos) << screen;
-  EXPECT_EQ(screen.find('\a'), std::string::npos) << "a tone on a terminal the job does not hold";
 }
