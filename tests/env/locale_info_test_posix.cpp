@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,18 +15,45 @@
 
 namespace {
 
-// Runs with the environment's locale set to `name` and gives the item.
+constexpr const char* kLocaleVariables[] = {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LANG"};
+
+// Sets the locale variables from `assignments` ("LANG=de_DE.UTF-8 LC_TIME=C",
+// the others unset) for as long as it lives.
+class LocaleEnvironment {
+ public:
+  explicit LocaleEnvironment(const std::string& assignments) {
+    for (const char* var : kLocaleVariables) {
+      const char* value = std::getenv(var);
+      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+      ::unsetenv(var);
+    }
+    std::istringstream in(assignments);
+    for (std::string one; in >> one;) {
+      const std::size_t eq = one.find('=');
+      ::setenv(one.substr(0, eq).c_str(), one.substr(eq + 1).c_str(), 1);
+    }
+  }
+  ~LocaleEnvironment() {
+    for (std::size_t i = 0; i < saved_.size(); ++i) {
+      if (saved_[i]) {
+        ::setenv(kLocaleVariables[i], saved_[i]->c_str(), 1);
+      } else {
+        ::unsetenv(kLocaleVariables[i]);
+      }
+    }
+  }
+  LocaleEnvironment(const LocaleEnvironment&) = delete;
+  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
+
+ private:
+  std::vector<std::optional<std::string>> saved_;
+};
+
+// The item as the locale `name` gives it.
 std::string Item(const char* name, unsigned item) {
-  const char* lc_all = std::getenv("LC_ALL");
-  const std::string saved = lc_all != nullptr ? lc_all : "";
-  ::setenv("LC_ALL", name, 1);
+  const LocaleEnvironment environment(std::string("LC_ALL=") + name);
   char buffer[64];
   const int count = env::detail::UserLocaleInfo(item, buffer, sizeof buffer);
-  if (lc_all != nullptr) {
-    ::setenv("LC_ALL", saved.c_str(), 1);
-  } else {
-    ::unsetenv("LC_ALL");
-  }
   return count > 0 ? std::string(buffer, static_cast<std::size_t>(count - 1)) : "<none>";
 }
 
@@ -47,48 +75,6 @@ TEST(UserLocaleInfo, GermanAndAmericanLocales) {
   };
   for (const Case& c : cases) EXPECT_EQ(Item(c.locale, c.item), c.text) << c.locale << " " << c.item;
 }
-
-}  // namespace
-
-namespace {
-
-constexpr const char* kLocaleVariables[] = {"LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LANG"};
-
-// Sets the locale variables from `assignments` ("LANG=de_DE.UTF-8 LC_TIME=C",
-// the others unset) for as long as it lives.
-class LocaleEnvironment {
- public:
-  explicit LocaleEnvironment(const std::string& assignments) {
-    for (const char* var : kLocaleVariables) {
-      const char* value = std::getenv(var);
-      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-      ::unsetenv(var);
-    }
-    std::size_t at = 0;
-    while (at < assignments.size()) {
-      std::size_t end = assignments.find(' ', at);
-      if (end == std::string::npos) end = assignments.size();
-      const std::string one = assignments.substr(at, end - at);
-      const std::size_t eq = one.find('=');
-      ::setenv(one.substr(0, eq).c_str(), one.substr(eq + 1).c_str(), 1);
-      at = end + 1;
-    }
-  }
-  ~LocaleEnvironment() {
-    for (std::size_t i = 0; i < saved_.size(); ++i) {
-      if (saved_[i]) {
-        ::setenv(kLocaleVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        ::unsetenv(kLocaleVariables[i]);
-      }
-    }
-  }
-  LocaleEnvironment(const LocaleEnvironment&) = delete;
-  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
-
- private:
-  std::vector<std::optional<std::string>> saved_;
-};
 
 }  // namespace
 
