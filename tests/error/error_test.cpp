@@ -2,33 +2,12 @@
 // from the run-time's error structure.
 #include "error/error.h"
 
-#include <gtest/gtest.h>
-
 #include <vector>
 
+#include "error/handler_fixture.h"
 #include "runtime/activation.h"
-#include "runtime/error_dialog.h"
 
 namespace {
-
-struct Shown {
-  std::string text, caption;
-};
-
-// Records the OK-only messages instead of showing them.
-class DialogRecorder {
- public:
-  DialogRecorder() {
-    runtime::DialogServices services;
-    services.inform = [this](const std::string& text, const std::string& caption) { shown.push_back({text, caption}); };
-    previous_ = runtime::SetDialogServices(services);
-  }
-  ~DialogRecorder() { runtime::SetDialogServices(previous_); }
-  std::vector<Shown> shown;
-
- private:
-  runtime::DialogServices previous_;
-};
 
 // Runs `depth` nested activations named F1 (outermost) to F<depth>, each on
 // line 10 * its number, and returns CallStackText(skip) from the innermost.
@@ -78,8 +57,9 @@ TEST(ErrorInit, CapturesTheCallersStackAndTheExecutable) {
   EXPECT_TRUE(here.Args.empty());
 }
 
-TEST(DefErrorGen, CopiesEverySlot) {
-  DialogRecorder dialogs;
+using DefErrorGenTest = HandlerTest;
+
+TEST_F(DefErrorGenTest, CopiesEverySlot) {
   const runtime::Value values[] = {runtime::Value("a.txt"), runtime::Value(2), runtime::Value(true)};
   const runtime::ArgumentBlock block{1, 3, values};
   int anchor = 0;
@@ -140,7 +120,7 @@ TEST(DefErrorGen, CopiesEverySlot) {
   EXPECT_EQ(r->Choice, 3u);
   EXPECT_EQ(r->CallFuncSym.name, "CALLER");
   EXPECT_NE(r->Stack.find("DEFERRORGEN"), std::string::npos);
-  EXPECT_TRUE(dialogs.shown.empty());
+  EXPECT_TRUE(informed.empty());
 
   es.Args = nullptr;
   es.SubCode = runtime::kSubCodeException;
@@ -156,18 +136,15 @@ TEST(DefErrorGen, CopiesEverySlot) {
   EXPECT_EQ(r->FuncSym, runtime::Value(0x1234));
 }
 
-TEST(DefErrorGen, ReportsAWrongTagAndAMissingRecord) {
-  DialogRecorder dialogs;
+TEST_F(DefErrorGenTest, ReportsAWrongTagAndAMissingRecord) {
   std::shared_ptr<Error> r = error::AsError(DefErrorGen(runtime::Value("not a pointer")));
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->GenCode, 0u);
   EXPECT_FALSE(r->Stack.empty());
   error::FailNextErrorCreation();
   EXPECT_TRUE(DefErrorGen(runtime::Value(runtime::Pointer{})).IsEmpty());
-  ASSERT_EQ(dialogs.shown.size(), 2u);
-  EXPECT_EQ(dialogs.shown[0].text, "Error structure has wrong tag");
-  EXPECT_EQ(dialogs.shown[1].text, "No error object created !");
-  EXPECT_EQ(dialogs.shown[1].caption, "FROM DefErrorGen");
+  EXPECT_EQ(informed, (std::vector<std::string>{"FROM DefErrorGen: Error structure has wrong tag",
+                                                "FROM DefErrorGen: No error object created !"}));
 }
 
 }  // namespace

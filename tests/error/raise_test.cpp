@@ -1,9 +1,8 @@
 // Errors the run-time raises reach the default handler as records: a
-// conversion error that can be substituted, a sharing conflict that only
-// sets the network flag, and a record handed on by Error:Throw.
+// conversion error that can be substituted, and a record handed on by
+// Error:Throw.
 #include "error/handler_fixture.h"
 #include "runtime/error_slot.h"
-#include "runtime/files.h"
 #include "runtime/texts.h"
 
 namespace {
@@ -51,18 +50,6 @@ TEST_F(RaiseTest, DataTypeErrorTakesTheSubstituteOrTheDefault) {
   // A handler of the application's own may hand back a number.
   runtime::ErrorBlock([](const runtime::Value&) { return runtime::Value(42); });
   EXPECT_EQ(RaiseDataTypeError(runtime::Value(), 1).AsLong(), 42);
-}
-
-TEST_F(RaiseTest, SharingConflictOnOpenSetsTheNetworkFlagOnly) {
-  const std::string name = (dir_ / "busy.log").string();
-  runtime::Handle holder = runtime::FCreate(name);
-  ASSERT_NE(holder, runtime::kInvalidHandle);
-  EXPECT_EQ(runtime::FOpen(name, runtime::FO_READWRITE), runtime::kInvalidHandle);
-  EXPECT_TRUE(runtime::NetErr());
-  EXPECT_TRUE(asked.empty());
-  EXPECT_TRUE(tones.empty());
-  EXPECT_FALSE(LogExists());
-  runtime::FClose(holder);
 }
 
 TEST_F(RaiseTest, ThrowHandsTheRecordToTheCurrentHandler) {
