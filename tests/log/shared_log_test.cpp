@@ -2,18 +2,15 @@
 // arrives exactly once, whole, and in its writer's order.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 
 #include "log/log_file.h"
-#include "runtime/identity.h"
 #include "support/platform.h"
 #include "support/read_file.h"
-
-namespace fs = std::filesystem;
+#include "support/scratch_dir.h"
 
 namespace {
 
@@ -24,19 +21,17 @@ constexpr int kLines = 20000;
 #endif
 
 TEST(SharedLog, TwoProcessesAppendingAtOnceLoseNoLine) {
-  const fs::path dir = fs::temp_directory_path() / ("postrine_shared_log_" + std::to_string(runtime::ProcessId()));
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  const std::string log = (dir / "shared.log").string();
-  const std::string start = (dir / "start").string();
+  const test_support::ScratchDir dir("shared_log");
+  const std::string log = dir / "shared.log";
+  const std::string start = dir / "start";
   { LogFile created(log, false, false); }
 
   const std::string helper = test_support::ProgramPath(POSTRINE_LOG_HELPER);
   const std::string count = std::to_string(kLines);
   const std::vector<int> codes = test_support::RunTogether(
       {
-          {helper, "logfile", log, "A", count, start},
-          {helper, "logfile", log, "B", count, start},
+          {helper, log, "A", count, start},
+          {helper, log, "B", count, start},
       },
       [&] { std::ofstream(start) << "go"; });
   EXPECT_EQ(codes, (std::vector<int>{0, 0}));
@@ -58,7 +53,6 @@ TEST(SharedLog, TwoProcessesAppendingAtOnceLoseNoLine) {
   EXPECT_EQ(bad, 0);
   EXPECT_EQ(next["A"], kLines);
   EXPECT_EQ(next["B"], kLines);
-  fs::remove_all(dir);
 }
 
 }  // namespace
