@@ -27,19 +27,6 @@ class IniFile : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(IniFile, CheckingReadersWriteMissingDefaultsBackInTheOrderAsked) {
-  IniFileSpec ini(name_);
-  EXPECT_EQ(ini.GetStringCheck("Settings", "ServerName", "??"), "??");
-  EXPECT_EQ(ini.GetIntCheck("Settings", "PortNumber", 25), 25);
-  EXPECT_TRUE(fs::exists(name_));
-  IniFileSpec again(name_);
-  EXPECT_EQ(again.GetString("Settings", "ServerName"), "??");
-  EXPECT_EQ(again.GetString("Settings", "PortNumber"), "25");
-  const std::string text = Content();
-  EXPECT_LT(text.find("[Settings]"), text.find("ServerName=??"));
-  EXPECT_LT(text.find("ServerName=??"), text.find("PortNumber=25"));
-}
-
 TEST_F(IniFile, PresentValuesAreKeptAndBlankOnesReplaced) {
   Put("[Settings]\r\nServerName=   \r\nPort=0\r\nWord=abc\r\nHost = mail.example.com  \r\n");
   IniFileSpec ini(name_);
@@ -98,15 +85,6 @@ TEST_F(IniFile, ABareNameIsCompletedWithTheCurrentDirectory) {
   EXPECT_TRUE(fs::exists(dir_ / "x.ini"));
   // A name with a directory part stays as it is.
   EXPECT_EQ(IniFileSpec("sub" + sep + "x.ini").FullPath(), "sub" + sep + "x.ini");
-}
-
-TEST_F(IniFile, AFileThatCannotBeWrittenStillGivesTheDefaults) {
-  Put("not a directory");
-  const std::string inside = name_ + runtime::PathSeparator() + "postrine.ini";
-  IniFileSpec ini(inside);
-  EXPECT_EQ(ini.GetStringCheck("Settings", "ServerName", "??"), "??");
-  EXPECT_EQ(ini.GetIntCheck("Settings", "PortNumber", 25), 25);
-  EXPECT_EQ(&ini.WriteString("Settings", "Key", "v"), &ini);
 }
 
 // Text that a value or the file holds besides the key lines: a NUL ends the
