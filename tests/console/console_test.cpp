@@ -122,12 +122,9 @@ cp::InputEvent Other(std::uint16_t type, std::uint32_t buttons = 0) {
 }  // namespace
 
 TEST(ConsoleCoord, KeepsTheLow16BitsOfEachArgument) {
-  ConsoleCoord c(70000, 5);
-  EXPECT_EQ(c.X, 4464);
-  EXPECT_EQ(c.Y, 5);
-  ConsoleCoord wrapped(65535, -1);
-  EXPECT_EQ(wrapped.X, -1);
-  EXPECT_EQ(wrapped.Y, -1);
+  const ConsoleCoord c(70000, 5);
+  const ConsoleCoord wrapped(65535, -1);
+  EXPECT_EQ(std::vector<int>({c.X, c.Y, wrapped.X, wrapped.Y}), std::vector<int>({4464, 5, -1, -1}));
 }
 
 TEST_F(ConsoleLogic, SizeChangesBufferAndWindowInTheOrderTheAreasAllow) {
@@ -138,10 +135,8 @@ TEST_F(ConsoleLogic, SizeChangesBufferAndWindowInTheOrderTheAreasAllow) {
     std::vector<std::string> calls;
   };
   const Case cases[] = {
-      {"growing sets the buffer first", {80, 25}, {100, 50},
-       {"SetBufferSize 100 50", "SetWindowInfo 0 0 99 49"}},
-      {"shrinking sets the window first", {100, 50}, {80, 25},
-       {"SetWindowInfo 0 0 79 24", "SetBufferSize 80 25"}},
+      {"growing sets the buffer first", {80, 25}, {100, 50}, {"SetBufferSize 100 50", "SetWindowInfo 0 0 99 49"}},
+      {"shrinking sets the window first", {100, 50}, {80, 25}, {"SetWindowInfo 0 0 79 24", "SetBufferSize 80 25"}},
       {"the window stops at the largest size", {80, 25}, {300, 9001},
        {"SetBufferSize 300 9001", "SetWindowInfo 0 0 199 99"}},
       {"an equal area changes nothing", {60, 40}, {80, 30}, {}},

@@ -25,11 +25,7 @@ runtime::Value Rec(const std::function<void(Error&)>& fill) {
 TEST_F(DefErrorTest, SharingConflictThatCanDefaultOnlySetsTheNetworkFlag) {
   for (std::uint32_t os : {32u, 33u}) {
     runtime::NetErr(false);
-    const runtime::Value r = DefError(Rec([os](Error& e) {
-      e.GenCode = 21;
-      e.OsCode = os;
-      e.CanDefault = true;
-    }));
+    const runtime::Value r = DefError(Rec([os](Error& e) { e.GenCode = 21; e.OsCode = os; e.CanDefault = true; }));
     EXPECT_EQ(r, runtime::Value(false));
     EXPECT_TRUE(runtime::NetErr());
   }
@@ -39,11 +35,7 @@ TEST_F(DefErrorTest, SharingConflictThatCanDefaultOnlySetsTheNetworkFlag) {
 
   // The same conflict that cannot default goes the whole way.
   runtime::NetErr(false);
-  DefError(Rec([](Error& e) {
-    e.GenCode = 21;
-    e.OsCode = 32;
-    e.CanRetry = true;
-  }));
+  DefError(Rec([](Error& e) { e.GenCode = 21; e.OsCode = 32; e.CanRetry = true; }));
   EXPECT_FALSE(runtime::NetErr());
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(tones, (std::vector<unsigned>{44001, 49401, 52301}));
@@ -87,10 +79,7 @@ TEST_F(DefErrorTest, CaptionOptionsAndLoggedChanges) {
 TEST_F(DefErrorTest, AnswersTellTheRaiserHowToGoOn) {
   answer = runtime::kAnswerDefault;
   EXPECT_EQ(DefError(Rec([](Error& e) { e.CanDefault = true; })), runtime::Value(false));
-  EXPECT_EQ(DefError(Rec([](Error& e) {
-              e.CanSubstitute = true;
-              e.SubstituteType = 7;
-            })),
+  EXPECT_EQ(DefError(Rec([](Error& e) { e.CanSubstitute = true; e.SubstituteType = 7; })),
             runtime::Value(std::string()));
   answer = runtime::kAnswerRetry;
   EXPECT_EQ(DefError(Rec([](Error& e) { e.CanRetry = true; })), runtime::Value(true));
@@ -143,11 +132,7 @@ TEST_F(DefErrorTest, InstalledOnlyWhenNoHandlerIsThere) {
   runtime::ErrorBlock(nullptr);
   EXPECT_TRUE(error::InstallDefError());
   // The handler in the slot is now the default one: a conflict sets the flag.
-  runtime::ErrorBlock()(Rec([](Error& e) {
-    e.GenCode = 21;
-    e.OsCode = 33;
-    e.CanDefault = true;
-  }));
+  runtime::ErrorBlock()(Rec([](Error& e) { e.GenCode = 21; e.OsCode = 33; e.CanDefault = true; }));
   EXPECT_TRUE(runtime::NetErr());
   EXPECT_EQ(own_calls, 1);
 }
