@@ -17,37 +17,31 @@
 
 namespace {
 
+// Appends what `fd` gives within `ms`; false at its end or when the time
+// is up.
+bool ReadMore(int fd, std::string& seen, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  char buf[512];
+  ssize_t n = 0;
+  if (::poll(&p, 1, ms) == 1 && (n = ::read(fd, buf, sizeof buf)) > 0) seen.append(buf, static_cast<std::size_t>(n));
+  return n > 0;
+}
+
 // Reads from `fd` until `needle` has appeared in `seen` (or the time is up),
 // then drops what `seen` holds up to the needle's end.
-bool ReadUntil(int fd, std::string& seen, const std::string& needle, int ms = 10000) {
+bool ReadUntil(int fd, std::string& seen, const std::string& needle) {
   std::size_t at;
   while ((at = seen.find(needle)) == std::string::npos) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, ms) != 1) return false;
-    char buf[512];
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) return false;
-    seen.append(buf, static_cast<std::size_t>(n));
+    if (!ReadMore(fd, seen, 10000)) return false;
   }
   seen.erase(0, at + needle.size());
   return true;
 }
 
-void ReadAll(int fd, std::string& seen) {
-  char buf[512];
-  for (;;) {
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 2000) != 1) return;
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n <= 0) return;
-    seen.append(buf, static_cast<std::size_t>(n));
-  }
-}
-
 void Put(int fd, const std::string& s) { ASSERT_EQ(::write(fd, s.data(), s.size()), ssize_t(s.size())); }
 
 // Runs `child` in a process on a new terminal of 100 x 30 cells; the child
-// reports through `report`. Returns the child's exit status.
+// reports through `report`.
 struct TerminalRun {
   int master = -1;
   int report = -1;
@@ -76,10 +70,10 @@ TerminalRun StartOnTerminal(const std::function<std::string(Console&)>& child) {
 
 std::string Finish(TerminalRun& run, std::string& screen) {
   std::string report;
-  char buf[512];
-  ssize_t n;
-  while ((n = ::read(run.report, buf, sizeof buf)) > 0) report.append(buf, static_cast<std::size_t>(n));
-  ReadAll(run.master, screen);
+  while (ReadMore(run.report, report, -1)) {
+  }
+  while (ReadMore(run.master, screen, 2000)) {
+  }
   int status = 0;
   ::waitpid(run.pid, &status, 0);
   ::close(run.report);
@@ -168,25 +162,20 @@ TEST(ConsoleOnTerminal, WaitTakesOneKeyOrClickInRawModeAndReadTakesAtMost254Char
   EXPECT_EQ(Finish(run, screen), expected);
 }
 
+// A second console in the child, on a pipe instead of the terminal.
 TEST(ConsoleRedirected, AStreamReceivesExactlyTheTextBytes) {
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  TerminalRun run = StartOnTerminal([](Console&) {
+    int fds[2];
+    if (::pipe(fds) != 0) return std::string("no pipe");
     ::dup2(fds[1], STDOUT_FILENO);
-    ::close(fds[0]);
     Console c(runtime::Value(false));
     bool ok = c.Write("") && c.WriteLine("") && c.WriteLine("will send a to b");
     c.TextAttribute(12);  // no colour sequence on a stream
     ok = ok && c.Write("x\n") && c.TextAttribute() == 0 && c.Title().empty();
-    ::_exit(ok ? 0 : 1);
-  }
-  ::close(fds[1]);
-  std::string out;
-  ReadAll(fds[0], out);
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_EQ(out, "\r\nwill send a to b\r\nx\n");
+    char buf[256];
+    const ssize_t n = ::read(fds[0], buf, sizeof buf);
+    return std::string(ok ? "" : "failed: ") + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+  });
+  std::string screen;
+  EXPECT_EQ(Finish(run, screen), "\r\nwill send a to b\r\nx\n");
 }

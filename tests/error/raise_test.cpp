@@ -15,22 +15,12 @@ runtime::Value RaiseDataTypeError(const runtime::Value& v, std::uint32_t arg_num
   const std::string text = runtime::AsString(v);
   const runtime::Value args_values[] = {v};
   const runtime::ArgumentBlock args{1, 1, args_values};
-  runtime::ErrorStructure es;
-  es.SubSystem = "RUNTIME";
-  es.GenCode = runtime::kGenDataType;
-  es.Severity = 2;
-  es.CanDefault = 1;
-  es.CanSubstitute = 1;
-  es.Operation = "TOLONG";
-  es.Description = "The value is not a number";
-  es.Args = &args;
-  es.FuncSym = runtime::SymbolSlot("TOLONG");
-  es.ArgNum = arg_num;
-  es.Arg = text.c_str();
-  es.ArgType = v.Type();
-  es.ArgTypeReq = runtime::kTypeLong;
-  es.SubstituteType = runtime::kTypeLong;
-  return runtime::RaiseError(es);
+  return runtime::RaiseError({.SubSystem = "RUNTIME", .GenCode = runtime::kGenDataType, .Severity = 2,
+                              .CanDefault = 1, .CanSubstitute = 1, .Operation = "TOLONG",
+                              .Description = "The value is not a number", .Args = &args,
+                              .FuncSym = runtime::SymbolSlot("TOLONG"), .ArgNum = arg_num, .Arg = text.c_str(),
+                              .ArgType = v.Type(), .ArgTypeReq = runtime::kTypeLong,
+                              .SubstituteType = runtime::kTypeLong});
 }
 
 TEST_F(RaiseTest, DataTypeErrorTakesTheSubstituteOrTheDefault) {

@@ -30,11 +30,36 @@ using test_support::NativePath;
 
 void Put(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 
+// Pauses counted instead of slept, with something to do at a given pause.
+struct Pauses {
+  static inline std::vector<unsigned> seen;
+  static inline std::size_t release_at = 0;
+  static inline runtime::Handle holder = runtime::kInvalidHandle;
+  static void Pause(unsigned ms) {
+    seen.push_back(ms);
+    if (seen.size() == release_at) {
+      runtime::FClose(holder);
+      holder = runtime::kInvalidHandle;
+    }
+  }
+  static void Start(runtime::Handle h, std::size_t release = 0) {
+    seen.clear();
+    holder = h;
+    release_at = release;
+    runtime::SetPauseFunction(&Pause);
+  }
+  static void Stop() {
+    runtime::SetPauseFunction(nullptr);
+    if (holder != runtime::kInvalidHandle) runtime::FClose(holder);
+    holder = runtime::kInvalidHandle;
+  }
+};
+
 class LogFileTest : public ::testing::Test {
  protected:
   void SetUp() override { runtime::NetErr(false); }
   void TearDown() override {
-    runtime::SetPauseFunction(nullptr);
+    Pauses::Stop();
     logging::SetDebugSink(nullptr);
   }
   std::string Name(const std::string& file) const { return dir_ / file; }
@@ -162,31 +187,6 @@ TEST_F(LogFileTest, WithoutAUsableFileLinesGoToTheDebuggerOutput) {
   EXPECT_EQ(g_debug_lines, (std::vector<std::string>{"to the debugger", ""}));
 }
 
-// Pauses counted instead of slept, with something to do at a given pause.
-struct Pauses {
-  static inline std::vector<unsigned> seen;
-  static inline std::size_t release_at = 0;
-  static inline runtime::Handle holder = runtime::kInvalidHandle;
-  static void Pause(unsigned ms) {
-    seen.push_back(ms);
-    if (seen.size() == release_at) {
-      runtime::FClose(holder);
-      holder = runtime::kInvalidHandle;
-    }
-  }
-  static void Start(runtime::Handle h, std::size_t release = 0) {
-    seen.clear();
-    holder = h;
-    release_at = release;
-    runtime::SetPauseFunction(&Pause);
-  }
-  static void Stop() {
-    runtime::SetPauseFunction(nullptr);
-    if (holder != runtime::kInvalidHandle) runtime::FClose(holder);
-    holder = runtime::kInvalidHandle;
-  }
-};
-
 TEST_F(LogFileTest, FOpenRetryTriesABusyFileTenTimesAMillisecondApart) {
   Put(Name("busy.log"), "kept\r\n");
   Pauses::Start(runtime::FOpen(Name("busy.log"), runtime::FO_READWRITE));
@@ -202,7 +202,6 @@ TEST_F(LogFileTest, FOpenRetryTriesABusyFileTenTimesAMillisecondApart) {
   EXPECT_NE(h, runtime::kInvalidHandle);
   EXPECT_EQ(Pauses::seen.size(), 3u);
   runtime::FClose(h);
-  Pauses::Stop();
 }
 
 TEST_F(LogFileTest, FOpenRetryGivesUpAtOnceOnAnyOtherFailureEvenAfterAnOldConflict) {
@@ -214,7 +213,6 @@ TEST_F(LogFileTest, FOpenRetryGivesUpAtOnceOnAnyOtherFailureEvenAfterAnOldConfli
   runtime::NetErr(true);
   LogFile log(Name(NativePath("missing\\run")));
   EXPECT_FALSE(log.Log2File()) << "a missing directory is no busy file";
-  Pauses::Stop();
 }
 
 TEST_F(LogFileTest, ABusyLogIsStillTheLogAndIsNeitherEmptiedNorBackedUp) {
