@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "env/international.h"
@@ -23,8 +23,7 @@ class LocaleEnvironment {
  public:
   explicit LocaleEnvironment(const std::string& assignments) {
     for (const char* var : kLocaleVariables) {
-      const char* value = std::getenv(var);
-      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+      if (const char* value = std::getenv(var)) saved_.emplace_back(var, value);
       ::unsetenv(var);
     }
     std::istringstream in(assignments);
@@ -34,19 +33,12 @@ class LocaleEnvironment {
     }
   }
   ~LocaleEnvironment() {
-    for (std::size_t i = 0; i < saved_.size(); ++i) {
-      if (saved_[i]) {
-        ::setenv(kLocaleVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        ::unsetenv(kLocaleVariables[i]);
-      }
-    }
+    for (const char* var : kLocaleVariables) ::unsetenv(var);
+    for (const auto& [var, value] : saved_) ::setenv(var.c_str(), value.c_str(), 1);
   }
-  LocaleEnvironment(const LocaleEnvironment&) = delete;
-  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
 
  private:
-  std::vector<std::optional<std::string>> saved_;
+  std::vector<std::pair<std::string, std::string>> saved_;
 };
 
 // The item as the locale `name` gives it.

@@ -22,8 +22,8 @@ Error Sample() {
   e.FuncSym = runtime::Symbol{"FOPEN"};
   e.ArgType = 7;
   e.ArgNum = 1;
-  e.Arg = "a.log";
-  e.ArgTypeReq = 7;
+  e.Arg = "a.txt";
+  e.ArgTypeReq = 1;
   e.SubstituteType = 18;
   e.CallFuncSym = runtime::Symbol{"CALLER"};
   return e;
@@ -50,8 +50,8 @@ TEST(ErrorFieldBlock, ListsEveryFieldUnderItsLabel) {
       "Tries           :3\r\n"
       "FileHandle      :0\r\n"
       "SubCodeText     :\r\n"
-      "Arg             :a.log\r\n"
-      "ArgTypeReq      :STRING\r\n"
+      "Arg             :a.txt\r\n"
+      "ArgTypeReq      :LONGINT\r\n"
       "MaxSize         :0\r\n"
       "SubstituteType  :PTR\r\n"
       "CallFuncSym     :CALLER\r\n"

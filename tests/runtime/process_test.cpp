@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "runtime/places.h"
-#include "runtime/value.h"
 
 namespace {
 
@@ -23,18 +22,6 @@ TEST(JoinCommandLine, QuotesOnlyWhereNeeded) {
   for (const Case& c : cases) {
     EXPECT_EQ(runtime::JoinCommandLine(c.args), c.line);
   }
-}
-
-TEST(Value, TypeCodes) {
-  using runtime::Value;
-  EXPECT_EQ(Value().Type(), 0u);
-  EXPECT_EQ(Value(5).Type(), 1u);
-  EXPECT_EQ(Value(2.5).Type(), 3u);
-  EXPECT_EQ(Value(runtime::Array{}).Type(), 5u);
-  EXPECT_EQ(Value("x").Type(), 7u);
-  EXPECT_EQ(Value(true).Type(), 8u);
-  EXPECT_EQ(Value(runtime::Symbol{"F"}).Type(), 10u);
-  EXPECT_EQ(Value(runtime::Pointer{1}).Type(), 18u);
 }
 
 // The executable's name, within its limit, and the work directory it lies in.
