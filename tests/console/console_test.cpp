@@ -6,6 +6,7 @@
 #include <deque>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "console/console.h"
@@ -162,20 +163,16 @@ TEST_F(ConsoleLogic, ClearFillsEveryCellOfALargeBufferWithTheCurrentAttribute) {
 TEST_F(ConsoleLogic, CursorWritesKeepTheOtherHalfOfTheCursorInformation) {
   api.cursor = {25, false};
   console.CursorSize(50);
-  EXPECT_EQ(api.cursor.size, 50u);
-  EXPECT_FALSE(api.cursor.visible);
+  EXPECT_EQ(std::pair(api.cursor.size, api.cursor.visible), std::pair(50u, false));
   api.cursor = {80, true};
   EXPECT_FALSE(console.CursorVisible(false));
-  EXPECT_EQ(api.cursor.size, 80u);
-  EXPECT_FALSE(api.cursor.visible);
+  EXPECT_EQ(std::pair(api.cursor.size, api.cursor.visible), std::pair(80u, false));
 }
 
 TEST_F(ConsoleLogic, FailedPlatformReadsGiveZeroValues) {
   api.ok = false;
   EXPECT_EQ(console.TextAttribute(), 0);
-  EXPECT_EQ(console.Size().X, 0);
-  EXPECT_EQ(console.Size().Y, 0);
-  EXPECT_EQ(console.CursorPos().X, 0);
+  EXPECT_EQ(std::vector<int>({console.Size().X, console.Size().Y, console.CursorPos().X}), std::vector<int>(3, 0));
   EXPECT_EQ(console.CursorSize(), 0u);
   EXPECT_FALSE(console.CursorVisible());
   EXPECT_EQ(console.Title(), "");

@@ -85,9 +85,7 @@ TEST_F(DefErrorGenTest, CopiesEverySlot) {
                    r->ArgNum, r->SubCodeText, r->Arg, r->ArgType, r->ArgTypeReq, r->MaxSize, r->SubstituteType,
                    r->Choice, r->CallFuncSym.name),
             " BASE 7 21 32 2 1 1 0 FOPEN busy a.txt 4 9 2 sub 2 1 5 64 6 3 CALLER");
-  ASSERT_EQ(r->Args.size(), 3u);  // the larger of the two counts
-  EXPECT_EQ(r->Args[0], runtime::Value("a.txt"));
-  EXPECT_EQ(r->Args[2], runtime::Value(true));
+  EXPECT_EQ(r->Args, runtime::Array({values[0], values[1], values[2]}));  // the larger of the two counts
   EXPECT_EQ(r->FuncSym, runtime::Value(runtime::Symbol{"FOPEN"}));
   EXPECT_EQ(r->FuncPtr.address, reinterpret_cast<std::uintptr_t>(&anchor));
   EXPECT_NE(r->Stack.find("DEFERRORGEN"), std::string::npos);
@@ -100,10 +98,7 @@ TEST_F(DefErrorGenTest, CopiesEverySlot) {
   es.CanSubstitute = 1;
   r = error::AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
   ASSERT_NE(r, nullptr);
-  EXPECT_TRUE(r->CanDefault);
-  EXPECT_FALSE(r->CanRetry);
-  EXPECT_TRUE(r->CanSubstitute);
-  EXPECT_TRUE(r->Args.empty());
+  EXPECT_EQ(Joined(r->CanDefault, r->CanRetry, r->CanSubstitute, r->Args.size()), " 1 0 1 0");
   EXPECT_EQ(r->FuncSym, runtime::Value(0x1234));
 }
 

@@ -11,17 +11,13 @@
 
 namespace {
 
-void Write(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
 // Refusals that the mail file shares (a directory, a device) show in the
 // end-to-end tests; here the size limits, the program's own bound included.
 TEST(WholeFileTest, AFileIsReadWholeOrRefusedBeforeAnythingIsRead) {
   test_support::ScratchDir dir("whole_file");
-  Write(dir / "empty.txt", "");
-  Write(dir / "text.txt", std::string("a\r\nb\0c\n", 7));
-  Write(dir / "bounded.txt", std::string(65537, 'x'));
+  std::ofstream(dir / "empty.txt", std::ios::binary).flush();
+  std::ofstream(dir / "text.txt", std::ios::binary) << std::string("a\r\nb\0c\n", 7);
+  std::ofstream(dir / "bounded.txt", std::ios::binary) << std::string(65537, 'x');
   // Sparse where the file system allows: no 3 GiB are written.
   const runtime::Handle h = runtime::FCreate(dir / "large.txt", runtime::FC_ARCHIVED);
   ASSERT_NE(h, runtime::kInvalidHandle);
@@ -59,7 +55,7 @@ TEST(WholeFileTest, AFileIsReadWholeOrRefusedBeforeAnythingIsRead) {
 TEST(WholeFileTest, AFileThatGrowsIsReadToItsEndButNeverPastTheLimit) {
   test_support::ScratchDir dir("whole_file");
   const std::string name = dir / "growing.txt";
-  Write(name, std::string(200000, 'g'));
+  std::ofstream(name, std::ios::binary) << std::string(200000, 'g');
   struct Case {
     std::uint64_t limit;
     bool read;

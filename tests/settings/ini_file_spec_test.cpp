@@ -21,7 +21,6 @@ class IniFile : public ::testing::Test {
   std::string Content() const { return test_support::ReadFile(name_); }
 
   test_support::ScratchDir scratch_{"ini"};
-  fs::path dir_ = scratch_.path();
   std::string name_ = scratch_ / "postrine.ini";
 };
 
@@ -66,7 +65,7 @@ TEST_F(IniFile, SectionsAndKeysMatchInAnyLetterCaseAndALongValueIsCut) {
 
 TEST_F(IniFile, ABareNameIsCompletedWithTheCurrentDirectory) {
   const fs::path saved = fs::current_path();
-  fs::current_path(dir_);
+  fs::current_path(scratch_.path());
   const std::string sep = runtime::PathSeparator();
   const std::string here = runtime::DiskName() + runtime::CurDir() + sep;
   IniFileSpec bare("x.ini");
@@ -74,7 +73,7 @@ TEST_F(IniFile, ABareNameIsCompletedWithTheCurrentDirectory) {
   fs::current_path(saved);
   EXPECT_EQ(bare.FullPath(), here + "x.ini");
   EXPECT_EQ(IniFileSpec(bare.FullPath()).GetString("Settings", "Key"), "v");
-  EXPECT_TRUE(fs::exists(dir_ / "x.ini"));
+  EXPECT_TRUE(fs::exists(scratch_.path() / "x.ini"));
   // A name with a directory part stays as it is.
   EXPECT_EQ(IniFileSpec("sub" + sep + "x.ini").FullPath(), "sub" + sep + "x.ini");
 }
