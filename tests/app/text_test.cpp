@@ -29,10 +29,15 @@ Tokens SpellAll(Tokens tokens) {
 
 }  // namespace
 
+// Each case also names the quoted pieces whose text the cut passes over,
+// which the caller reports.
 TEST(Text2Array, CutsAtTheDelimiterWithQuotesAndEscapes) {
   struct Case {
     const char* text;
     Tokens tokens;
+    Tokens passed_over = {};
+    const char* delimiter = ",";
+    const char* quote = "Q";
   };
   const Case cases[] = {
       {"", {}},
@@ -42,18 +47,23 @@ TEST(Text2Array, CutsAtTheDelimiterWithQuotesAndEscapes) {
       {"a, ", {"a"}},
       {"a, b", {"a", " b"}},
       {",a", {"", "a"}},
-      {"Qx,yQ,z", {"x,y", "z"}},
+      {"Qx,y@xQ,z@x", {"x,y@x", "z@x"}},
       {"Qsay QQhiQQQ,z", {"say QhiQ", "z"}},
-      {"QaEQbQ,c", {"aQb", "c"}},
+      {"QaEQb@xQ,c@x", {"aQb@x", "c@x"}},
       {"aE,b,c", {"ab", "c"}},
       {"aE,,b", {"a", "b"}},
-      {"QabcQdef,g", {"abc", "g"}},
-      {"QabcQdef", {"abc", "ef"}},
+      {"QabcQdef,g", {"abc", "g"}, {"QabcQdef"}},
+      {"QabcQdef", {"abc", "ef"}, {"QabcQdef"}},
       {"Qabc", {"abc"}},
       {"QQ", {""}},
       {"QQ,b", {"", "b"}},
       {"QQQ", {""}},
-      {"QabQQ,c", {"", "c"}},
+      {"QaQ ,QbQ ", {"a", "b"}},  // blanks after a closing quote lose nothing
+      {"QabQ@x.io ", {"ab", "x.io "}, {"QabQ@x.io"}},
+      {"ok@x.io,Qab@c.ioQxyz@evil.io", {"ok@x.io", "ab@c.io", "yz@evil.io"}, {"Qab@c.ioQxyz@evil.io"}},
+      {"QaQb,c", {"a", "c"}, {"QaQb"}},
+      {"QabQQ,c", {"", "c"}, {"QabQQ"}},
+      {"QaEQbQQ,c", {"", "c"}, {"QaEQbQQ"}},
       {"cEEserver", {"cEserver"}},
       {"QcEEserverQ", {"cEserver"}},
       {"itE's,a", {"it's", "a"}},
@@ -61,47 +71,18 @@ TEST(Text2Array, CutsAtTheDelimiterWithQuotesAndEscapes) {
       // The last quote of the text is doubled: the token runs to the end.
       {"Qab QQcd", {"ab Qcd"}},
       {"Qab QQ", {"ab Q"}},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Text2Array(Spell(c.text), ",", "\""), SpellAll(c.tokens)) << c.text;
-  }
-}
-
-TEST(Text2Array, ReportsTheQuotedPiecesWhoseTextItPassesOver) {
-  struct Case {
-    const char* text;
-    Tokens tokens;
-    Tokens passed_over;
-  };
-  const Case cases[] = {
-      {"Qx,y@xQ,z@x", {"x,y@x", "z@x"}, {}},
-      {"QaEQb@xQ,c@x", {"aQb@x", "c@x"}, {}},
-      {"Qab QQhiQQQ,z", {"ab QhiQ", "z"}, {}},
-      {"QaQ ,QbQ ", {"a", "b"}, {}},  // blanks after a closing quote lose nothing
-      {"QQ,b", {"", "b"}, {}},
-      {"Qabc", {"abc"}, {}},
-      {"QabQ@x.io ", {"ab", "x.io "}, {"QabQ@x.io"}},
-      {"ok@x.io,Qab@c.ioQxyz@evil.io", {"ok@x.io", "ab@c.io", "yz@evil.io"}, {"Qab@c.ioQxyz@evil.io"}},
-      {"QaQb,c", {"a", "c"}, {"QaQb"}},
-      {"QabQQ,c", {"", "c"}, {"QabQQ"}},
-      {"QaEQbQQ,c", {"", "c"}, {"QaEQbQQ"}},
+      // A command line, cut at blanks.
+      {"QCEpathEpostrine.exeQ -s QHello WorldQ mail.txt r1", {"CEpathEpostrine.exe", "-s", "Hello World", "mail.txt", "r1"}, {}, " "},
+      {"postrine  mail.txt", {"postrine", "", "mail.txt"}, {}, " "},
+      // Without a quote character quotes are text.
+      {"Qa,bQ", {"Qa", "bQ"}, {}, ",", ""},
+      {"aEQb", {"aQb"}, {}, ",", ""},
   };
   for (const Case& c : cases) {
     Tokens passed_over;
-    EXPECT_EQ(Text2Array(Spell(c.text), ",", "\"", &passed_over), SpellAll(c.tokens)) << c.text;
+    EXPECT_EQ(Text2Array(Spell(c.text), c.delimiter, Spell(c.quote), &passed_over), SpellAll(c.tokens)) << c.text;
     EXPECT_EQ(passed_over, SpellAll(c.passed_over)) << c.text;
   }
-}
-
-TEST(Text2Array, SplitsACommandLineAtBlanks) {
-  EXPECT_EQ(Text2Array(Spell("QCEpathEpostrine.exeQ -s QHello WorldQ mail.txt r1"), " ", "\""),
-            SpellAll({"CEpathEpostrine.exe", "-s", "Hello World", "mail.txt", "r1"}));
-  EXPECT_EQ(Text2Array("postrine  mail.txt", " ", "\""), (Tokens{"postrine", "", "mail.txt"}));
-}
-
-TEST(Text2Array, WithoutAQuoteCharacterQuotesAreText) {
-  EXPECT_EQ(Text2Array(Spell("Qa,bQ"), ",", ""), SpellAll({"Qa", "bQ"}));
-  EXPECT_EQ(Text2Array(Spell("aEQb"), ",", ""), SpellAll({"aQb"}));
 }
 
 TEST(Text2Array, GivesBackTheArgumentsTheCommandLineWasJoinedFrom) {
@@ -133,10 +114,4 @@ TEST(GetPathFromFileName, IsThePartBeforeTheLastSeparator) {
   // Only the platform's separator counts.
   const std::string other = s == "/" ? "\\" : "/";
   EXPECT_EQ(GetPathFromFileName("a" + other + "b"), "");
-}
-
-TEST(GetExeFileName, NamesThisTestProgram) {
-  const std::string exe = GetExeFileName();
-  EXPECT_NE(exe.find("app_tests"), std::string::npos) << exe;
-  EXPECT_FALSE(GetPathFromFileName(exe).empty());
 }

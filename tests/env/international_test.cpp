@@ -40,38 +40,36 @@ class InternationalTest : public ::testing::Test {
   }
 };
 
-TEST_F(InternationalTest, NoLocaleInformationGivesTheFallbacks) {
-  Apply({});
-  const runtime::FormatSettings& f = runtime::Formats();
-  EXPECT_EQ(f.decimal_sep, '.');
-  EXPECT_EQ(f.thousand_sep, ',');
-  EXPECT_EQ(f.time_sep, ':');
-  EXPECT_TRUE(f.am_pm);
-  EXPECT_EQ(f.am_ext, " am");
-  EXPECT_EQ(f.pm_ext, " pm");
-  EXPECT_EQ(f.date_format, "MM/DD/YY");
-  EXPECT_EQ(f.decimals, 2);
-  EXPECT_TRUE(f.century);
-  EXPECT_EQ(f.epoch, 1910);
-  EXPECT_EQ(f.international, 1);
-  EXPECT_EQ(f.collation, 1);
+// Every setting on one line, so that a case shows all of them at once.
+std::string Summary(const runtime::FormatSettings& f) {
+  const auto sep = [](char c) { return c == '\0' ? std::string("none") : std::string(1, c); };
+  return sep(f.decimal_sep) + " " + sep(f.thousand_sep) + " " + sep(f.time_sep) + (f.am_pm ? " 12h '" : " 24h '") +
+         f.am_ext + "' '" + f.pm_ext + "' " + f.date_format + " " + std::to_string(f.decimals) +
+         (f.century ? " century " : " ") + std::to_string(f.epoch) + " " + std::to_string(f.international) +
+         std::to_string(f.collation);
 }
 
-TEST_F(InternationalTest, ItemsOfAGermanLocale) {
-  Apply({{env::kLocaleSDecimal, ","}, {env::kLocaleSThousand, "."}, {env::kLocaleSTime, ":"},
-         {env::kLocaleITime, "1"}, {env::kLocaleS1159, ""}, {env::kLocaleS2359, ""},
-         {env::kLocaleIDate, "1"}, {env::kLocaleSDate, "."}, {env::kLocaleSShortDate, "dd.MM.yyyy"},
-         {env::kLocaleIDigits, "3"}});
-  const runtime::FormatSettings& f = runtime::Formats();
-  EXPECT_EQ(f.decimal_sep, ',');
-  EXPECT_EQ(f.thousand_sep, '.');
-  EXPECT_FALSE(f.am_pm);
-  EXPECT_EQ(f.am_ext, " ");
-  EXPECT_EQ(f.pm_ext, " ");
-  EXPECT_EQ(f.date_format, "DD.MM.YYYY");
-  EXPECT_EQ(f.decimals, 3);
-  EXPECT_EQ(runtime::DToC(runtime::Date{2026, 3, 9}), "09.03.2026");
-  EXPECT_EQ(runtime::Str(1.5, 0, 2), "1,50");
+TEST_F(InternationalTest, EachItemOrItsFallback) {
+  struct Case {
+    const char* name;
+    Items items;
+    const char* settings;
+  } cases[] = {
+      {"no locale information", {}, ". , : 12h ' am' ' pm' MM/DD/YY 2 century 1910 11"},
+      {"German",
+       {{env::kLocaleSDecimal, ","}, {env::kLocaleSThousand, "."}, {env::kLocaleSTime, ":"},
+        {env::kLocaleITime, "1"}, {env::kLocaleS1159, ""}, {env::kLocaleS2359, ""}, {env::kLocaleIDate, "1"},
+        {env::kLocaleSDate, "."}, {env::kLocaleSShortDate, "dd.MM.yyyy"}, {env::kLocaleIDigits, "3"}},
+       ", . : 24h ' ' ' ' DD.MM.YYYY 3 century 1910 11"},
+      {"empty separators, twelve-hour clock",
+       {{env::kLocaleSDecimal, ""}, {env::kLocaleSThousand, ""}, {env::kLocaleSTime, ""},
+        {env::kLocaleITime, "0"}, {env::kLocaleS1159, "AM"}},
+       "none none none 12h ' AM' ' pm' MM/DD/YY 2 century 1910 11"},
+  };
+  for (const Case& c : cases) {
+    Apply(c.items);
+    EXPECT_EQ(Summary(runtime::Formats()), c.settings) << c.name;
+  }
 }
 
 TEST_F(InternationalTest, DatePictures) {
@@ -81,7 +79,7 @@ TEST_F(InternationalTest, DatePictures) {
     const char* short_date;
     const char* picture;
   } cases[] = {
-      {"1", ".", "dd.MM.yyyy", "DD.MM.YYYY"}, {"0", "/", "M/d/yy", "MM/DD/YY"},
+      {"0", "/", "M/d/yy", "MM/DD/YY"},
       {"2", "-", "yyyy-MM-dd", "YYYY-MM-DD"}, {"2", "-", "yy-MM-dd", "YY-MM-DD"},
       {"7", "/", "yyyy", "MM/DD/YYYY"},
   };
@@ -90,16 +88,6 @@ TEST_F(InternationalTest, DatePictures) {
     EXPECT_EQ(runtime::Formats().date_format, c.picture) << c.short_date;
     EXPECT_TRUE(runtime::Formats().century);
   }
-}
-
-TEST_F(InternationalTest, EmptySeparatorsAndTwelveHourClock) {
-  Apply({{env::kLocaleSDecimal, ""}, {env::kLocaleSThousand, ""}, {env::kLocaleSTime, ""},
-         {env::kLocaleITime, "0"}, {env::kLocaleS1159, "AM"}});
-  EXPECT_EQ(runtime::Formats().decimal_sep, '\0');
-  EXPECT_EQ(runtime::Formats().thousand_sep, '\0');
-  EXPECT_EQ(runtime::Formats().time_sep, '\0');
-  EXPECT_TRUE(runtime::Formats().am_pm);
-  EXPECT_EQ(runtime::Formats().am_ext, " AM");
 }
 
 TEST_F(InternationalTest, AnErrorStopsTheWorkAndTheHandlerComesBack) {
@@ -112,10 +100,7 @@ TEST_F(InternationalTest, AnErrorStopsTheWorkAndTheHandlerComesBack) {
   // The locale source fails on the date order with a run-time error.
   env::SetLocaleSource([](unsigned item, char* buffer, int) {
     if (item == env::kLocaleIDate) {
-      runtime::ErrorStructure es;
-      es.GenCode = 6;
-      es.CanDefault = 1;
-      runtime::RaiseError(es);
+      runtime::RaiseError(runtime::ErrorStructure{.GenCode = 6, .CanDefault = 1});
       ADD_FAILURE() << "the error must leave the locale set-up";
     }
     if (item == env::kLocaleSDecimal) {
@@ -129,10 +114,9 @@ TEST_F(InternationalTest, AnErrorStopsTheWorkAndTheHandlerComesBack) {
   const runtime::ErrorFunction function = runtime::ErrorFunc([](const runtime::Value& p) { return p; });
   SetInternational(runtime::Symbol{"Windows"});
   runtime::ErrorFunc(function);
-  EXPECT_EQ(runtime::Formats().decimal_sep, ',');  // set before the error
-  EXPECT_EQ(runtime::Formats().am_ext, " am");
-  EXPECT_EQ(runtime::Formats().date_format, "?");  // not reached
-  EXPECT_EQ(runtime::Formats().epoch, 1);
+  // Set before the error: the separators and the clock; the date format,
+  // the epoch and the collation are not reached.
+  EXPECT_EQ(Summary(runtime::Formats()), ", , : 12h ' am' ' pm' ? 2 century 1 10");
   EXPECT_EQ(outer_calls, 0);
   ASSERT_TRUE(runtime::ErrorBlock());
   runtime::ErrorBlock()(runtime::Value());

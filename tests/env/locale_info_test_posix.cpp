@@ -5,50 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <optional>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "env/international.h"
 #include "runtime/format.h"
-
-namespace {
-
-// Runs with the environment's locale set to `name` and gives the item.
-std::string Item(const char* name, unsigned item) {
-  const char* lc_all = std::getenv("LC_ALL");
-  const std::string saved = lc_all != nullptr ? lc_all : "";
-  ::setenv("LC_ALL", name, 1);
-  char buffer[64];
-  const int count = env::detail::UserLocaleInfo(item, buffer, sizeof buffer);
-  if (lc_all != nullptr) {
-    ::setenv("LC_ALL", saved.c_str(), 1);
-  } else {
-    ::unsetenv("LC_ALL");
-  }
-  return count > 0 ? std::string(buffer, static_cast<std::size_t>(count - 1)) : "<none>";
-}
-
-TEST(UserLocaleInfo, GermanAndAmericanLocales) {
-  if (Item("de_DE.UTF-8", env::kLocaleSDecimal) == "<none>") GTEST_SKIP() << "de_DE.UTF-8 is not installed";
-  struct Case {
-    const char* locale;
-    unsigned item;
-    const char* text;
-  } cases[] = {
-      {"de_DE.UTF-8", env::kLocaleSDecimal, ","},   {"de_DE.UTF-8", env::kLocaleSThousand, "."},
-      {"de_DE.UTF-8", env::kLocaleIDate, "1"},      {"de_DE.UTF-8", env::kLocaleSDate, "."},
-      {"de_DE.UTF-8", env::kLocaleSShortDate, "dd.MM.yyyy"},
-      {"de_DE.UTF-8", env::kLocaleITime, "1"},      {"de_DE.UTF-8", env::kLocaleS1159, ""},
-      {"de_DE.UTF-8", env::kLocaleIDigits, "2"},    {"en_US.UTF-8", env::kLocaleSDecimal, "."},
-      {"en_US.UTF-8", env::kLocaleIDate, "0"},      {"en_US.UTF-8", env::kLocaleITime, "0"},
-      {"en_US.UTF-8", env::kLocaleS1159, "AM"},     {"C", env::kLocaleSDecimal, "<none>"},
-      {"POSIX", env::kLocaleIDate, "<none>"},       {"xx_NOWHERE", env::kLocaleSDecimal, "<none>"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(Item(c.locale, c.item), c.text) << c.locale << " " << c.item;
-}
-
-}  // namespace
 
 namespace {
 
@@ -60,35 +23,48 @@ class LocaleEnvironment {
  public:
   explicit LocaleEnvironment(const std::string& assignments) {
     for (const char* var : kLocaleVariables) {
-      const char* value = std::getenv(var);
-      saved_.push_back(value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+      if (const char* value = std::getenv(var)) saved_.emplace_back(var, value);
       ::unsetenv(var);
     }
-    std::size_t at = 0;
-    while (at < assignments.size()) {
-      std::size_t end = assignments.find(' ', at);
-      if (end == std::string::npos) end = assignments.size();
-      const std::string one = assignments.substr(at, end - at);
+    std::istringstream in(assignments);
+    for (std::string one; in >> one;) {
       const std::size_t eq = one.find('=');
       ::setenv(one.substr(0, eq).c_str(), one.substr(eq + 1).c_str(), 1);
-      at = end + 1;
     }
   }
   ~LocaleEnvironment() {
-    for (std::size_t i = 0; i < saved_.size(); ++i) {
-      if (saved_[i]) {
-        ::setenv(kLocaleVariables[i], saved_[i]->c_str(), 1);
-      } else {
-        ::unsetenv(kLocaleVariables[i]);
-      }
-    }
+    for (const char* var : kLocaleVariables) ::unsetenv(var);
+    for (const auto& [var, value] : saved_) ::setenv(var.c_str(), value.c_str(), 1);
   }
-  LocaleEnvironment(const LocaleEnvironment&) = delete;
-  LocaleEnvironment& operator=(const LocaleEnvironment&) = delete;
 
  private:
-  std::vector<std::optional<std::string>> saved_;
+  std::vector<std::pair<std::string, std::string>> saved_;
 };
+
+// The item as the locale `name` gives it.
+std::string Item(const char* name, unsigned item) {
+  const LocaleEnvironment environment(std::string("LC_ALL=") + name);
+  char buffer[64];
+  const int count = env::detail::UserLocaleInfo(item, buffer, sizeof buffer);
+  return count > 0 ? std::string(buffer, static_cast<std::size_t>(count - 1)) : "<none>";
+}
+
+TEST(UserLocaleInfo, GermanAndAmericanLocales) {
+  if (Item("de_DE.UTF-8", env::kLocaleSDecimal) == "<none>") GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+  struct Case {
+    const char* locale;
+    unsigned item;
+    const char* text;
+  } cases[] = {
+      // Separators and the date order show in the settings they give, below.
+      {"de_DE.UTF-8", env::kLocaleITime, "1"},      {"de_DE.UTF-8", env::kLocaleS1159, ""},
+      {"de_DE.UTF-8", env::kLocaleIDigits, "2"},    {"en_US.UTF-8", env::kLocaleSDecimal, "."},
+      {"en_US.UTF-8", env::kLocaleIDate, "0"},      {"en_US.UTF-8", env::kLocaleITime, "0"},
+      {"en_US.UTF-8", env::kLocaleS1159, "AM"},     {"C", env::kLocaleSDecimal, "<none>"},
+      {"POSIX", env::kLocaleIDate, "<none>"},       {"xx_NOWHERE", env::kLocaleSDecimal, "<none>"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Item(c.locale, c.item), c.text) << c.locale << " " << c.item;
+}
 
 }  // namespace
 

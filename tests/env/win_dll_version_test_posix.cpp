@@ -7,6 +7,7 @@
 #include <dlfcn.h>
 
 #include <cstdint>
+#include <vector>
 
 TEST(WinDllVersionDependent, ALibraryWithoutTheExportDoesNotAnswerWithItsDependencys) {
   void* library = ::dlopen(POSTRINE_VERSION_DEPENDENT, RTLD_NOW | RTLD_LOCAL);
@@ -18,10 +19,8 @@ TEST(WinDllVersionDependent, ALibraryWithoutTheExportDoesNotAnswerWithItsDepende
   set_reply(5, 8, 2195, 2, 0);
 
   WinDllVersion v(POSTRINE_VERSION_DEPENDENT_NAME);
-  EXPECT_EQ(v.MajorVersion, 0u);
-  EXPECT_EQ(v.MinorVersion, 0u);
-  EXPECT_EQ(v.Build, 0u);
-  EXPECT_EQ(v.PlatformID, 0u);
+  EXPECT_EQ(std::vector<std::uint32_t>({v.MajorVersion, v.MinorVersion, v.Build, v.PlatformID}),
+            std::vector<std::uint32_t>(4, 0));
   // The dependency itself, asked by its name, answers.
   WinDllVersion dependency(POSTRINE_VERSION_DLL_NAME);
   EXPECT_EQ(dependency.MajorVersion, 5u);

@@ -3,6 +3,7 @@
 #include "error/def_error.h"
 
 #include <functional>
+#include <sstream>
 
 #include "error/error_log.h"
 #include "error/handler_fixture.h"
@@ -25,11 +26,7 @@ runtime::Value Rec(const std::function<void(Error&)>& fill) {
 TEST_F(DefErrorTest, SharingConflictThatCanDefaultOnlySetsTheNetworkFlag) {
   for (std::uint32_t os : {32u, 33u}) {
     runtime::NetErr(false);
-    const runtime::Value r = DefError(Rec([os](Error& e) {
-      e.GenCode = 21;
-      e.OsCode = os;
-      e.CanDefault = true;
-    }));
+    const runtime::Value r = DefError(Rec([os](Error& e) { e.GenCode = 21; e.OsCode = os; e.CanDefault = true; }));
     EXPECT_EQ(r, runtime::Value(false));
     EXPECT_TRUE(runtime::NetErr());
   }
@@ -39,11 +36,7 @@ TEST_F(DefErrorTest, SharingConflictThatCanDefaultOnlySetsTheNetworkFlag) {
 
   // The same conflict that cannot default goes the whole way.
   runtime::NetErr(false);
-  DefError(Rec([](Error& e) {
-    e.GenCode = 21;
-    e.OsCode = 32;
-    e.CanRetry = true;
-  }));
+  DefError(Rec([](Error& e) { e.GenCode = 21; e.OsCode = 32; e.CanRetry = true; }));
   EXPECT_FALSE(runtime::NetErr());
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_EQ(tones, (std::vector<unsigned>{44001, 49401, 52301}));
@@ -55,19 +48,18 @@ TEST_F(DefErrorTest, CaptionOptionsAndLoggedChanges) {
   struct Case {
     const char* name;
     std::function<void(Error&)> fill;
-    const char* caption;
-    std::uint32_t def, retry;
-    const char* logged;  // a line the log entry must hold
+    const char* offered;  // the caption, then the answers for the default, retry and the way out
+    const char* logged;   // a line the log entry must hold
   } cases[] = {
-      {"warning", [](Error& e) { e.Severity = 1; }, "WARNING", 0, 0, "Severity        :1\r\n"},
-      {"severity 0 is an error", [](Error& e) { e.Severity = 0; }, "ERROR", 0, 0, "Severity        :0\r\n"},
-      {"pointer substitute", [](Error& e) { e.Severity = 1; e.SubstituteType = 18; }, "WARNING", 0, 0,
+      {"warning", [](Error& e) { e.Severity = 1; }, "WARNING 0 0 80000000", "Severity        :1\r\n"},
+      {"severity 0 is an error", [](Error& e) { e.Severity = 0; }, "ERROR 0 0 80000000", "Severity        :0\r\n"},
+      {"pointer substitute", [](Error& e) { e.Severity = 1; e.SubstituteType = 18; }, "WARNING 0 0 80000000",
        "Severity        :3\r\n"},
-      {"default and retry", [](Error& e) { e.CanDefault = true; e.CanRetry = true; }, "ERROR", 1, 2,
+      {"default and retry", [](Error& e) { e.CanDefault = true; e.CanRetry = true; }, "ERROR 1 2 80000000",
        "CanRetry        :TRUE\r\n"},
-      {"substitute offers the default", [](Error& e) { e.CanSubstitute = true; }, "ERROR", 1, 0,
+      {"substitute offers the default", [](Error& e) { e.CanSubstitute = true; }, "ERROR 1 0 80000000",
        "CanSubstitute   :TRUE\r\n"},
-      {"code 14 is never retried", [](Error& e) { e.GenCode = 14; e.CanRetry = true; }, "ERROR", 0, 0,
+      {"code 14 is never retried", [](Error& e) { e.GenCode = 14; e.CanRetry = true; }, "ERROR 0 0 80000000",
        "CanRetry        :FALSE\r\n"},
   };
   for (const Case& c : cases) {
@@ -75,10 +67,9 @@ TEST_F(DefErrorTest, CaptionOptionsAndLoggedChanges) {
     std::filesystem::remove(dir_ / "ZUNERROR.LOG");
     DefError(Rec(c.fill));
     ASSERT_EQ(asked.size(), 1u) << c.name;
-    EXPECT_EQ(asked[0].caption, c.caption) << c.name;
-    EXPECT_EQ(asked[0].def, c.def) << c.name;
-    EXPECT_EQ(asked[0].retry, c.retry) << c.name;
-    EXPECT_EQ(asked[0].quit, 0x80000000u) << c.name;
+    std::ostringstream offered;
+    offered << asked[0].caption << ' ' << asked[0].def << ' ' << asked[0].retry << ' ' << std::hex << asked[0].quit;
+    EXPECT_EQ(offered.str(), c.offered) << c.name;
     EXPECT_NE(Log().find(c.logged), std::string::npos) << c.name << "\n" << Log();
   }
   EXPECT_TRUE(tones.empty());
@@ -87,10 +78,7 @@ TEST_F(DefErrorTest, CaptionOptionsAndLoggedChanges) {
 TEST_F(DefErrorTest, AnswersTellTheRaiserHowToGoOn) {
   answer = runtime::kAnswerDefault;
   EXPECT_EQ(DefError(Rec([](Error& e) { e.CanDefault = true; })), runtime::Value(false));
-  EXPECT_EQ(DefError(Rec([](Error& e) {
-              e.CanSubstitute = true;
-              e.SubstituteType = 7;
-            })),
+  EXPECT_EQ(DefError(Rec([](Error& e) { e.CanSubstitute = true; e.SubstituteType = 7; })),
             runtime::Value(std::string()));
   answer = runtime::kAnswerRetry;
   EXPECT_EQ(DefError(Rec([](Error& e) { e.CanRetry = true; })), runtime::Value(true));
@@ -121,14 +109,8 @@ TEST_F(DefErrorTest, TheDialogTextEndsWithTheCallStack) {
   const runtime::Activation outer("OUTER", 12);
   DefError(Rec([](Error& e) { e.Stack = ""; }));
   ASSERT_EQ(asked.size(), 1u);
-  const std::string tail = "CallStack:\r\nOUTER (Line:12)\r\n";
-  ASSERT_GE(asked[0].text.size(), tail.size());
-  EXPECT_EQ(asked[0].text.substr(asked[0].text.size() - tail.size()), tail);
+  EXPECT_TRUE(asked[0].text.ends_with("CallStack:\r\nOUTER (Line:12)\r\n")) << asked[0].text;
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(DefErrorTest, InstalledOnlyWhenNoHandlerIsThere) {
   int own_calls = 0;
@@ -143,11 +125,7 @@ TEST_F(DefErrorTest, InstalledOnlyWhenNoHandlerIsThere) {
   runtime::ErrorBlock(nullptr);
   EXPECT_TRUE(error::InstallDefError());
   // The handler in the slot is now the default one: a conflict sets the flag.
-  runtime::ErrorBlock()(Rec([](Error& e) {
-    e.GenCode = 21;
-    e.OsCode = 33;
-    e.CanDefault = true;
-  }));
+  runtime::ErrorBlock()(Rec([](Error& e) { e.GenCode = 21; e.OsCode = 33; e.CanDefault = true; }));
   EXPECT_TRUE(runtime::NetErr());
   EXPECT_EQ(own_calls, 1);
 }

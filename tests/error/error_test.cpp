@@ -2,33 +2,13 @@
 // from the run-time's error structure.
 #include "error/error.h"
 
-#include <gtest/gtest.h>
-
+#include <sstream>
 #include <vector>
 
+#include "error/handler_fixture.h"
 #include "runtime/activation.h"
-#include "runtime/error_dialog.h"
 
 namespace {
-
-struct Shown {
-  std::string text, caption;
-};
-
-// Records the OK-only messages instead of showing them.
-class DialogRecorder {
- public:
-  DialogRecorder() {
-    runtime::DialogServices services;
-    services.inform = [this](const std::string& text, const std::string& caption) { shown.push_back({text, caption}); };
-    previous_ = runtime::SetDialogServices(services);
-  }
-  ~DialogRecorder() { runtime::SetDialogServices(previous_); }
-  std::vector<Shown> shown;
-
- private:
-  runtime::DialogServices previous_;
-};
 
 // Runs `depth` nested activations named F1 (outermost) to F<depth>, each on
 // line 10 * its number, and returns CallStackText(skip) from the innermost.
@@ -73,74 +53,43 @@ TEST(ErrorInit, CapturesTheCallersStackAndTheExecutable) {
   EXPECT_EQ(Error(runtime::Value(1)).Stack, "OUTER (Line:3)\r\n");
   EXPECT_EQ(Error(runtime::Value("1")).Stack, here.Stack);  // not a number: 0
   EXPECT_NE(here.SubSystem.find("error_tests"), std::string::npos) << here.SubSystem;
-  EXPECT_EQ(here.GenCode, 0u);
-  EXPECT_FALSE(here.CanDefault);
-  EXPECT_TRUE(here.Args.empty());
 }
 
-TEST(DefErrorGen, CopiesEverySlot) {
-  DialogRecorder dialogs;
+using DefErrorGenTest = HandlerTest;
+
+// The fields, each after a blank.
+template <typename... Fields>
+std::string Joined(const Fields&... fields) {
+  std::ostringstream text;
+  ((text << ' ' << fields), ...);
+  return text.str();
+}
+
+TEST_F(DefErrorGenTest, CopiesEverySlot) {
   const runtime::Value values[] = {runtime::Value("a.txt"), runtime::Value(2), runtime::Value(true)};
   const runtime::ArgumentBlock block{1, 3, values};
   int anchor = 0;
-  runtime::ErrorStructure es;
-  es.SubSystem = "BASE";
-  es.SubCode = 7;
-  es.GenCode = 21;
-  es.OsCode = 32;
-  es.Severity = 2;
-  es.CanDefault = 1;
-  es.CanRetry = 1;
-  es.CanSubstitute = 0;
-  es.Operation = "FOPEN";
-  es.Description = "busy";
-  es.FileName = "a.txt";
-  es.Args = &block;
-  es.Tries = 4;
-  es.FuncSym = runtime::SymbolSlot("FOPEN");
-  es.FileHandle = 9;
-  es.ArgNum = 2;
-  es.FuncPtr = &anchor;
-  es.SubCodeText = "sub";
-  es.Arg = "2";
-  // Every slot gets a value of its own, so that two slots swapped show.
-  es.ArgType = 1;
-  es.ArgTypeReq = 5;
-  es.MaxSize = 64;
-  es.SubstituteType = 6;
-  es.Choice = 3;
-  es.CallFuncSym = runtime::SymbolSlot("CALLER");
+  // Every slot a value of its own, so that two slots swapped show.
+  runtime::ErrorStructure es{.SubSystem = "BASE", .SubCode = 7, .GenCode = 21, .OsCode = 32, .Severity = 2,
+                             .CanDefault = 1, .CanRetry = 1, .CanSubstitute = 0, .Operation = "FOPEN",
+                             .Description = "busy", .FileName = "a.txt", .Args = &block, .Tries = 4,
+                             .FuncSym = runtime::SymbolSlot("FOPEN"), .FileHandle = 9, .ArgNum = 2,
+                             .FuncPtr = &anchor, .SubCodeText = "sub", .Arg = "2", .ArgType = 1,
+                             .ArgTypeReq = 5, .MaxSize = 64, .SubstituteType = 6, .Choice = 3,
+                             .CallFuncSym = runtime::SymbolSlot("CALLER")};
 
   std::shared_ptr<Error> r = error::AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(r->SubSystem, "BASE");
-  EXPECT_EQ(r->SubCode, 7u);
-  EXPECT_EQ(r->GenCode, 21u);
-  EXPECT_EQ(r->OsCode, 32u);
-  EXPECT_TRUE(r->CanDefault);
-  EXPECT_TRUE(r->CanRetry);
-  EXPECT_FALSE(r->CanSubstitute);
-  EXPECT_EQ(r->Operation, "FOPEN");
-  EXPECT_EQ(r->Description, "busy");
-  EXPECT_EQ(r->FileName, "a.txt");
-  ASSERT_EQ(r->Args.size(), 3u);  // the larger of the two counts
-  EXPECT_EQ(r->Args[0], runtime::Value("a.txt"));
-  EXPECT_EQ(r->Args[2], runtime::Value(true));
-  EXPECT_EQ(r->Tries, 4u);
+  EXPECT_EQ(Joined(r->SubSystem, r->SubCode, r->GenCode, r->OsCode, r->Severity, r->CanDefault, r->CanRetry,
+                   r->CanSubstitute, r->Operation, r->Description, r->FileName, r->Tries, r->FileHandle,
+                   r->ArgNum, r->SubCodeText, r->Arg, r->ArgType, r->ArgTypeReq, r->MaxSize, r->SubstituteType,
+                   r->Choice, r->CallFuncSym.name),
+            " BASE 7 21 32 2 1 1 0 FOPEN busy a.txt 4 9 2 sub 2 1 5 64 6 3 CALLER");
+  EXPECT_EQ(r->Args, runtime::Array({values[0], values[1], values[2]}));  // the larger of the two counts
   EXPECT_EQ(r->FuncSym, runtime::Value(runtime::Symbol{"FOPEN"}));
-  EXPECT_EQ(r->FileHandle, 9u);
-  EXPECT_EQ(r->ArgNum, 2u);
   EXPECT_EQ(r->FuncPtr.address, reinterpret_cast<std::uintptr_t>(&anchor));
-  EXPECT_EQ(r->SubCodeText, "sub");
-  EXPECT_EQ(r->Arg, "2");
-  EXPECT_EQ(r->ArgType, 1u);
-  EXPECT_EQ(r->ArgTypeReq, 5u);
-  EXPECT_EQ(r->MaxSize, 64u);
-  EXPECT_EQ(r->SubstituteType, 6u);
-  EXPECT_EQ(r->Choice, 3u);
-  EXPECT_EQ(r->CallFuncSym.name, "CALLER");
   EXPECT_NE(r->Stack.find("DEFERRORGEN"), std::string::npos);
-  EXPECT_TRUE(dialogs.shown.empty());
+  EXPECT_TRUE(informed.empty());
 
   es.Args = nullptr;
   es.SubCode = runtime::kSubCodeException;
@@ -149,25 +98,19 @@ TEST(DefErrorGen, CopiesEverySlot) {
   es.CanSubstitute = 1;
   r = error::AsError(DefErrorGen(runtime::Value(runtime::Pointer{reinterpret_cast<std::uintptr_t>(&es)})));
   ASSERT_NE(r, nullptr);
-  EXPECT_TRUE(r->CanDefault);
-  EXPECT_FALSE(r->CanRetry);
-  EXPECT_TRUE(r->CanSubstitute);
-  EXPECT_TRUE(r->Args.empty());
+  EXPECT_EQ(Joined(r->CanDefault, r->CanRetry, r->CanSubstitute, r->Args.size()), " 1 0 1 0");
   EXPECT_EQ(r->FuncSym, runtime::Value(0x1234));
 }
 
-TEST(DefErrorGen, ReportsAWrongTagAndAMissingRecord) {
-  DialogRecorder dialogs;
+TEST_F(DefErrorGenTest, ReportsAWrongTagAndAMissingRecord) {
   std::shared_ptr<Error> r = error::AsError(DefErrorGen(runtime::Value("not a pointer")));
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->GenCode, 0u);
   EXPECT_FALSE(r->Stack.empty());
   error::FailNextErrorCreation();
   EXPECT_TRUE(DefErrorGen(runtime::Value(runtime::Pointer{})).IsEmpty());
-  ASSERT_EQ(dialogs.shown.size(), 2u);
-  EXPECT_EQ(dialogs.shown[0].text, "Error structure has wrong tag");
-  EXPECT_EQ(dialogs.shown[1].text, "No error object created !");
-  EXPECT_EQ(dialogs.shown[1].caption, "FROM DefErrorGen");
+  EXPECT_EQ(informed, (std::vector<std::string>{"FROM DefErrorGen: Error structure has wrong tag",
+                                                "FROM DefErrorGen: No error object created !"}));
 }
 
 }  // namespace

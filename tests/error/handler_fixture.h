@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "runtime/error_slot.h"
 #include "runtime/places.h"
 #include "support/read_file.h"
+#include "support/scratch_dir.h"
 
 struct Asked {
   std::string text, caption;
@@ -23,19 +23,16 @@ struct Asked {
 class HandlerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           (std::string("postrine_") + info->test_suite_name() + "_" + info->name());
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    runtime::SetWorkDir(dir_.string() + runtime::PathSeparator());
+    runtime::SetWorkDir(dir_.path().string() + runtime::PathSeparator());
     runtime::DialogServices services;
     services.ask = [this](const std::string& text, const std::string& caption, std::uint32_t def,
                           std::uint32_t retry, std::uint32_t quit) {
       asked.push_back({text, caption, def, retry, quit});
       return answer;
     };
-    services.inform = [this](const std::string& text, const std::string&) { informed.push_back(text); };
+    services.inform = [this](const std::string& text, const std::string& caption) {
+      informed.push_back(caption + ": " + text);
+    };
     services.tone = [this](unsigned hertz, unsigned duration) { tones.push_back(hertz * 100 + duration); };
     previous_services_ = runtime::SetDialogServices(services);
     previous_handler_ = runtime::ErrorBlock([](const runtime::Value& r) { return DefError(r); });
@@ -50,12 +47,11 @@ class HandlerTest : public ::testing::Test {
     runtime::ErrorFunc(previous_function_);
     runtime::SetWorkDir("");
     runtime::NetErr(false);
-    std::filesystem::remove_all(dir_);
   }
-  std::string Log() const { return test_support::ReadFile((dir_ / "ZUNERROR.LOG").string()); }
-  bool LogExists() const { return std::filesystem::exists(dir_ / "ZUNERROR.LOG"); }
+  std::string Log() const { return test_support::ReadFile(dir_ / "ZUNERROR.LOG"); }
+  bool LogExists() const { return std::filesystem::exists(dir_.path() / "ZUNERROR.LOG"); }
 
-  std::filesystem::path dir_;
+  test_support::ScratchDir dir_{"handler"};
   std::uint32_t answer = runtime::kAnswerDefault;
   std::vector<Asked> asked;
   std::vector<std::string> informed;

@@ -23,47 +23,23 @@ TEST(ErrorMessageText, LinesFollowTheFields) {
     std::function<void(Error&)> fill;
     std::string text;
   } cases[] = {
-      {"generic code and subsystem",
-       [](Error& e) {
-         e.Severity = 2;
-         e.GenCode = 21;
-         e.SubSystem = "BASE";
-       },
+      {"generic code and subsystem", [](Error& e) { e.Severity = 2; e.GenCode = 21; e.SubSystem = "BASE"; },
        code21 + "Subsystem: BASE\r\n"},
       {"no generic code: the description stands in the first line",
        [](Error& e) { e.Description = "x"; }, "Error Code:  x\r\nDescription: x\r\n"},
       {"warning", [](Error& e) { e.Severity = 1; e.GenCode = 21; }, "WARNING :  21 [ OPEN ERROR ]\r\n"},
       {"subcode without text", [](Error& e) { e.SubCode = 7; }, "Error Code:  \r\nError Subcode: 7\r\n"},
-      {"subcode with text",
-       [](Error& e) {
-         e.SubCode = 7;
-         e.SubCodeText = "busy";
-       },
+      {"subcode with text", [](Error& e) { e.SubCode = 7; e.SubCodeText = "busy"; },
        "Error Code:  \r\nError Subcode: 7 (busy)\r\n"},
-      {"file name cut at 40",
-       [](Error& e) { e.FileName = std::string(40, 'a') + std::string(10, 'b'); },
+      {"file name cut at 40", [](Error& e) { e.FileName = std::string(40, 'a') + std::string(10, 'b'); },
        "Error Code:  \r\nFilename: " + std::string(40, 'a') + "\r\n"},
       {"no argument: no type either", [](Error& e) { e.ArgType = 7; }, "Error Code:  \r\n"},
       {"argument with its type, number and requested type",
-       [](Error& e) {
-         e.Arg = "abc";
-         e.ArgType = 7;
-         e.ArgNum = 2;
-         e.ArgTypeReq = 1;
-       },
+       [](Error& e) { e.Arg = "abc"; e.ArgType = 7; e.ArgNum = 2; e.ArgTypeReq = 1; },
        "Error Code:  \r\nArgument: abc\r\nType: STRING\r\nArgument Number: 2\r\nRequested type: LONGINT\r\n"},
-      {"requested type equal to the argument's",
-       [](Error& e) {
-         e.Arg = "1";
-         e.ArgType = 1;
-         e.ArgTypeReq = 1;
-       },
+      {"requested type equal to the argument's", [](Error& e) { e.Arg = "1"; e.ArgType = 1; e.ArgTypeReq = 1; },
        "Error Code:  \r\nArgument: 1\r\nType: LONGINT\r\n"},
-      {"operation and function",
-       [](Error& e) {
-         e.Operation = "FOPEN";
-         e.FuncSym = runtime::Symbol{"FOPEN"};
-       },
+      {"operation and function", [](Error& e) { e.Operation = "FOPEN"; e.FuncSym = runtime::Symbol{"FOPEN"}; },
        "Error Code:  \r\nOperation: FOPEN\r\nFunction: FOPEN\r\n"},
       {"blanks are not empty", [](Error& e) { e.Operation = " "; }, "Error Code:  \r\nOperation:  \r\n"},
   };

@@ -1,9 +1,8 @@
 // Errors the run-time raises reach the default handler as records: a
-// conversion error that can be substituted, a sharing conflict that only
-// sets the network flag, and a record handed on by Error:Throw.
+// conversion error that can be substituted, and a record handed on by
+// Error:Throw.
 #include "error/handler_fixture.h"
 #include "runtime/error_slot.h"
-#include "runtime/files.h"
 #include "runtime/texts.h"
 
 namespace {
@@ -16,22 +15,12 @@ runtime::Value RaiseDataTypeError(const runtime::Value& v, std::uint32_t arg_num
   const std::string text = runtime::AsString(v);
   const runtime::Value args_values[] = {v};
   const runtime::ArgumentBlock args{1, 1, args_values};
-  runtime::ErrorStructure es;
-  es.SubSystem = "RUNTIME";
-  es.GenCode = runtime::kGenDataType;
-  es.Severity = 2;
-  es.CanDefault = 1;
-  es.CanSubstitute = 1;
-  es.Operation = "TOLONG";
-  es.Description = "The value is not a number";
-  es.Args = &args;
-  es.FuncSym = runtime::SymbolSlot("TOLONG");
-  es.ArgNum = arg_num;
-  es.Arg = text.c_str();
-  es.ArgType = v.Type();
-  es.ArgTypeReq = runtime::kTypeLong;
-  es.SubstituteType = runtime::kTypeLong;
-  return runtime::RaiseError(es);
+  return runtime::RaiseError({.SubSystem = "RUNTIME", .GenCode = runtime::kGenDataType, .Severity = 2,
+                              .CanDefault = 1, .CanSubstitute = 1, .Operation = "TOLONG",
+                              .Description = "The value is not a number", .Args = &args,
+                              .FuncSym = runtime::SymbolSlot("TOLONG"), .ArgNum = arg_num, .Arg = text.c_str(),
+                              .ArgType = v.Type(), .ArgTypeReq = runtime::kTypeLong,
+                              .SubstituteType = runtime::kTypeLong});
 }
 
 TEST_F(RaiseTest, DataTypeErrorTakesTheSubstituteOrTheDefault) {
@@ -51,18 +40,6 @@ TEST_F(RaiseTest, DataTypeErrorTakesTheSubstituteOrTheDefault) {
   // A handler of the application's own may hand back a number.
   runtime::ErrorBlock([](const runtime::Value&) { return runtime::Value(42); });
   EXPECT_EQ(RaiseDataTypeError(runtime::Value(), 1).AsLong(), 42);
-}
-
-TEST_F(RaiseTest, SharingConflictOnOpenSetsTheNetworkFlagOnly) {
-  const std::string name = (dir_ / "busy.log").string();
-  runtime::Handle holder = runtime::FCreate(name);
-  ASSERT_NE(holder, runtime::kInvalidHandle);
-  EXPECT_EQ(runtime::FOpen(name, runtime::FO_READWRITE), runtime::kInvalidHandle);
-  EXPECT_TRUE(runtime::NetErr());
-  EXPECT_TRUE(asked.empty());
-  EXPECT_TRUE(tones.empty());
-  EXPECT_FALSE(LogExists());
-  runtime::FClose(holder);
 }
 
 TEST_F(RaiseTest, ThrowHandsTheRecordToTheCurrentHandler) {

@@ -2,12 +2,15 @@
 // as the program runs: a sharing conflict then sets NetErr.
 #include <gtest/gtest.h>
 
-#include "support/default_handler.h"
+#include "error/def_error.h"
 
 namespace {
 class DefaultHandler : public ::testing::Environment {
  public:
-  void SetUp() override { test_support::InstallDefaultHandler(); }
+  void SetUp() override {
+    error::InstallDefError();
+    error::RegisterDefErrorGen();
+  }
 };
 const auto* const kInstalled = ::testing::AddGlobalTestEnvironment(new DefaultHandler);
 }  // namespace

@@ -17,41 +17,54 @@
 #include "runtime/files.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
-#include "runtime/identity.h"
 #include "support/machine_registry.h"
+#include "support/platform.h"
 #include "support/read_file.h"
+#include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A path written with backslashes, in the platform's separator.
-std::string P(std::string path) {
-  for (char& c : path) {
-    if (c == '\\') c = runtime::PathSeparator()[0];
-  }
-  return path;
-}
+using test_support::NativePath;
 
 void Put(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 
+// Pauses counted instead of slept, with something to do at a given pause.
+struct Pauses {
+  static inline std::vector<unsigned> seen;
+  static inline std::size_t release_at = 0;
+  static inline runtime::Handle holder = runtime::kInvalidHandle;
+  static void Release() {
+    if (holder != runtime::kInvalidHandle) runtime::FClose(holder);
+    holder = runtime::kInvalidHandle;
+  }
+  static void Pause(unsigned ms) {
+    seen.push_back(ms);
+    if (seen.size() == release_at) Release();
+  }
+  static void Start(runtime::Handle h, std::size_t release = 0) {
+    seen.clear();
+    holder = h;
+    release_at = release;
+    runtime::SetPauseFunction(&Pause);
+  }
+  static void Stop() {
+    runtime::SetPauseFunction(nullptr);
+    Release();
+  }
+};
+
 class LogFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("postrine_log_" + std::to_string(runtime::ProcessId()) + "_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    runtime::NetErr(false);
-  }
+  void SetUp() override { runtime::NetErr(false); }
   void TearDown() override {
-    runtime::SetPauseFunction(nullptr);
+    Pauses::Stop();
     logging::SetDebugSink(nullptr);
-    fs::remove_all(dir_);
   }
-  std::string Name(const std::string& file) const { return (dir_ / file).string(); }
+  std::string Name(const std::string& file) const { return dir_ / file; }
 
-  fs::path dir_;
+  test_support::ScratchDir dir_{"log"};
 };
 
 TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
@@ -62,7 +75,6 @@ TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
     const char* expected;
   } cases[] = {
       {"C:\\Tools\\postrine.exe", false, "", "C:\\Tools\\postrine.log"},
-      {"C:\\Tools\\trace.txt", false, "", "C:\\Tools\\trace.log"},
       {"D:\\Logs\\run", false, "", "D:\\Logs\\run.log"},
       {"D:\\Logs\\run.", false, "", "D:\\Logs\\run.log"},
       {"D:\\Logs\\a.b.txt", false, "", "D:\\Logs\\a.b.log"},
@@ -73,11 +85,12 @@ TEST(LogFileName, FollowsTheBaseNameOrTheWebServerDirectory) {
       {"D:\\Logs\\run.txt", true, "", "\\run.log"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(logging::LogFileNameFor(P(c.base), c.web, P(c.web_dir)), P(c.expected)) << c.base;
+    EXPECT_EQ(logging::LogFileNameFor(NativePath(c.base), c.web, NativePath(c.web_dir)), NativePath(c.expected))
+        << c.base;
   }
 }
 
-TEST_F(LogFileTest, NoNameGivesTheExecutablesOwnLogBesideIt) {
+TEST_F(LogFileTest, NoNameGivesTheExecutablesOwnLogAndABareNameLivesBesideIt) {
   const std::string exe = runtime::ExeFileName();
   const std::string expected = fs::path(exe).replace_extension(".log").string();
   fs::remove(expected);
@@ -93,43 +106,18 @@ TEST_F(LogFileTest, NoNameGivesTheExecutablesOwnLogBesideIt) {
   }
   EXPECT_EQ(test_support::ReadFile(expected), "extended\r\nextended\r\nextended\r\n");
   fs::remove(expected);
-}
-
-TEST_F(LogFileTest, ABareNameLivesBesideTheExecutableAndIsBackedUpWhenNotAppending) {
   const std::string bare = "postrine_trace_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
-  const std::string expected = runtime::WorkDir() + bare + ".log";
-  const std::string backup = runtime::WorkDir() + bare + ".bak";
-  Put(expected, "previous run\r\n");
-  Put(backup, "the run before that, and longer\r\n");
-  {
-    LogFile log(bare + ".txt", false, false);
-    EXPECT_EQ(log.FName(), expected);
-    EXPECT_EQ(log.BackupName(), backup);
-    EXPECT_FALSE(log.Append());
-    EXPECT_TRUE(log.Log2File());
-  }
-  EXPECT_EQ(test_support::ReadFile(backup), "previous run\r\n");
-  EXPECT_TRUE(fs::exists(expected));
-  EXPECT_EQ(test_support::ReadFile(expected), "");
-  fs::remove(expected);
-  fs::remove(backup);
-}
-
-TEST_F(LogFileTest, ANameWithADirectoryIsKeptThere) {
-  LogFile log(Name("run"));
-  EXPECT_EQ(log.FName(), Name("run.log"));
-  EXPECT_EQ(log.LogPath(), dir_.string());
-  EXPECT_TRUE(fs::exists(Name("run.log")));
-  EXPECT_EQ(test_support::ReadFile(Name("run.log")), "") << "Init writes nothing";
+  EXPECT_EQ(LogFile(bare + ".txt").FName(), runtime::WorkDir() + bare + ".log");
+  EXPECT_TRUE(fs::remove(runtime::WorkDir() + bare + ".log"));
 }
 
 TEST_F(LogFileTest, TheWebServerFlagPutsTheLogInTheWebServersDirectory) {
   test_support::ScratchMachineRegistry registry;
-  fs::create_directories(dir_ / "web");
+  fs::create_directories(dir_.path() / "web");
   registry.SetValue("SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters", "LogFileDirectory",
-                    (dir_ / "web").string());
+                    (dir_.path() / "web").string());
   LogFile log(Name("run.txt"), true);
-  EXPECT_EQ(log.FName(), (dir_ / "web").string() + P("\\run.log"));
+  EXPECT_EQ(log.FName(), (dir_.path() / "web").string() + NativePath("\\run.log"));
   EXPECT_TRUE(log.DebugMsg("to the web server's log"));
   EXPECT_EQ(test_support::ReadFile(log.FName()), "to the web server's log\r\n");
   // Only a logical value turns the flag on.
@@ -172,7 +160,7 @@ TEST_F(LogFileTest, PropertiesIgnoreValuesOfAnotherType) {
   EXPECT_TRUE(log.Append(runtime::Value()));
   EXPECT_FALSE(log.Append(false));
   EXPECT_EQ(log.FName(Name("moved.log")), Name("moved.log"));
-  EXPECT_EQ(log.LogPath(), dir_.string());
+  EXPECT_EQ(log.LogPath(), dir_.path().string());
   EXPECT_TRUE(log.Log2File(true));
   // Later writes go to the new path; it must exist, since writes only open.
   EXPECT_FALSE(log.DebugMsg("nowhere yet"));
@@ -190,38 +178,13 @@ std::vector<std::string> g_debug_lines;
 TEST_F(LogFileTest, WithoutAUsableFileLinesGoToTheDebuggerOutput) {
   g_debug_lines.clear();
   logging::SetDebugSink([](const std::string& text) { g_debug_lines.push_back(text); });
-  LogFile log(Name(P("missing\\dir\\run")));
+  LogFile log(Name(NativePath("missing\\dir\\run")));
   EXPECT_FALSE(log.Log2File());
-  EXPECT_FALSE(fs::exists(dir_ / "missing")) << "no directory is created";
+  EXPECT_FALSE(fs::exists(dir_.path() / "missing")) << "no directory is created";
   EXPECT_TRUE(log.DebugMsg("to the debugger"));
   EXPECT_FALSE(log.DebugMsg(""));
   EXPECT_EQ(g_debug_lines, (std::vector<std::string>{"to the debugger", ""}));
 }
-
-// Pauses counted instead of slept, with something to do at a given pause.
-struct Pauses {
-  static inline std::vector<unsigned> seen;
-  static inline std::size_t release_at = 0;
-  static inline runtime::Handle holder = runtime::kInvalidHandle;
-  static void Pause(unsigned ms) {
-    seen.push_back(ms);
-    if (seen.size() == release_at) {
-      runtime::FClose(holder);
-      holder = runtime::kInvalidHandle;
-    }
-  }
-  static void Start(runtime::Handle h, std::size_t release = 0) {
-    seen.clear();
-    holder = h;
-    release_at = release;
-    runtime::SetPauseFunction(&Pause);
-  }
-  static void Stop() {
-    runtime::SetPauseFunction(nullptr);
-    if (holder != runtime::kInvalidHandle) runtime::FClose(holder);
-    holder = runtime::kInvalidHandle;
-  }
-};
 
 TEST_F(LogFileTest, FOpenRetryTriesABusyFileTenTimesAMillisecondApart) {
   Put(Name("busy.log"), "kept\r\n");
@@ -238,7 +201,6 @@ TEST_F(LogFileTest, FOpenRetryTriesABusyFileTenTimesAMillisecondApart) {
   EXPECT_NE(h, runtime::kInvalidHandle);
   EXPECT_EQ(Pauses::seen.size(), 3u);
   runtime::FClose(h);
-  Pauses::Stop();
 }
 
 TEST_F(LogFileTest, FOpenRetryGivesUpAtOnceOnAnyOtherFailureEvenAfterAnOldConflict) {
@@ -248,9 +210,8 @@ TEST_F(LogFileTest, FOpenRetryGivesUpAtOnceOnAnyOtherFailureEvenAfterAnOldConfli
   EXPECT_TRUE(Pauses::seen.empty());
   EXPECT_FALSE(runtime::NetErr());
   runtime::NetErr(true);
-  LogFile log(Name(P("missing\\run")));
+  LogFile log(Name(NativePath("missing\\run")));
   EXPECT_FALSE(log.Log2File()) << "a missing directory is no busy file";
-  Pauses::Stop();
 }
 
 TEST_F(LogFileTest, ABusyLogIsStillTheLogAndIsNeitherEmptiedNorBackedUp) {

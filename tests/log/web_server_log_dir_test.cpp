@@ -17,17 +17,11 @@ namespace {
 constexpr const char* kKey = "SYSTEM\\CurrentControlSet\\Services\\W3SVC\\Parameters";
 constexpr const char* kValue = "LogFileDirectory";
 
-// A path written with backslashes, in the platform's separator.
-std::string P(std::string path) {
-  for (char& c : path) {
-    if (c == '\\') c = runtime::PathSeparator()[0];
-  }
-  return path;
-}
+using test_support::NativePath;
 
 class WebServerLogDir : public ::testing::Test {
  protected:
-  void SetUp() override { SetRoot(P("C:\\WINDOWS").c_str()); }
+  void SetUp() override { SetRoot(NativePath("C:\\WINDOWS").c_str()); }
   void TearDown() override { SetRoot(saved_ ? saved_->c_str() : nullptr); }
   void SetRoot(const char* value) { test_support::SetEnvironment("SystemRoot", value); }
 
@@ -40,15 +34,15 @@ TEST_F(WebServerLogDir, ExpandsOnlyTheFirstSystemRootInAnyCase) {
     std::string value;
     std::string expected;
   } cases[] = {
-      {P("%SystemRoot%\\System32\\LogFiles"), P("C:\\WINDOWS\\System32\\LogFiles")},
-      {P("%SYSTEMROOT%\\LogFiles"), P("C:\\WINDOWS\\LogFiles")},
-      {P("%systemroot%"), P("C:\\WINDOWS")},
-      {P("X:%SystemRoot%\\Logs"), P("C:\\WINDOWS\\Logs")},
-      {P("D:\\WebLogs"), P("D:\\WebLogs")},
-      {P("D:\\WebLogs\\"), P("D:\\WebLogs\\")},
-      {P("%SystemRoot%\\a\\%SystemRoot%\\b"), P("C:\\WINDOWS\\a\\%SystemRoot%\\b")},
-      {P("%SystemDrive%\\Logs"), P("%SystemDrive%\\Logs")},
-      {P("%SystemRoo\\Logs"), P("%SystemRoo\\Logs")},
+      {NativePath("%SystemRoot%\\System32\\LogFiles"), NativePath("C:\\WINDOWS\\System32\\LogFiles")},
+      {NativePath("%SYSTEMROOT%\\LogFiles"), NativePath("C:\\WINDOWS\\LogFiles")},
+      {NativePath("%systemroot%"), NativePath("C:\\WINDOWS")},
+      {NativePath("X:%SystemRoot%\\Logs"), NativePath("C:\\WINDOWS\\Logs")},
+      {NativePath("D:\\WebLogs"), NativePath("D:\\WebLogs")},
+      {NativePath("D:\\WebLogs\\"), NativePath("D:\\WebLogs\\")},
+      {NativePath("%SystemRoot%\\a\\%SystemRoot%\\b"), NativePath("C:\\WINDOWS\\a\\%SystemRoot%\\b")},
+      {NativePath("%SystemDrive%\\Logs"), NativePath("%SystemDrive%\\Logs")},
+      {NativePath("%SystemRoo\\Logs"), NativePath("%SystemRoo\\Logs")},
   };
   for (const Case& c : cases) {
     registry_.SetValue(kKey, kValue, c.value);
@@ -57,18 +51,18 @@ TEST_F(WebServerLogDir, ExpandsOnlyTheFirstSystemRootInAnyCase) {
 }
 
 TEST_F(WebServerLogDir, SystemRootUnsetOrTooLongGivesTheFixedRoot) {
-  registry_.SetValue(kKey, kValue, P("%SystemRoot%\\Logs"));
-  const std::string fixed = std::string(logging::detail::DefaultSystemRoot()) + P("\\Logs");
+  registry_.SetValue(kKey, kValue, NativePath("%SystemRoot%\\Logs"));
+  const std::string fixed = std::string(logging::detail::DefaultSystemRoot()) + NativePath("\\Logs");
   SetRoot(nullptr);
   EXPECT_EQ(GetWebServerLogDir(), fixed);
   SetRoot(std::string(260, 'r').c_str());
   EXPECT_EQ(GetWebServerLogDir(), fixed);
   SetRoot(std::string(259, 'r').c_str());
-  EXPECT_EQ(GetWebServerLogDir(), std::string(259, 'r') + P("\\Logs"));
+  EXPECT_EQ(GetWebServerLogDir(), std::string(259, 'r') + NativePath("\\Logs"));
 }
 
 TEST_F(WebServerLogDir, MissingEmptyOrOverlongValueFallsBackToTheSystemDirectory) {
-  const std::string fallback = test_support::PlatformSystemDirectory() + P("\\LogFiles");
+  const std::string fallback = test_support::PlatformSystemDirectory() + NativePath("\\LogFiles");
   EXPECT_EQ(GetWebServerLogDir(), fallback) << "no key yet";
   registry_.SetValue(kKey, "OtherValue", "x");
   EXPECT_EQ(GetWebServerLogDir(), fallback) << "key without the value";
@@ -81,7 +75,7 @@ TEST_F(WebServerLogDir, MissingEmptyOrOverlongValueFallsBackToTheSystemDirectory
 }
 
 TEST_F(WebServerLogDir, KeyThatCannotBeOpenedGivesNothingAtAll) {
-  registry_.SetValue(kKey, kValue, P("D:\\WebLogs"));
+  registry_.SetValue(kKey, kValue, NativePath("D:\\WebLogs"));
   registry_.MakeUnopenable();
   EXPECT_EQ(GetWebServerLogDir(), "");
 }

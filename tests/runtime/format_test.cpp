@@ -35,11 +35,4 @@ TEST_F(FormatTest, NumbersUseTheDecimalSeparator) {
   EXPECT_EQ(runtime::Str(0.5, 0, 2), "0,50");
 }
 
-TEST_F(FormatTest, SecondsSinceMidnightInRange) {
-  double s = runtime::Seconds();
-  EXPECT_GE(s, 0.0);
-  EXPECT_LT(s, 86400.0);
-  EXPECT_EQ(runtime::Time().size(), 8u);
-}
-
 }  // namespace

@@ -9,10 +9,8 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
-#include <sstream>
 
 #include "settings/ini_file_spec.h"
-#include "settings/profile.h"
 #include "settings/profile_text.h"
 #include "support/read_file.h"
 #include "support/scratch_dir.h"
@@ -42,27 +40,6 @@ TEST(ProfileText, WritesKeepEveryOtherLineAsItWas) {
   EXPECT_EQ(settings::FindProfileValue("[ S ]\n  k  =  a = b  \n", "s", "K"), "a = b");
   EXPECT_EQ(settings::FindProfileValue("[S]\nk=\" padded \"\n", "S", "k"), " padded ");
   EXPECT_EQ(settings::SetProfileValue("", "S", "k", "v\r\nPassword=x"), "[S]\r\nk=v\r\n");
-}
-
-TEST(ProfileFile, ANewFileIsForItsOwnerOnlyAndAnOldOneKeepsItsMode) {
-  const fs::path dir = fs::temp_directory_path() / "postrine_profile_mode";
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  const std::string fresh = (dir / "new.ini").string();
-  ASSERT_TRUE(settings::detail::WriteProfileKey("Settings", "Password", "secret", fresh));
-  struct stat st {};
-  ASSERT_EQ(::stat(fresh.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-  const std::string shared = (dir / "shared.ini").string();
-  std::ofstream(shared) << "[Settings]\n";
-  ::chmod(shared.c_str(), 0640);
-  ASSERT_TRUE(settings::detail::WriteProfileKey("Settings", "Key", "v", shared));
-  ASSERT_EQ(::stat(shared.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
-  // No scratch file is left behind.
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
-  fs::remove_all(dir);
 }
 
 namespace {

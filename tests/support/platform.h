@@ -1,14 +1,24 @@
 // What the unit tests need of the platform beyond the code under test:
 // loading a library themselves, setting an environment variable, the
-// system directory as the platform reports it, and starting several
-// processes at once.
+// system directory as the platform reports it, starting several processes
+// at once, and paths in the platform's separator.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "runtime/places.h"
+
 namespace test_support {
+
+/// A path written with backslashes, in the platform's separator.
+inline std::string NativePath(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = runtime::PathSeparator()[0];
+  }
+  return path;
+}
 
 /// Loads the library at `path`; nullptr on failure.
 void* LoadTestLibrary(const std::string& path);
