@@ -56,7 +56,6 @@ class Server {
   std::vector<Write> writes;
   /// The configured limit of every wait for a reply, in milliseconds.
   std::vector<int> waits;
-  int handshakes = 0;
   int connections = 0;
   bool tls = false;
   /// The server hangs up once its script is played out, instead of
@@ -172,7 +171,6 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
   t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
                                         const mailclient::TlsOptions& options,
                                         std::string& error) -> std::unique_ptr<mailclient::Connection> {
-    ++handshakes;
     if (handshake_fails) {
       error = "the certificate of the server is not issued for " + options.host + " (host name mismatch)";
       return nullptr;
