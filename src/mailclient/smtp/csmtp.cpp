@@ -25,6 +25,11 @@ constexpr std::size_t kMostCommandLine = 512;
 
 std::string Quoted(const Reply& reply) { return runtime::Printable(reply.Quote()); }
 
+// The server refused `stage` with `reply`: for good when its code says so.
+Failure Refused(const std::string& stage, const Reply& reply) {
+  return {reply.code >= 500 ? Outcome::kPermanent : Outcome::kTemporary, stage + ": " + Quoted(reply)};
+}
+
 // The name this machine greets with: its host name when that is a plain
 // domain, else "localhost".
 std::string HelloName() {
@@ -91,44 +96,44 @@ CSmtp::CSmtp(const CEmail& email, std::string server, int port)
 
 CSmtp::~CSmtp() = default;
 
-bool CSmtp::Fail(Outcome outcome, const std::string& text) {
-  const runtime::Activation activation("CSMTP:FAIL", __LINE__);
-  outcome_ = outcome;
-  error_ = logon_error_.empty() ? text : logon_error_ + "; " + text;
+bool CSmtp::Record(const Failure& failure) {
+  const runtime::Activation activation("CSMTP:RECORD", __LINE__);
+  outcome_ = failure.kind;
+  error_ = logon_error_.empty() ? failure.text : logon_error_ + "; " + failure.text;
   return false;
 }
 
-bool CSmtp::Refused(const std::string& stage, const Reply& reply) {
-  const runtime::Activation activation("CSMTP:REFUSED", __LINE__);
-  return Fail(reply.code >= 500 ? Outcome::kPermanent : Outcome::kTemporary,
-              stage + ": " + Quoted(reply));
-}
-
-bool CSmtp::Lost(const std::string& stage) {
+Failure CSmtp::Lost(const std::string& stage) {
   const runtime::Activation activation("CSMTP:LOST", __LINE__);
-  broken_ = true;
-  return Fail(Outcome::kTemporary, stage + ": " + channel_->error());
+  stage_ = Stage::kEnded;
+  return {Outcome::kTemporary, stage + ": " + channel_->error()};
 }
 
-bool CSmtp::Exchange(const std::string& command, Reply& reply, const std::string& stage) {
+std::optional<Failure> CSmtp::Exchange(const std::string& command, Reply& reply, const std::string& stage) {
   const runtime::Activation activation("CSMTP:EXCHANGE", __LINE__);
   if (!channel_->Send(command + "\r\n", timeout_ms_)) return Lost(stage);
   if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(stage);
-  return true;
+  return std::nullopt;
 }
 
-bool CSmtp::Open() {
+std::optional<Failure> CSmtp::Open() {
   const runtime::Activation activation("CSMTP:OPEN", __LINE__);
-  opened_ = true;
-  broken_ = true;  // until the server has greeted and heard our name
+  std::optional<Failure> failure = Greet();
+  if (!failure) failure = Secure();
+  if (!failure) failure = ChooseAddressForm();
+  if (failure) stage_ = Stage::kEnded;
+  return failure;
+}
+
+std::optional<Failure> CSmtp::Greet() {
+  const runtime::Activation activation("CSMTP:GREET", __LINE__);
   std::string why;
   std::unique_ptr<Connection> connection = transport_.connect(server_, port_, timeout_ms_, why, Events());
-  if (!connection) return Fail(Outcome::kTemporary, why);
+  if (!connection) return Failure{Outcome::kTemporary, why};
   // SMTPS: TLS from the first byte.
-  if (tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort)) {
-    connection = Handshake(std::move(connection), why);
-    if (!connection) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, why);
-    tls_active_ = true;
+  const bool smtps = tls_ == TlsMode::kSmtps || (tls_ == TlsMode::kAuto && port_ == kSmtpsPort);
+  if (smtps) {
+    if (std::optional<Failure> failure = Handshake(connection, "")) return failure;
   }
   channel_ = std::make_unique<SmtpChannel>(std::move(connection), trace_.get());
   Reply greeting;
@@ -137,51 +142,52 @@ bool CSmtp::Open() {
     Quit();
     return Refused("greeting", greeting);
   }
-  if (!Hello() || !Secure() || !ChooseAddressForm()) return false;
-  broken_ = false;
-  return true;
+  if (std::optional<Failure> failure = Hello()) return failure;
+  stage_ = smtps ? Stage::kSecured : Stage::kGreeted;
+  return std::nullopt;
 }
 
-bool CSmtp::ChooseAddressForm() {
+std::optional<Failure> CSmtp::ChooseAddressForm() {
   const runtime::Activation activation("CSMTP:CHOOSEADDRESSFORM", __LINE__);
   bool ascii = sender_.Ascii();
   for (const Address& r : recipients_) ascii = ascii && r.Ascii();
   utf8_ = !ascii && caps_.smtputf8;
-  if (utf8_) return true;
+  if (utf8_) return std::nullopt;
   // Without SMTPUTF8 a domain can go as A-labels; a local part cannot be
   // written in ASCII at all.
   const std::string why = "the server " + server_ + " offers no SMTPUTF8 for a local part beyond ASCII";
   if (!sender_.AsciiLocal()) {
     Quit();
-    return Fail(Outcome::kBadAddress, SenderRefusal({sender_.typed, why}));
+    return Failure{Outcome::kBadAddress, SenderRefusal({sender_.typed, why})};
   }
   std::vector<Refusal> refused;
   for (const Address& r : recipients_) {
     if (!r.AsciiLocal()) refused.push_back({r.typed, why});
   }
-  if (refused.empty()) return true;
+  if (refused.empty()) return std::nullopt;
   Quit();
-  return Fail(Outcome::kBadAddress, RecipientRefusal(refused));
+  return Failure{Outcome::kBadAddress, RecipientRefusal(refused)};
 }
 
-bool CSmtp::Secure() {
+std::optional<Failure> CSmtp::Secure() {
   const runtime::Activation activation("CSMTP:SECURE", __LINE__);
-  if (tls_active_ || tls_ == TlsMode::kOff) return true;
+  if (stage_ == Stage::kSecured || tls_ == TlsMode::kOff) return std::nullopt;
   if (!caps_.starttls) {
-    if (tls_ == TlsMode::kAuto) return true;
+    if (tls_ == TlsMode::kAuto) return std::nullopt;
     Quit();
-    return Fail(Outcome::kPermanent, "the server " + server_ +
-                                         " offers no STARTTLS, and TLS=" +
-                                         (tls_ == TlsMode::kStartTls ? "starttls" : "smtps") +
-                                         " in postrine.ini asks for it");
+    return Failure{Outcome::kPermanent, "the server " + server_ + " offers no STARTTLS, and TLS=" +
+                                            (tls_ == TlsMode::kStartTls ? "starttls" : "smtps") +
+                                            " in postrine.ini asks for it"};
   }
-  return StartTlsCommand() && Hello();  // EHLO again: the offer may change under TLS
+  if (std::optional<Failure> failure = StartTlsCommand()) return failure;
+  stage_ = Stage::kSecured;
+  return Hello();  // EHLO again: the offer may change under TLS
 }
 
-bool CSmtp::StartTlsCommand() {
+std::optional<Failure> CSmtp::StartTlsCommand() {
   const runtime::Activation activation("CSMTP:STARTTLSCOMMAND", __LINE__);
   Reply reply;
-  if (!Exchange("STARTTLS", reply, "STARTTLS")) return false;
+  if (std::optional<Failure> failure = Exchange("STARTTLS", reply, "STARTTLS")) return failure;
   if (reply.code != 220) {
     Quit();
     return Refused("STARTTLS", reply);
@@ -190,15 +196,13 @@ bool CSmtp::StartTlsCommand() {
   // have been injected: refuse to go on.
   if (channel_->HasBuffered()) {
     channel_.reset();
-    return Fail(Outcome::kPermanent, "STARTTLS: the server sent data before the TLS handshake");
+    return Failure{Outcome::kPermanent, "STARTTLS: the server sent data before the TLS handshake"};
   }
-  std::string why;
-  std::unique_ptr<Connection> tls = Handshake(std::move(channel_->connection()), why);
+  std::unique_ptr<Connection> connection = std::move(channel_->connection());
   channel_.reset();
-  if (!tls) return Fail(line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, "STARTTLS: " + why);
-  channel_ = std::make_unique<SmtpChannel>(std::move(tls), trace_.get());
-  tls_active_ = true;
-  return true;
+  if (std::optional<Failure> failure = Handshake(connection, "STARTTLS: ")) return failure;
+  channel_ = std::make_unique<SmtpChannel>(std::move(connection), trace_.get());
+  return std::nullopt;
 }
 
 EventSink CSmtp::Events() {
@@ -206,74 +210,86 @@ EventSink CSmtp::Events() {
   return [trace = trace_.get()](std::string_view event) { trace->Event(event); };
 }
 
-std::unique_ptr<Connection> CSmtp::Handshake(std::unique_ptr<Connection> plain, std::string& why) {
+std::optional<Failure> CSmtp::Handshake(std::unique_ptr<Connection>& connection, const std::string& stage) {
   const runtime::Activation activation("CSMTP:HANDSHAKE", __LINE__);
   line_failed_ = false;
-  return transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed_),
-                              {server_, verify_, ca_file_, timeout_ms_, Events(), &line_failed_}, why);
+  std::string why;
+  connection = transport_.start_tls(std::make_unique<LineWatch>(std::move(connection), line_failed_),
+                                    {server_, verify_, ca_file_, timeout_ms_, Events(), &line_failed_}, why);
+  if (connection) return std::nullopt;
+  return Failure{line_failed_ ? Outcome::kTemporary : Outcome::kPermanent, stage + why};
 }
 
-bool CSmtp::Hello() {
+std::optional<Failure> CSmtp::Hello() {
   const runtime::Activation activation("CSMTP:HELLO", __LINE__);
   const std::string name = HelloName();
   Reply reply;
-  if (!Exchange("EHLO " + name, reply, "EHLO")) return false;
+  if (std::optional<Failure> failure = Exchange("EHLO " + name, reply, "EHLO")) return failure;
   if (reply.code == 250) {
     caps_ = ParseCapabilities(reply);
-    return true;
+    return std::nullopt;
   }
   if (reply.code < 500) {
     Quit();
     return Refused("EHLO", reply);
   }
   // A server from before ESMTP: greet it the old way, with no extensions.
-  if (!Exchange("HELO " + name, reply, "HELO")) return false;
+  if (std::optional<Failure> failure = Exchange("HELO " + name, reply, "HELO")) return failure;
   if (reply.code != 250) {
     Quit();
     return Refused("HELO", reply);
   }
   caps_ = Capabilities{};
-  return true;
+  return std::nullopt;
 }
 
-bool CSmtp::Authenticate() {
+std::optional<Failure> CSmtp::WithheldInClear() {
+  const runtime::Activation activation("CSMTP:WITHHELDINCLEAR", __LINE__);
+  if (stage_ == Stage::kSecured || tls_ == TlsMode::kOff) return std::nullopt;
+  Quit();
+  return Failure{Outcome::kPermanent, "the server " + server_ + " offered no TLS, so the " +
+                                          (tokens_ ? "access token" : "password") +
+                                          " was withheld; set TLS=off in postrine.ini to log on "
+                                          "without encryption"};
+}
+
+std::optional<Failure> CSmtp::Authenticate() {
   const runtime::Activation activation("CSMTP:AUTHENTICATE", __LINE__);
-  if (!tls_active_ && tls_ != TlsMode::kOff) {
-    // The password never crosses an unencrypted connection unless the
-    // settings say so.
-    broken_ = true;
-    Quit();
-    return Fail(Outcome::kPermanent, "the server " + server_ + " offered no TLS, so the " +
-                                         (tokens_ ? "access token" : "password") +
-                                         " was withheld; set TLS=off in postrine.ini to log on "
-                                         "without encryption");
-  }
-  if (tokens_) return AuthenticateBearer();
-  const std::string mechanism = PasswordMechanism(caps_.auth, tls_active_);
+  if (std::optional<Failure> failure = WithheldInClear()) return failure;
+  std::optional<Failure> failure = tokens_ ? AuthenticateBearer() : AuthenticatePassword();
+  if (!failure && logon_error_.empty()) stage_ = Stage::kLoggedOn;
+  return failure;
+}
+
+std::optional<Failure> CSmtp::AuthenticatePassword() {
+  const runtime::Activation activation("CSMTP:AUTHENTICATEPASSWORD", __LINE__);
+  const std::string mechanism = PasswordMechanism(caps_.auth, stage_ == Stage::kSecured);
   if (mechanism.empty()) {
+    // Sending still tries: the server may take the message without.
     logon_error_ = "logon to " + server_ + " failed: the server offers no logon that postrine knows";
-    return false;
+    return std::nullopt;
   }
   const std::string stage = "AUTH " + mechanism;
   Reply reply;
+  std::optional<Failure> failure;
   if (mechanism == "CRAM-MD5") {
-    if (!Exchange(stage, reply, stage)) return false;
+    failure = Exchange(stage, reply, stage);
     std::string challenge;
-    if (reply.code == 334 && !reply.lines.empty() && Base64Decode(reply.lines[0], challenge)) {
-      const std::string answer = user_ + " " + HmacMd5Hex(password_, challenge);
-      if (!Exchange(Base64(answer), reply, stage)) return false;
+    if (!failure && reply.code == 334 && !reply.lines.empty() && Base64Decode(reply.lines[0], challenge)) {
+      failure = Exchange(Base64(user_ + " " + HmacMd5Hex(password_, challenge)), reply, stage);
     }
   } else if (mechanism == "PLAIN") {
-    if (!AuthCommand("PLAIN", Base64(std::string(1, '\0') + user_ + '\0' + password_), reply)) return false;
+    failure = AuthCommand("PLAIN", Base64(std::string(1, '\0') + user_ + '\0' + password_), reply);
   } else {
-    if (!Exchange(stage, reply, stage)) return false;
-    if (reply.code == 334 && !Exchange(Base64(user_), reply, stage)) return false;
-    if (reply.code == 334 && !Exchange(Base64(password_), reply, stage)) return false;
+    failure = Exchange(stage, reply, stage);
+    if (!failure && reply.code == 334) failure = Exchange(Base64(user_), reply, stage);
+    if (!failure && reply.code == 334) failure = Exchange(Base64(password_), reply, stage);
   }
-  if (reply.code == 235) return true;
+  if (failure) return failure;
+  if (reply.code == 235) return std::nullopt;
   if (reply.code == 334) {
     // A challenge we cannot answer: cancel the exchange (RFC 4954).
-    if (!Exchange("*", reply, stage)) return false;
+    if (std::optional<Failure> lost = Exchange("*", reply, stage)) return lost;
   }
   // The refusal ends the send, whatever the server does next: one that
   // makes logon optional would take the message unauthenticated, and the
@@ -282,25 +298,28 @@ bool CSmtp::Authenticate() {
   return Refused(stage, reply);
 }
 
-bool CSmtp::AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply) {
+std::optional<Failure> CSmtp::AuthCommand(const std::string& mechanism, const std::string& response,
+                                          Reply& reply) {
   const runtime::Activation activation("CSMTP:AUTHCOMMAND", __LINE__);
   const std::string stage = "AUTH " + mechanism;
   const std::string line = stage + " " + response;
   if (line.size() + 2 <= kMostCommandLine) return Exchange(line, reply, stage);
   // Too long for one command: the response follows the server's empty
   // challenge (RFC 4954 section 4), where servers take far longer lines.
-  if (!Exchange(stage, reply, stage)) return false;
-  return reply.code != 334 || Exchange(response, reply, stage);
+  if (std::optional<Failure> failure = Exchange(stage, reply, stage)) return failure;
+  if (reply.code != 334) return std::nullopt;
+  return Exchange(response, reply, stage);
 }
 
-bool CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status) {
+std::optional<Failure> CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& reply,
+                                             std::string& status) {
   const runtime::Activation activation("CSMTP:BEAREREXCHANGE", __LINE__);
   const std::string mechanism = oauthbearer ? "OAUTHBEARER" : "XOAUTH2";
   const std::string response =
       oauthbearer ? OAuthBearerResponse(user_, server_, port_, token) : XOAuth2Response(user_, token);
   status.clear();
-  if (!AuthCommand(mechanism, Base64(response), reply)) return false;
-  if (reply.code != 334) return true;
+  if (std::optional<Failure> failure = AuthCommand(mechanism, Base64(response), reply)) return failure;
+  if (reply.code != 334) return std::nullopt;
   // The failure challenge: JSON that says why. The exchange ends with a
   // dummy response, ^A for OAUTHBEARER (RFC 7628 section 3.2.3) and an
   // empty line for XOAUTH2, and the server's final refusal.
@@ -309,77 +328,83 @@ bool CSmtp::BearerExchange(bool oauthbearer, const std::string& token, Reply& re
   return Exchange(oauthbearer ? Base64("\x01") : "", reply, "AUTH " + mechanism);
 }
 
-bool CSmtp::AuthenticateBearer() {
+std::optional<Failure> CSmtp::Reopen() {
+  const runtime::Activation activation("CSMTP:REOPEN", __LINE__);
+  channel_.reset();
+  stage_ = Stage::kClosed;
+  std::optional<Failure> failure = Open();
+  if (!failure) failure = WithheldInClear();
+  return failure;
+}
+
+std::optional<Failure> CSmtp::AuthenticateBearer() {
   const runtime::Activation activation("CSMTP:AUTHENTICATEBEARER", __LINE__);
   auto offered = [&](const char* mechanism) {
     return std::find(caps_.auth.begin(), caps_.auth.end(), mechanism) != caps_.auth.end();
   };
   const bool oauthbearer = offered("OAUTHBEARER");
   const std::string stage = oauthbearer ? "AUTH OAUTHBEARER" : "AUTH XOAUTH2";
-  auto stop = [&](Outcome outcome, const std::string& why) {
-    // No message goes out without the logon the settings ask for.
-    if (!broken_) Quit();
-    broken_ = true;
-    return Fail(outcome, why);
+  // No message goes out without the logon the settings ask for.
+  auto stop = [&](Failure failure) -> std::optional<Failure> {
+    if (stage_ != Stage::kEnded) Quit();
+    return failure;
   };
   if (!oauthbearer && !offered("XOAUTH2")) {
-    return stop(Outcome::kPermanent, "logon to " + server_ +
-                                         " failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an "
-                                         "OAuth token");
+    return stop({Outcome::kPermanent, "logon to " + server_ +
+                                          " failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an "
+                                          "OAuth token"});
   }
   // A token the server refuses is dropped. One kept from an earlier run
   // may have been revoked before its time: a fresh one is tried once. One
   // fetched for this run is not fetched again: the server refuses what
   // the settings give, and each try counts towards a provider's lock-out.
-  for (int attempt = 0;; ++attempt) {
+  for (const bool fresh : {false, true}) {
     std::string token;
     bool kept = false;
-    if (const std::optional<Failure> failure = tokens_->Token(attempt > 0, token, kept)) {
-      return stop(failure->kind, failure->text);
-    }
+    if (std::optional<Failure> failure = tokens_->Token(fresh, token, kept)) return stop(*failure);
     Reply reply;
     std::string status;
-    bool answered = BearerExchange(oauthbearer, token, reply, status);
-    if (!answered && attempt > 0) {
+    std::optional<Failure> lost = BearerExchange(oauthbearer, token, reply, status);
+    if (lost && fresh) {
       // The server may close the connection with its refusal: a new one.
-      channel_.reset();
-      tls_active_ = false;
-      if (!Open()) return false;
-      // The new connection must meet the TLS rule as the first did.
-      if (!tls_active_ && tls_ != TlsMode::kOff) return Authenticate();
-      answered = BearerExchange(oauthbearer, token, reply, status);
+      lost = Reopen();
+      if (!lost) lost = BearerExchange(oauthbearer, token, reply, status);
     }
-    if (!answered) return false;
-    if (reply.code == 235) return true;
+    if (lost) return lost;
+    if (reply.code == 235) return std::nullopt;
     const std::string refusal =
         stage + ": " + Quoted(reply) + (status.empty() ? "" : " (status " + status + ")");
-    if (reply.Temporary()) return stop(Outcome::kTemporary, refusal);
+    if (reply.Temporary()) return stop({Outcome::kTemporary, refusal});
     // Only a refused credential (535, or a failure challenge) speaks
     // against the token; any other refusal would meet a fresh one too.
-    if (reply.code != 535 && status.empty()) return stop(Outcome::kPermanent, refusal);
+    if (reply.code != 535 && status.empty()) return stop({Outcome::kPermanent, refusal});
     tokens_->Refused();
-    if (!kept || attempt > 0) {
-      return stop(Outcome::kPermanent, attempt > 0 ? refusal + "; a freshly fetched token was refused too" : refusal);
+    if (!kept || fresh) {
+      return stop({Outcome::kPermanent, fresh ? refusal + "; a freshly fetched token was refused too" : refusal});
     }
   }
+  return std::nullopt;  // not reached: the fresh token's answer ends the loop
 }
 
 bool CSmtp::Logon() {
   const runtime::Activation activation("CSMTP:LOGON", __LINE__);
   // No server is troubled, and no password sent, for a message that
   // cannot go anywhere.
-  if (!CheckAddresses()) return false;
-  if (!opened_ && !Open()) return false;
-  if (broken_) return false;
-  return !secure_ || Authenticate();
+  std::optional<Failure> failure = CheckAddresses();
+  if (!failure && stage_ == Stage::kClosed) failure = Open();
+  if (failure) return Record(*failure);
+  if (stage_ == Stage::kEnded) return false;
+  if (!secure_) return true;
+  if ((failure = Authenticate())) return Record(*failure);
+  return logon_error_.empty();
 }
 
-bool CSmtp::CheckAddresses() {
+std::optional<Failure> CSmtp::CheckAddresses() {
   const runtime::Activation activation("CSMTP:CHECKADDRESSES", __LINE__);
   std::string why = ParseAddress(email_.FromAddress(), false, sender_);
-  if (!why.empty()) return Fail(Outcome::kBadAddress, SenderRefusal({email_.FromAddress(), why}));
+  if (!why.empty()) return Failure{Outcome::kBadAddress, SenderRefusal({email_.FromAddress(), why})};
   const std::vector<std::string> typed = email_.Recipients();
-  if (typed.empty()) return Fail(Outcome::kBadAddress, "no recipient given");
+  if (typed.empty()) return Failure{Outcome::kBadAddress, "no recipient given"};
   recipients_.clear();
   std::vector<Refusal> refused;
   for (const std::string& r : typed) {
@@ -391,11 +416,11 @@ bool CSmtp::CheckAddresses() {
       refused.push_back({r, why});
     }
   }
-  if (!refused.empty()) return Fail(Outcome::kBadAddress, RecipientRefusal(refused));
-  return true;
+  if (!refused.empty()) return Failure{Outcome::kBadAddress, RecipientRefusal(refused)};
+  return std::nullopt;
 }
 
-bool CSmtp::Envelope(const std::string& mail) {
+std::optional<Failure> CSmtp::Envelope(const std::string& mail) {
   const runtime::Activation activation("CSMTP:ENVELOPE", __LINE__);
   std::vector<std::string> commands{mail};
   for (const Address& r : recipients_) commands.push_back("RCPT TO:<" + r.Mailbox(utf8_) + ">");
@@ -408,15 +433,14 @@ bool CSmtp::Envelope(const std::string& mail) {
   }
   std::string refused;
   bool permanent = false;
-  bool mail_refused = false;
+  std::optional<Failure> mail_refused;
   Reply reply;
   for (std::size_t i = 0; i < commands.size(); ++i) {
     if (!caps_.pipelining && !channel_->Send(commands[i] + "\r\n", timeout_ms_)) return Lost(commands[i]);
     if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(commands[i]);
     if (reply.code == 250 || reply.code == 251) continue;
     if (i == 0) {
-      mail_refused = true;
-      Refused(runtime::Printable(commands[0]), reply);
+      mail_refused = Refused(runtime::Printable(commands[0]), reply);
       if (!caps_.pipelining) break;
       continue;
     }
@@ -424,18 +448,18 @@ bool CSmtp::Envelope(const std::string& mail) {
     refused += (refused.empty() ? "" : "; ") + runtime::Printable(commands[i]) + ": " + Quoted(reply);
     permanent = permanent || reply.code >= 500;
   }
-  if (!mail_refused && refused.empty()) return true;
-  if (!mail_refused) Fail(permanent ? Outcome::kPermanent : Outcome::kTemporary, refused);
+  if (!mail_refused && refused.empty()) return std::nullopt;
   // Nothing is sent to anyone when one address is refused.
   Reset();
   Quit();
-  return false;
+  if (mail_refused) return mail_refused;
+  return Failure{permanent ? Outcome::kPermanent : Outcome::kTemporary, refused};
 }
 
-bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
+std::optional<Failure> CSmtp::Data(const BodyPlan& plan, const std::string& header) {
   const runtime::Activation activation("CSMTP:DATA", __LINE__);
   Reply reply;
-  if (!Exchange("DATA", reply, "DATA")) return false;
+  if (std::optional<Failure> failure = Exchange("DATA", reply, "DATA")) return failure;
   if (reply.code != 354) {
     Reset();
     Quit();
@@ -454,12 +478,12 @@ bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
     // The end of the message was not sent: dropping the connection makes
     // the server discard what it got.
     channel_.reset();
-    broken_ = true;
-    return Fail(Outcome::kTemporary, "DATA: " + email_.ReadError());
+    stage_ = Stage::kEnded;
+    return Failure{Outcome::kTemporary, "DATA: " + email_.ReadError()};
   }
   if (written && caps_.pipelining) {
     held += "QUIT\r\n";
-    quit_sent_ = true;
+    stage_ = Stage::kQuitSent;
   }
   if (!written || !channel_->Send(held, timeout_ms_)) return Lost("DATA");
   // The outcome is this reply's alone; QUIT's, when it went along, is only
@@ -469,7 +493,7 @@ bool CSmtp::Data(const BodyPlan& plan, const std::string& header) {
     Quit();
     return Refused("end of message", reply);
   }
-  return true;
+  return std::nullopt;
 }
 
 void CSmtp::Reset() {
@@ -481,40 +505,43 @@ void CSmtp::Reset() {
 void CSmtp::Quit() {
   const runtime::Activation activation("CSMTP:QUIT", __LINE__);
   Reply reply;
-  if (channel_ && (quit_sent_ || channel_->Send("QUIT\r\n", timeout_ms_))) channel_->ReadReply(reply, timeout_ms_);
-  quit_sent_ = false;
-  broken_ = true;
+  if (channel_ && (stage_ == Stage::kQuitSent || channel_->Send("QUIT\r\n", timeout_ms_))) {
+    channel_->ReadReply(reply, timeout_ms_);
+  }
+  stage_ = Stage::kEnded;
 }
 
 bool CSmtp::Postrine() {
   const runtime::Activation activation("CSMTP:POSTRINE", __LINE__);
-  if (!CheckAddresses()) return false;
-  if (!opened_) {
-    if (!Open()) return false;
-    if (secure_) Authenticate();
+  if (std::optional<Failure> failure = CheckAddresses()) return Record(*failure);
+  if (stage_ == Stage::kClosed) {
+    std::optional<Failure> failure = Open();
+    if (!failure && secure_) failure = Authenticate();
+    if (failure) return Record(*failure);
   }
-  if (broken_) return false;
+  if (stage_ == Stage::kEnded) return false;
 
   const BodyPlan plan = email_.Plan(caps_.eight_bit_mime);
   const std::string header = email_.Header(plan, std::time(nullptr), utf8_);
   const std::uint64_t size = email_.DataSize(plan, header);
   if (!email_.ReadError().empty()) {
     Quit();
-    return Fail(Outcome::kTemporary, email_.ReadError());
+    return Record({Outcome::kTemporary, email_.ReadError()});
   }
   if (caps_.size_limit != 0 && size > caps_.size_limit) {
     Quit();
-    return Fail(Outcome::kPermanent, "the message (" + std::to_string(size) +
-                                         " bytes) is larger than the server accepts (" +
-                                         std::to_string(caps_.size_limit) + " bytes)");
+    return Record({Outcome::kPermanent, "the message (" + std::to_string(size) +
+                                            " bytes) is larger than the server accepts (" +
+                                            std::to_string(caps_.size_limit) + " bytes)"});
   }
   std::string mail = "MAIL FROM:<" + sender_.Mailbox(utf8_) + ">";
   if (caps_.size) mail += " SIZE=" + std::to_string(size);
   // A header in UTF-8 is eight-bit content too.
   if ((plan.eight_bit_mime || utf8_) && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
   if (utf8_) mail += " SMTPUTF8";
-  if (!Envelope(mail)) return false;
-  if (!Data(plan, header)) return false;
+  std::optional<Failure> failure = Envelope(mail);
+  if (!failure) failure = Data(plan, header);
+  if (failure) return Record(*failure);
   Quit();
   outcome_ = Outcome::kSent;
   error_.clear();

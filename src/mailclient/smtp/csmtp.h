@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,42 +81,68 @@ class CSmtp {
   Outcome Result() const { return outcome_; }
 
  private:
-  bool Open();
-  bool Hello();
-  bool Secure();
-  bool StartTlsCommand();
-  /// The TLS handshake over `plain`; line_failed_ tells afterwards whether
-  /// it failed for a reason that may pass: the line itself failed under
-  /// it, or the server owned to a fault of its own.
+  /// Where the dialogue stands. Open moves it from kClosed to kGreeted, or
+  /// to kSecured under TLS, the logon to kLoggedOn; whatever ends the
+  /// dialogue leaves it at kEnded, after which nothing more is sent.
+  enum class Stage {
+    kClosed,    // no connection tried yet
+    kGreeted,   // the server greeted us and knows our name, in the clear
+    kSecured,   // the connection is inside TLS (and, once open, greeted)
+    kLoggedOn,  // the logon went through
+    kQuitSent,  // QUIT went with the end of the message; its reply is due
+    kEnded,     // QUIT was answered, the line failed, or a rule forbids going on
+  };
+
+  /// Connects, greets, secures the line and chooses the address form; a
+  /// failure on the way ends the session.
+  std::optional<Failure> Open();
+  /// The connection (TLS from the first byte for SMTPS), the greeting and
+  /// EHLO.
+  std::optional<Failure> Greet();
+  std::optional<Failure> Hello();
+  /// STARTTLS and EHLO again, when the settings and the offer call for it.
+  std::optional<Failure> Secure();
+  std::optional<Failure> StartTlsCommand();
   /// The trace's event lines for the transport; empty without a trace.
   EventSink Events();
-  std::unique_ptr<Connection> Handshake(std::unique_ptr<Connection> plain, std::string& why);
-  bool Authenticate();
+  /// Replaces `connection` by a TLS session over it. The failure is
+  /// temporary when it may pass: the line itself failed under the
+  /// handshake, or the server owned to a fault of its own.
+  std::optional<Failure> Handshake(std::unique_ptr<Connection>& connection, const std::string& stage);
+  /// The password or token never crosses an unencrypted connection unless
+  /// the settings say so.
+  std::optional<Failure> WithheldInClear();
+  std::optional<Failure> Authenticate();
+  std::optional<Failure> AuthenticatePassword();
   /// AUTH `mechanism` with its first `response`: on the command line
   /// while that stays within the limit of a command, else after the
   /// server's 334. `reply` answers the response, or refuses the command.
-  bool AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply);
-  bool AuthenticateBearer();
+  std::optional<Failure> AuthCommand(const std::string& mechanism, const std::string& response, Reply& reply);
+  std::optional<Failure> AuthenticateBearer();
   /// One bearer logon with `token`: the reply, and the status the server's
-  /// failure challenge gave. False when the connection was lost.
-  bool BearerExchange(bool oauthbearer, const std::string& token, Reply& reply, std::string& status);
+  /// failure challenge gave. The failure when the connection was lost.
+  std::optional<Failure> BearerExchange(bool oauthbearer, const std::string& token, Reply& reply,
+                                        std::string& status);
+  /// A new connection after the server closed the old one, under the same
+  /// rules as the first.
+  std::optional<Failure> Reopen();
   /// Checks the sender and the recipients before any connection.
-  bool CheckAddresses();
+  std::optional<Failure> CheckAddresses();
   /// Chooses how the addresses travel once the server's offer is known:
   /// in UTF-8 under SMTPUTF8, else with A-labels; refuses a local part
   /// beyond ASCII that only SMTPUTF8 could carry.
-  bool ChooseAddressForm();
-  bool Envelope(const std::string& mail);
-  bool Data(const BodyPlan& plan, const std::string& header);
+  std::optional<Failure> ChooseAddressForm();
+  std::optional<Failure> Envelope(const std::string& mail);
+  std::optional<Failure> Data(const BodyPlan& plan, const std::string& header);
   void Reset();
   void Quit();
 
-  /// Sends `command` and reads its reply; false when no reply came.
-  bool Exchange(const std::string& command, Reply& reply, const std::string& stage);
-  bool Fail(Outcome outcome, const std::string& text);
-  /// Fails with the stage and the server's reply; the outcome by its code.
-  bool Refused(const std::string& stage, const Reply& reply);
-  bool Lost(const std::string& stage);
+  /// Sends `command` and reads its reply; the failure when no reply came.
+  std::optional<Failure> Exchange(const std::string& command, Reply& reply, const std::string& stage);
+  /// The line failed under `stage`: the session ends.
+  Failure Lost(const std::string& stage);
+  /// Keeps `failure` for ErrorMsg and Result; false.
+  bool Record(const Failure& failure);
 
   const CEmail& email_;
   std::string server_;
@@ -127,7 +154,6 @@ class CSmtp {
   TlsMode tls_ = TlsMode::kAuto;
   bool verify_ = true;
   std::string ca_file_;
-  bool tls_active_ = false;
   int timeout_ms_ = 60000;
   Transport transport_;
   std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
@@ -138,9 +164,7 @@ class CSmtp {
   Address sender_;
   std::vector<Address> recipients_;
   bool utf8_ = false;  // addresses and header in UTF-8, with SMTPUTF8
-  bool opened_ = false;     // a connection was attempted
-  bool broken_ = false;     // it failed, or a rule forbids going on
-  bool quit_sent_ = false;  // QUIT went with the end of the message; its reply is due
+  Stage stage_ = Stage::kClosed;
   std::string logon_error_;
   std::string error_;
   Outcome outcome_ = Outcome::kTemporary;

@@ -8,16 +8,22 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
 
 #include "mailclient/smtp/csmtp.h"
 #include "mailclient/mime/encoding.h"
 #include "mailclient/smtp/scripted_server.h"
 
 using mailclient::Outcome;
-using mailclient::TlsMode;
+using scripted::Ehlo;
+using scripted::kDelivery;
 using scripted::kEmptyLine;
-using scripted::kMessage;
+using scripted::kQuit;
+using scripted::kSecured;
+using scripted::Result;
+using scripted::Script;
 using scripted::Step;
+using scripted::Wrote;
 
 namespace {
 
@@ -66,59 +72,12 @@ class ListedTokens final : public mailclient::TokenSource {
   bool first_fetched_;
 };
 
-const Step kGreeting{"", "220 mail.example.com ESMTP\r\n"};
-const std::vector<Step> kSecured{kGreeting, {"EHLO ", "250-mail.example.com\r\n250 STARTTLS\r\n"},
-                                 {"STARTTLS", "220 go ahead\r\n"}};
-const std::vector<Step> kDelivery{{"MAIL FROM:<alerts@example.com>", "250 ok\r\n"},
-                                  {"RCPT TO:<ops@example.com>", "250 ok\r\n"},
-                                  {"DATA", "354 go ahead\r\n"},
-                                  {kMessage, "250 queued\r\n"},
-                                  {"QUIT", "221 bye\r\n"}};
+Step Offer(const std::string& auth) { return Ehlo("AUTH " + auth); }
 
-Step Offer(const std::string& auth) { return {"EHLO ", "250-mail.example.com\r\n250 AUTH " + auth + "\r\n"}; }
-
-std::vector<Step> Script(std::initializer_list<std::vector<Step>> parts) {
-  std::vector<Step> all;
-  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-  return all;
-}
-
-struct Outcomes {
-  bool sent = false;
-  Outcome outcome = Outcome::kTemporary;
-  std::string error;
-};
-
-// A run of the command's sequence: with tokens when there are some, else
-// with the password.
-Outcomes Send(scripted::Server& server, ListedTokens* tokens, const std::string& password,
-              TlsMode tls = TlsMode::kAuto) {
-  mailclient::CEmail mail;
-  mail.FromAddress("alerts@example.com");
-  mail.DestList({"ops@example.com"});
-  mail.MailBody("disk full\n");
-  mailclient::CSmtp smtp(mail, "mail.example.com", 587);
-  smtp.UseTransport(server.Transport());
-  smtp.Tls(tls);
-  smtp.UserName("user@example.com");
-  smtp.PassWord(password);
-  if (tokens) smtp.BearerTokens(tokens);
-  smtp.SecureSMTP(true);
-  smtp.Logon();
-  Outcomes r;
-  r.sent = smtp.Postrine();
-  r.outcome = smtp.Result();
-  r.error = smtp.ErrorMsg();
-  return r;
-}
-
-Outcomes Send(scripted::Server& server, ListedTokens& tokens, TlsMode tls = TlsMode::kAuto) {
-  return Send(server, &tokens, "never-sent", tls);
-}
-
-bool Wrote(const scripted::Server& server, const std::string& text) {
-  return std::any_of(server.writes.begin(), server.writes.end(),
-                     [&](const scripted::Write& w) { return w.bytes.find(text) != std::string::npos; });
+// A run as the command makes it with tokens, or with the password alone:
+// as user@example.com to port 587, for which the messages above are made.
+Result Send(scripted::Server& server, ListedTokens* tokens, const std::string& password = "never-sent") {
+  return scripted::Deliver(server, {.user = "user@example.com", .password = password, .tokens = tokens, .port = 587});
 }
 
 TEST(CSmtpBearer, PrefersOauthbearerThenXoauth2AndNeverAPasswordMechanism) {
@@ -130,10 +89,10 @@ TEST(CSmtpBearer, PrefersOauthbearerThenXoauth2AndNeverAPasswordMechanism) {
                         Case{"PLAIN LOGIN CRAM-MD5", ""}}) {
     std::vector<Step> logon;
     if (!c.auth.empty()) logon = {{c.auth, "235 2.7.0 ok\r\n"}};
-    scripted::Server server(Script({kSecured, {Offer(c.offered)}, logon,
-                                    c.auth.empty() ? std::vector<Step>{{"QUIT", "221 bye\r\n"}} : kDelivery}));
+    scripted::Server server(
+        Script({kSecured, {Offer(c.offered)}, logon, c.auth.empty() ? std::vector<Step>{kQuit} : kDelivery}));
     ListedTokens tokens({kToken});
-    const Outcomes r = Send(server, tokens);
+    const Result r = Send(server, &tokens);
     EXPECT_EQ(server.Unplayed(), 0u) << c.offered;
     EXPECT_FALSE(Wrote(server, "never-sent")) << c.offered;
     if (c.auth.empty()) {
@@ -143,11 +102,6 @@ TEST(CSmtpBearer, PrefersOauthbearerThenXoauth2AndNeverAPasswordMechanism) {
       EXPECT_FALSE(Wrote(server, "AUTH"));
     } else {
       EXPECT_TRUE(r.sent) << c.offered << ": " << r.error;
-      for (const scripted::Write& w : server.writes) {
-        if (w.bytes.rfind("AUTH", 0) == 0) {
-          EXPECT_TRUE(w.tls);
-        }
-      }
     }
   }
 }
@@ -169,7 +123,7 @@ TEST(CSmtpBearer, ARefusedCachedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnew
                                      {{c.auth, c.challenge}, {c.dummy, refused}, {"AUTH " + c.offered, "235 ok\r\n"}},
                                      kDelivery}));
     ListedTokens two({kToken, "second-token"});
-    Outcomes r = Send(renewed, two);
+    Result r = Send(renewed, &two);
     EXPECT_TRUE(r.sent) << c.offered << ": " << r.error;
     EXPECT_EQ(two.refusals, 1);
     EXPECT_EQ(two.fetches, 1);
@@ -178,22 +132,21 @@ TEST(CSmtpBearer, ARefusedCachedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnew
     // Refused twice: given up for good, the server's words and status quoted.
     scripted::Server refusing(Script({kSecured, {Offer(c.offered)},
                                       {{c.auth, c.challenge}, {c.dummy, refused}, {"AUTH " + c.offered, c.challenge},
-                                       {c.dummy, refused}, {"QUIT", "221 bye\r\n"}}}));
+                                       {c.dummy, refused}, kQuit}}));
     ListedTokens again({kToken, "second-token"});
-    r = Send(refusing, again);
+    r = Send(refusing, &again);
     EXPECT_FALSE(r.sent);
     EXPECT_EQ(r.outcome, Outcome::kPermanent);
     EXPECT_EQ(r.error, "AUTH " + c.offered + ": 535 5.7.8 token refused (status " + c.status +
                            "); a freshly fetched token was refused too");
     EXPECT_EQ(again.refusals, 2);
-    EXPECT_FALSE(Wrote(refusing, "MAIL FROM")) << "no message goes out without the logon";
     EXPECT_EQ(refusing.Unplayed(), 0u);
 
     // A token fetched for this run and refused: not fetched again.
     scripted::Server once(Script({kSecured, {Offer(c.offered)},
-                                  {{c.auth, c.challenge}, {c.dummy, refused}, {"QUIT", "221 bye\r\n"}}}));
+                                  {{c.auth, c.challenge}, {c.dummy, refused}, kQuit}}));
     ListedTokens fetched({kToken, "second-token"}, true);
-    r = Send(once, fetched);
+    r = Send(once, &fetched);
     EXPECT_EQ(r.outcome, Outcome::kPermanent);
     EXPECT_EQ(r.error, "AUTH " + c.offered + ": 535 5.7.8 token refused (status " + c.status + ")");
     EXPECT_EQ(fetched.fetches, 0);
@@ -202,50 +155,64 @@ TEST(CSmtpBearer, ARefusedCachedTokenIsAnsweredAsTheMechanismWantsAndFetchedAnew
   }
 }
 
-TEST(CSmtpBearer, AServerThatHangsUpWithItsRefusalIsCalledAgainForTheFreshToken) {
+TEST(CSmtpBearer, AServerThatHangsUpWithItsRefusalIsCalledAgainUnderTheSameRules) {
   // The scripted line cannot be closed, so the hang-up is a silence: the
-  // client then starts over on a new connection.
-  scripted::Server server(Script({kSecured, {Offer("OAUTHBEARER")},
-                                  {{kBearerAuth, "535 5.7.8 token expired\r\n"}, {"AUTH OAUTHBEARER", ""},
-                                   {scripted::kConnect, "220 again\r\n"}},
-                                  {{"EHLO ", "250-mail.example.com\r\n250 STARTTLS\r\n"}, {"STARTTLS", "220 go ahead\r\n"},
-                                   Offer("OAUTHBEARER"), {"AUTH OAUTHBEARER", "235 ok\r\n"}},
-                                  kDelivery}));
-  ListedTokens tokens({kToken, "second-token"});
-  const Outcomes r = Send(server, tokens);
-  EXPECT_TRUE(r.sent) << r.error;
-  EXPECT_EQ(server.connections, 2);
-  EXPECT_EQ(server.handshakes, 2);
+  // client then starts over on a new connection, which must offer TLS too.
+  for (const bool tls_again : {true, false}) {
+    const std::vector<Step> again = tls_again ? std::vector<Step>{Ehlo("STARTTLS"), scripted::kStartTls,
+                                                                  Offer("OAUTHBEARER"), {"AUTH OAUTHBEARER", "235 ok\r\n"}}
+                                              : std::vector<Step>{Offer("OAUTHBEARER"), kQuit};
+    scripted::Server server(Script({kSecured, {Offer("OAUTHBEARER")},
+                                    {{kBearerAuth, "535 5.7.8 token expired\r\n"}, {"AUTH OAUTHBEARER", ""},
+                                     {scripted::kConnect, "220 again\r\n"}},
+                                    again, tls_again ? kDelivery : std::vector<Step>{}}));
+    ListedTokens tokens({kToken, "second-token"});
+    const Result r = Send(server, &tokens);
+    EXPECT_EQ(r.sent, tls_again) << r.error;
+    EXPECT_EQ(server.Unplayed(), 0u) << tls_again;
+    EXPECT_EQ(server.connections, 2);
+    if (!tls_again) {
+      EXPECT_NE(r.error.find("offered no TLS, so the access token was withheld"), std::string::npos) << r.error;
+    }
+  }
 }
 
 TEST(CSmtpBearer, FailuresOfTheTokenSourceOrForNowEndTheRunWithTheirOwnOutcome) {
-  // The token source fails: its words, its outcome, no AUTH sent.
-  scripted::Server no_token(Script({kSecured, {Offer("OAUTHBEARER")}, {{"QUIT", "221 bye\r\n"}}}));
-  ListedTokens none({});
-  Outcomes r = Send(no_token, none);
-  EXPECT_EQ(r.outcome, Outcome::kPermanent);
-  EXPECT_EQ(r.error, "token request to https://login.example.com/token failed: HTTP 401: invalid_client");
-  EXPECT_FALSE(Wrote(no_token, "AUTH"));
-
-  // A 4xx is for now: no fresh token, worth another run.
-  scripted::Server busy(Script({kSecured, {Offer("XOAUTH2")},
-                                {{kXoauth2Auth, "454 4.7.0 try later\r\n"}, {"QUIT", "221 bye\r\n"}}}));
-  ListedTokens one({kToken});
-  r = Send(busy, one);
-  EXPECT_EQ(r.outcome, Outcome::kTemporary);
-  EXPECT_EQ(r.error, "AUTH XOAUTH2: 454 4.7.0 try later");
-  EXPECT_EQ(one.refusals, 0);
-
-  // A refusal that is not about the credential keeps the token.
-  scripted::Server policy(Script({kSecured, {Offer("OAUTHBEARER")},
-                                  {{kBearerAuth, "534 5.7.9 please use a stronger mechanism\r\n"},
-                                   {"QUIT", "221 bye\r\n"}}}));
-  ListedTokens kept({kToken});
-  r = Send(policy, kept);
-  EXPECT_EQ(r.outcome, Outcome::kPermanent);
-  EXPECT_EQ(r.error, "AUTH OAUTHBEARER: 534 5.7.9 please use a stronger mechanism");
-  EXPECT_EQ(kept.refusals, 0);
-  EXPECT_EQ(kept.fetches, 0);
+  struct Case {
+    const char* name;
+    std::vector<Step> script;
+    std::deque<std::string> tokens;
+    Outcome outcome;
+    std::string error;
+  };
+  const Case cases[] = {
+      {"the token source fails: its words, no AUTH sent",
+       Script({kSecured, {Offer("OAUTHBEARER"), kQuit}}), {}, Outcome::kPermanent,
+       "token request to https://login.example.com/token failed: HTTP 401: invalid_client"},
+      {"a 4xx is for now: no fresh token, worth another run",
+       Script({kSecured, {Offer("XOAUTH2"), {kXoauth2Auth, "454 4.7.0 try later\r\n"}, kQuit}}), {kToken},
+       Outcome::kTemporary, "AUTH XOAUTH2: 454 4.7.0 try later"},
+      {"a refusal that is not about the credential keeps the token",
+       Script({kSecured,
+               {Offer("OAUTHBEARER"), {kBearerAuth, "534 5.7.9 please use a stronger mechanism\r\n"}, kQuit}}),
+       {kToken}, Outcome::kPermanent, "AUTH OAUTHBEARER: 534 5.7.9 please use a stronger mechanism"},
+      {"no token crosses a line without TLS", {scripted::kGreeting, Offer("OAUTHBEARER"), kQuit}, {kToken},
+       Outcome::kPermanent,
+       "the server mail.example.com offered no TLS, so the access token was withheld; set TLS=off in postrine.ini "
+       "to log on without encryption"},
+  };
+  for (const Case& c : cases) {
+    scripted::Server server(c.script);
+    ListedTokens tokens(c.tokens);
+    const Result r = Send(server, &tokens);
+    EXPECT_EQ(r.outcome, c.outcome) << c.name;
+    EXPECT_EQ(r.error, c.error) << c.name;
+    EXPECT_EQ(tokens.refusals + tokens.fetches, 0) << c.name;
+    EXPECT_EQ(server.Unplayed(), 0u) << c.name;
+    if (c.error.rfind("AUTH", 0) != 0) {
+      EXPECT_FALSE(Wrote(server, "AUTH")) << c.name;
+    }
+  }
 }
 
 TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin512Octets) {
@@ -277,7 +244,7 @@ TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin51
                    : std::vector<Step>{{command, "334 \r\n"}, {encoded, "235 ok\r\n"}};
     scripted::Server server(Script({kSecured, {Offer(c.mechanism)}, logon, kDelivery}));
     ListedTokens tokens({secret});
-    const Outcomes r = Send(server, c.mechanism == "PLAIN" ? nullptr : &tokens, secret);
+    const Result r = Send(server, c.mechanism == "PLAIN" ? nullptr : &tokens, secret);
     EXPECT_TRUE(r.sent) << c.mechanism << " " << c.octets << ": " << r.error;
     EXPECT_EQ(server.Unplayed(), 0u) << c.mechanism << " " << c.octets;
     const auto auth = std::find(server.commands.begin(), server.commands.end(), logon[0].expect);
@@ -286,16 +253,6 @@ TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin51
       EXPECT_EQ(*std::next(auth), encoded);
     }
   }
-}
-
-TEST(CSmtpBearer, NoTokenCrossesALineWithoutTls) {
-  scripted::Server server({kGreeting, Offer("OAUTHBEARER"), {"QUIT", "221 bye\r\n"}});
-  ListedTokens tokens({kToken});
-  const Outcomes r = Send(server, tokens);
-  EXPECT_EQ(r.outcome, Outcome::kPermanent);
-  EXPECT_NE(r.error.find("offered no TLS, so the access token was withheld"), std::string::npos) << r.error;
-  EXPECT_FALSE(Wrote(server, "AUTH"));
-  EXPECT_FALSE(Wrote(server, kToken));
 }
 
 }  // namespace

@@ -3,7 +3,8 @@
 // after a 354 reply) and answers with its reply bytes. Everything the client
 // writes is recorded, write by write, with whether TLS was on, and every
 // wait it asks for is noted with its time-out. A wait for a reply the script
-// does not hold fails at once, as a time-out would.
+// does not hold fails at once, as a time-out would. Deliver runs the
+// command's sequence against such a server.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +13,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <initializer_list>
 
 #include "mailclient/smtp/csmtp.h"
 
@@ -53,9 +56,6 @@ class Server {
   std::vector<Write> writes;
   /// The configured limit of every wait for a reply, in milliseconds.
   std::vector<int> waits;
-  /// Command lines sent under TLS ("STARTTLS" ends the clear text).
-  std::vector<std::string> tls_commands;
-  int handshakes = 0;
   int connections = 0;
   bool tls = false;
   /// The server hangs up once its script is played out, instead of
@@ -109,7 +109,6 @@ class Server {
  private:
   void Command(const std::string& line) {
     commands.push_back(line);
-    if (tls) tls_commands.push_back(line);
     const bool expected = !script_.empty() && !script_.front().expect.empty() &&
                           (line.empty() ? script_.front().expect == kEmptyLine
                                         : line.rfind(script_.front().expect, 0) == 0);
@@ -162,23 +161,6 @@ class Line final : public mailclient::Connection {
   std::string error_;
 };
 
-/// TLS as the tests play it: the same line, marked as encrypted from here
-/// on.
-class Tls final : public mailclient::Connection {
- public:
-  explicit Tls(std::unique_ptr<mailclient::Connection> plain) : plain_(std::move(plain)) {}
-  bool Send(std::string_view bytes, const mailclient::Deadline& deadline) override {
-    return plain_->Send(bytes, deadline);
-  }
-  long Receive(char* buffer, std::size_t size, const mailclient::Deadline& deadline) override {
-    return plain_->Receive(buffer, size, deadline);
-  }
-  const std::string& error() const override { return plain_->error(); }
-
- private:
-  std::unique_ptr<mailclient::Connection> plain_;
-};
-
 inline mailclient::Transport Server::Transport(bool handshake_fails) {
   mailclient::Transport t;
   t.connect = [this](const std::string&, int, int, std::string&,
@@ -189,15 +171,100 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
   t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
                                         const mailclient::TlsOptions& options,
                                         std::string& error) -> std::unique_ptr<mailclient::Connection> {
-    ++handshakes;
     if (handshake_fails) {
       error = "the certificate of the server is not issued for " + options.host + " (host name mismatch)";
       return nullptr;
     }
-    tls = true;
-    return std::make_unique<Tls>(std::move(plain));
+    tls = true;  // the same line, marked as encrypted from here on
+    return plain;
   };
   return t;
+}
+
+// The steps most scripts share.
+inline const Step kGreeting{"", "220 mail.example.com ESMTP\r\n"};
+inline const Step kStartTls{"STARTTLS", "220 go ahead\r\n"};
+inline const Step kMail{"MAIL FROM:<alerts@example.com>", "250 ok\r\n"};
+inline const Step kData{"DATA", "354 go ahead\r\n"};
+inline const Step kAccepted{kMessage, "250 2.0.0 queued\r\n"};
+inline const Step kQuit{"QUIT", "221 bye\r\n"};
+
+/// The EHLO reply that offers `extensions`, separated by commas.
+inline Step Ehlo(const std::string& extensions) {
+  std::string reply = "250-mail.example.com\r\n";
+  std::size_t start = 0;
+  while (start < extensions.size()) {
+    const std::size_t comma = std::min(extensions.find(',', start), extensions.size());
+    reply += "250-" + extensions.substr(start, comma - start) + "\r\n";
+    start = comma + 1;
+  }
+  return {"EHLO ", reply + "250 HELP\r\n"};
+}
+
+inline Step Rcpt(const std::string& address, const std::string& reply = "250 ok") {
+  return {"RCPT TO:<" + address + ">", reply + "\r\n"};
+}
+
+inline std::vector<Step> Script(std::initializer_list<std::vector<Step>> parts) {
+  std::vector<Step> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+/// Up to the offer under TLS, and the delivery to ops@example.com.
+inline const std::vector<Step> kSecured{kGreeting, Ehlo("STARTTLS"), kStartTls};
+inline const std::vector<Step> kDelivery{kMail, Rcpt("ops@example.com"), kData, kAccepted, kQuit};
+
+struct Settings {
+  std::string from{"alerts@example.com"};
+  std::vector<std::string> to{"ops@example.com"};
+  std::string user{};
+  std::string password{};
+  mailclient::TokenSource* tokens = nullptr;
+  mailclient::TlsMode tls = mailclient::TlsMode::kAuto;
+  int port = 25;
+  int timeout_seconds = 60;
+  bool handshake_fails = false;
+  mailclient::TraceSink trace{};
+};
+
+struct Result {
+  bool sent = false;
+  mailclient::Outcome outcome = mailclient::Outcome::kTemporary;
+  std::string error;
+};
+
+/// One run of the command's sequence: Logon when a user is set, then the
+/// delivery.
+inline Result Deliver(Server& server, const Settings& s = {}) {
+  mailclient::CEmail mail;
+  mail.FromAddress(s.from);
+  mail.DestList(s.to);
+  mail.Subject("report");
+  mail.MailBody("disk full on db1\n");
+  mailclient::CSmtp smtp(mail, "mail.example.com", s.port);
+  smtp.UseTransport(server.Transport(s.handshake_fails));
+  smtp.Tls(s.tls);
+  smtp.TimeoutSeconds(s.timeout_seconds);
+  if (s.trace) smtp.Trace(s.trace);
+  if (!s.user.empty()) {
+    smtp.UserName(s.user);
+    smtp.PassWord(s.password);
+    if (s.tokens != nullptr) smtp.BearerTokens(s.tokens);
+    smtp.SecureSMTP(true);
+    smtp.Logon();
+  }
+  Result r;
+  r.sent = smtp.Postrine();
+  r.outcome = smtp.Result();
+  r.error = smtp.ErrorMsg();
+  return r;
+}
+
+/// True when some write of the client holds `text`.
+inline bool Wrote(const Server& server, const std::string& text) {
+  return std::any_of(server.writes.begin(), server.writes.end(),
+                     [&](const Write& w) { return w.bytes.find(text) != std::string::npos; });
 }
 
 }  // namespace scripted

@@ -1,7 +1,8 @@
 // The protocol trace: every command and reply line as it went over the
 // wire, the client's side of any logon redacted whatever the mechanism, the
 // message's header shown and its body only counted; and a whole dialogue
-// with each password mechanism, in which the password appears in no form.
+// with each password mechanism, byte for byte, in which the password
+// appears in no form.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -15,6 +16,7 @@
 namespace {
 
 using mailclient::Base64;
+using scripted::Script;
 using scripted::Step;
 
 // The trace's lines, in order.
@@ -149,32 +151,19 @@ TEST(CSmtpTrace, ADialogueWithEachPasswordMechanismIsTracedLineByLineWithoutTheP
         "S: 235 ok"}},
   };
   for (const Case& c : cases) {
-    std::vector<Step> script{{"", "220 mail.example.com ESMTP\r\n"},
-                             {"EHLO ", "250-mail.example.com\r\n250 STARTTLS\r\n"},
-                             {"STARTTLS", "220 go ahead\r\n"},
-                             {"EHLO ", "250-mail.example.com\r\n250 AUTH " + c.offered + "\r\n"}};
-    script.insert(script.end(), c.exchange.begin(), c.exchange.end());
-    script.insert(script.end(), {{"MAIL FROM:", "250 ok\r\n"}, {"RCPT TO:", "550 5.1.1 no such user\r\n"},
-                                 {"RSET", "250 ok\r\n"}, {"QUIT", "221 bye\r\n"}});
-    scripted::Server server(script);
-    mailclient::CEmail mail;
-    mail.FromAddress("alerts@example.com");
-    mail.DestList({"nobody@example.com"});
-    mail.MailBody("x\n");
-    mailclient::CSmtp smtp(mail, "mail.example.com", 25);
-    smtp.UseTransport(server.Transport());
+    scripted::Server server(Script({scripted::kSecured, {scripted::Ehlo("AUTH " + c.offered)}, c.exchange,
+                                    {scripted::kMail, scripted::Rcpt("nobody@example.com", "550 5.1.1 no such user"),
+                                     {"RSET", "250 ok\r\n"}, scripted::kQuit}}));
     Recorded recorded;
-    smtp.Trace(recorded.Sink());
-    smtp.UserName("tim");
-    smtp.PassWord(password);
-    smtp.SecureSMTP(true);
-    smtp.Logon();
-    EXPECT_FALSE(smtp.Postrine());
+    const scripted::Result r = scripted::Deliver(
+        server, {.to = {"nobody@example.com"}, .user = "tim", .password = password, .trace = recorded.Sink()});
+    EXPECT_EQ(r.error, "RCPT TO:<nobody@example.com>: 550 5.1.1 no such user") << c.offered;
     EXPECT_EQ(server.Unplayed(), 0u) << c.offered;
 
-    std::vector<std::string> expected{"S: 220 mail.example.com ESMTP", "C: EHLO *", "S: 250-mail.example.com",
-                                      "S: 250 STARTTLS", "C: STARTTLS", "S: 220 go ahead", "C: EHLO *",
-                                      "S: 250-mail.example.com", "S: 250 AUTH " + c.offered};
+    std::vector<std::string> expected{"S: 220 mail.example.com ESMTP", "C: EHLO *",   "S: 250-mail.example.com",
+                                      "S: 250-STARTTLS", "S: 250 HELP", "C: STARTTLS", "S: 220 go ahead",
+                                      "C: EHLO *", "S: 250-mail.example.com", "S: 250-AUTH " + c.offered,
+                                      "S: 250 HELP"};
     expected.insert(expected.end(), c.logon.begin(), c.logon.end());
     expected.insert(expected.end(), {"C: MAIL FROM:<alerts@example.com>", "S: 250 ok",
                                      "C: RCPT TO:<nobody@example.com>", "S: 550 5.1.1 no such user", "C: RSET",
