@@ -6,41 +6,12 @@
 #include <deque>
 
 #include "mailclient/net/http.h"
+#include "mailclient/net/scripted_peer.h"
 
 using mailclient::HttpResponse;
 using mailclient::HttpsUrl;
 
 namespace {
-
-// Hands out its pieces one per read; then the end of the stream, or a
-// time-out when `silent`.
-class Pieces final : public mailclient::Connection {
- public:
-  Pieces(std::deque<std::string> pieces, bool silent = false) : silent_(silent) {
-    for (std::string& p : pieces) {
-      if (!p.empty()) pieces_.push_back(std::move(p));
-    }
-  }
-  bool Send(std::string_view, const mailclient::Deadline&) override { return true; }
-  long Receive(char* buffer, std::size_t size, const mailclient::Deadline& deadline) override {
-    if (pieces_.empty()) {
-      if (silent_) error_ = mailclient::TimedOut(deadline);
-      return silent_ ? -1 : 0;
-    }
-    std::string& front = pieces_.front();
-    const std::size_t n = std::min(size, front.size());
-    front.copy(buffer, n);
-    front.erase(0, n);
-    if (front.empty()) pieces_.pop_front();
-    return static_cast<long>(n);
-  }
-  const std::string& error() const override { return error_; }
-
- private:
-  std::deque<std::string> pieces_;
-  bool silent_;
-  std::string error_;
-};
 
 struct Read {
   bool ok = false;
@@ -50,7 +21,7 @@ struct Read {
 };
 
 Read ReadFrom(std::deque<std::string> pieces, bool silent = false) {
-  Pieces connection(std::move(pieces), silent);
+  scripted::Peer connection(std::move(pieces), silent);
   Read r;
   r.ok = mailclient::ReadHttpResponse(connection, mailclient::Deadline(5000), r.response, r.why, r.lost);
   return r;
@@ -135,9 +106,7 @@ TEST(HttpResponse, EveryFramingIsReadWhereverTheBytesAreSplit) {
       EXPECT_EQ(r.response.status, 200);
       ASSERT_EQ(r.response.body, body) << at;
     }
-    std::deque<std::string> bytewise;
-    for (char c : bytes) bytewise.emplace_back(1, c);
-    EXPECT_EQ(ReadFrom(bytewise).response.body, body);
+    EXPECT_EQ(ReadFrom(scripted::Cut(bytes, 1)).response.body, body);
   }
 }
 

