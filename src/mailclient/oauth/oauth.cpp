@@ -240,9 +240,11 @@ std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
     return Failure{kind, "token request to " + runtime::Printable(UrlForDisplay(settings_.token_url), kMostQuotedField) +
                              " failed: " + request_.failure};
   };
-  std::string why;
   HttpsUrl url;
-  if (!ParseHttpsUrl(settings_.token_url, url, why)) return failed(Outcome::kConfig, "OAuthTokenURL " + why);
+  if (const std::string why = ParseHttpsUrl(settings_.token_url, url); !why.empty()) {
+    return failed(Outcome::kConfig, "OAuthTokenURL " + why);
+  }
+  std::string why;
   std::unique_ptr<Connection> plain = transport_.connect(url.host, url.port, settings_.timeout_ms, why, {});
   if (!plain) return failed(Outcome::kTemporary, why);
   bool line_failed = false;
