@@ -42,8 +42,7 @@ void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) 
   }
   if (!options.oauth_token_url.empty()) {
     mailclient::HttpsUrl url;
-    std::string why;
-    if (!mailclient::ParseHttpsUrl(options.oauth_token_url, url, why)) {
+    if (const std::string why = mailclient::ParseHttpsUrl(options.oauth_token_url, url); !why.empty()) {
       // A password in the URL is not repeated in the error line.
       problem(Malformed("OAuthTokenURL", mailclient::UrlForDisplay(options.oauth_token_url),
                         "the https URL of the token endpoint; " + why));

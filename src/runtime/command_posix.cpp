@@ -13,6 +13,7 @@
 #include "runtime/command.h"
 #include "runtime/deadline.h"
 #include "runtime/activation.h"
+#include "runtime/owned.h"
 
 extern char** environ;
 
@@ -20,11 +21,28 @@ namespace runtime {
 
 namespace {
 
-void CloseBoth(int (&fds)[2]) {
-  for (int& fd : fds) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-  }
+struct FdTraits {
+  using Value = int;
+  static int Invalid() { return -1; }
+  static bool Valid(int fd) { return fd >= 0; }
+  static void Close(int fd) { ::close(fd); }
+};
+using Fd = UniqueHandle<FdTraits>;
+
+// A pipe's two ends.
+struct Pipe {
+  Fd read;
+  Fd write;
+};
+
+// A new pipe whose ends no other program inherits; the error number when
+// there is none.
+int OpenPipe(Pipe& pipe) {
+  int fds[2] = {-1, -1};
+  if (::pipe2(fds, O_CLOEXEC) != 0) return errno;
+  pipe.read.reset(fds[0]);
+  pipe.write.reset(fds[1]);
+  return 0;
 }
 
 // The command runs in a group of its own, which neither a Ctrl+C at the
@@ -102,56 +120,77 @@ class InterruptGuard {
   bool done_ = false;
 };
 
-}  // namespace
-
-CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t most) {
-  const runtime::Activation activation("RUNCOMMAND", __LINE__);
-  CommandResult result;
-  int out[2] = {-1, -1};
-  int err[2] = {-1, -1};
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    result.why = std::strerror(errno);
-    CloseBoth(out);
-    CloseBoth(err);
-    return result;
-  }
+// What posix_spawn takes besides the command line, released however the
+// spawn went.
+struct SpawnSetup {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  posix_spawnattr_init(&attributes);
-  InterruptGuard interrupts;
-  // A group of its own, so that the deadline ends whatever the shell started.
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setsigmask(&attributes, &interrupts.mask());
-  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
-  pid_t pid = 0;
-  const int spawned = ::posix_spawn(&pid, "/bin/sh", &actions, &attributes, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (spawned != 0) {
-    result.why = std::strerror(spawned);
-    ::close(out[0]);
-    ::close(err[0]);
-    return result;
+  SpawnSetup() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
   }
-  result.started = true;
-  interrupts.Started(pid);
+  ~SpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSetup(const SpawnSetup&) = delete;
+  SpawnSetup& operator=(const SpawnSetup&) = delete;
+};
 
-  const Deadline deadline(timeout_ms);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+// A running command: the shell's id, which is also its group's, and the
+// reading ends of its standard output and error.
+struct Child {
+  pid_t pid = 0;
+  Fd out;
+  Fd err;
+};
+
+// Starts the shell in a group of its own, with no input and its output in
+// two pipes; otherwise the reason it could not start.
+std::string Spawn(const std::string& command, InterruptGuard& interrupts, Child& child) {
+  Pipe out;
+  Pipe err;
+  if (int failed = OpenPipe(out); failed != 0) return std::strerror(failed);
+  if (int failed = OpenPipe(err); failed != 0) return std::strerror(failed);
+  SpawnSetup setup;
+  posix_spawn_file_actions_addopen(&setup.actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&setup.actions, out.write.get(), 1);
+  posix_spawn_file_actions_adddup2(&setup.actions, err.write.get(), 2);
+  // A group of its own, so that the deadline ends whatever the shell started.
+  posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setpgroup(&setup.attributes, 0);
+  posix_spawnattr_setsigmask(&setup.attributes, &interrupts.mask());
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  const int spawned =
+      ::posix_spawn(&child.pid, "/bin/sh", &setup.actions, &setup.attributes, const_cast<char**>(argv), environ);
+  if (spawned != 0) return std::strerror(spawned);
+  interrupts.Started(child.pid);
+  child.out = std::move(out.read);
+  child.err = std::move(err.read);
+  return "";
+}
+
+// Whether the shell has ended; it stays a zombie, so that its group id
+// cannot pass to another process before the group is killed. Where the
+// caller ignores SIGCHLD the system reaps it at once, and it is simply
+// gone.
+bool ShellEnded(pid_t pid) {
+  siginfo_t info{};
+  if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
+  return info.si_pid == pid;
+}
+
+// Reads the command's output, keeping at most `most` bytes of each, until
+// both pipes end, the shell has gone, or the deadline passes (then
+// `result.timed_out`). True when something still holds the pipes.
+bool Drain(Child& child, const Deadline& deadline, std::size_t most, CommandResult& result) {
+  Fd* pipes[2] = {&child.out, &child.err};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
-  // Reads what is ready within `wait_ms`; false when nothing was.
+  // Reads what is ready within `wait_ms`.
   auto read_ready = [&](int wait_ms) {
-    const int ready = ::poll(fds, 2, wait_ms);
-    if (ready < 0 && errno == EINTR) return true;
-    if (ready <= 0) return false;
+    pollfd fds[2] = {{child.out.get(), POLLIN, 0}, {child.err.get(), POLLIN, 0}};
+    if (::poll(fds, 2, wait_ms) <= 0) return;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || fds[i].revents == 0) continue;
       char buffer[4096];
@@ -161,21 +200,10 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
         const std::size_t room = most - std::min(most, sinks[i]->size());
         sinks[i]->append(buffer, std::min(room, static_cast<std::size_t>(n)));
       } else if (n == 0 || errno != EINTR) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
+        pipes[i]->reset();
         --open;
       }
     }
-    return true;
-  };
-  // Whether the shell has ended; it stays a zombie, so that its group id
-  // cannot pass to another process before the group is killed. Where the
-  // caller ignores SIGCHLD the system reaps it at once, and it is simply
-  // gone.
-  auto shell_ended = [&] {
-    siginfo_t info{};
-    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0) return errno == ECHILD;
-    return info.si_pid == pid;
   };
   constexpr int kLook = 50;    // how often, in milliseconds, the shell's end is looked for
   constexpr int kGrace = 250;  // milliseconds for what it left to let go of the pipes
@@ -186,7 +214,7 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
       break;
     }
     read_ready(std::min(left, kLook));
-    if (open > 0 && shell_ended()) {
+    if (open > 0 && ShellEnded(child.pid)) {
       // Something it started in the background may hold the pipes open
       // for as long as it runs: what the shell wrote is in them already.
       // A moment's grace lets a child that is about to redirect its
@@ -196,30 +224,45 @@ CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t
       break;
     }
   }
+  child.out.reset();
+  child.err.reset();
+  return open > 0;
+}
+
+// Waits for the shell within the deadline, kills its group at the deadline
+// or when something it left still `held` the pipes, and takes its status.
+void Reap(const Child& child, const Deadline& deadline, bool held, InterruptGuard& interrupts,
+          CommandResult& result) {
+  // Its output has ended; its end follows within the same deadline.
+  while (!result.timed_out && !ShellEnded(child.pid)) {
+    if (deadline.Passed()) result.timed_out = true;
+    else ::usleep(2000);
+  }
   // What still holds the pipes after the shell has gone is ended with it;
   // something that let go of them (an agent started on purpose) is left.
-  const bool held = open > 0;
-  for (pollfd& p : fds) {
-    if (p.fd >= 0) ::close(p.fd);
-  }
-  int status = 0;
-  if (!result.timed_out) {
-    // Its output has ended; its end follows within the same deadline.
-    while (!shell_ended()) {
-      if (deadline.Passed()) {
-        result.timed_out = true;
-        break;
-      }
-      ::usleep(2000);
-    }
-  }
-  if (result.timed_out || held) ::kill(-pid, SIGKILL);
+  if (result.timed_out || held) ::kill(-child.pid, SIGKILL);
   interrupts.Forget();
-  ::waitpid(pid, &status, 0);
-  if (result.timed_out) return result;
+  int status = 0;
+  ::waitpid(child.pid, &status, 0);
+  if (result.timed_out) return;
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   // The shell's own codes for a command it cannot run or cannot find.
   result.not_found = result.exit_status == 126 || result.exit_status == 127;
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t most) {
+  const runtime::Activation activation("RUNCOMMAND", __LINE__);
+  CommandResult result;
+  InterruptGuard interrupts;
+  Child child;
+  result.why = Spawn(command, interrupts, child);
+  result.started = result.why.empty();
+  if (!result.started) return result;
+  const Deadline deadline(timeout_ms);
+  const bool held = Drain(child, deadline, most, result);
+  Reap(child, deadline, held, interrupts, result);
   return result;
 }
 

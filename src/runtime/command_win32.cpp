@@ -10,6 +10,7 @@
 
 #include "runtime/command.h"
 #include "runtime/activation.h"
+#include "runtime/owned.h"
 #include "runtime/wide_text_win32.h"
 
 namespace runtime {
@@ -31,6 +32,14 @@ std::string SystemMessage(DWORD code) {
   return message;
 }
 
+struct HandleTraits {
+  using Value = HANDLE;
+  static HANDLE Invalid() { return nullptr; }
+  static bool Valid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static void Close(HANDLE h) { CloseHandle(h); }
+};
+using OwnedHandle = UniqueHandle<HandleTraits>;
+
 // What one pipe gave. The thread that reads it owns the pipe and this
 // record with the caller, so that a reader still blocked (by something the
 // command left running and holding the pipe) can be left behind.
@@ -43,24 +52,23 @@ struct Drained {
 
 // Reads a pipe to its end, keeping at most `most` bytes but draining the
 // rest, so the command never blocks on a full pipe; then closes it.
-void Drain(HANDLE pipe, std::shared_ptr<Drained> drained, std::size_t most) {
+void Drain(OwnedHandle pipe, std::shared_ptr<Drained> drained, std::size_t most) {
   char buffer[4096];
   DWORD n = 0;
-  while (ReadFile(pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+  while (ReadFile(pipe.get(), buffer, sizeof buffer, &n, nullptr) && n > 0) {
     const std::lock_guard<std::mutex> hold(drained->lock);
     drained->text.append(buffer, std::min<std::size_t>(n, most - std::min(most, drained->text.size())));
   }
-  CloseHandle(pipe);
+  pipe.reset();
   const std::lock_guard<std::mutex> hold(drained->lock);
   drained->done = true;
   drained->ended.notify_all();
 }
 
 // Starts a reader for `pipe`, which it then owns.
-std::shared_ptr<Drained> StartDrain(HANDLE& pipe, std::size_t most) {
+std::shared_ptr<Drained> StartDrain(OwnedHandle& pipe, std::size_t most) {
   auto drained = std::make_shared<Drained>();
-  std::thread(Drain, pipe, drained, most).detach();
-  pipe = nullptr;
+  std::thread(Drain, std::move(pipe), drained, most).detach();
   return drained;
 }
 
@@ -72,95 +80,106 @@ std::string Collect(Drained& drained, std::chrono::milliseconds grace) {
   return drained.text;
 }
 
-struct Handles {
-  HANDLE h[7] = {};
-  ~Handles() {
-    for (HANDLE x : h) {
-      if (x && x != INVALID_HANDLE_VALUE) CloseHandle(x);
-    }
-  }
+// A running command: cmd's process, the job that holds it and all it
+// starts (none where the system gave no job), and the reading ends of its
+// standard output and error.
+struct Child {
+  OwnedHandle process;
+  OwnedHandle job;
+  OwnedHandle out;
+  OwnedHandle err;
 };
 
-}  // namespace
-
-CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t most) {
-  const runtime::Activation activation("RUNCOMMAND", __LINE__);
-  CommandResult result;
-  Handles hs;
-  HANDLE& out_read = hs.h[0];
-  HANDLE& out_write = hs.h[1];
-  HANDLE& err_read = hs.h[2];
-  HANDLE& err_write = hs.h[3];
-  HANDLE& null_in = hs.h[4];
-  HANDLE& job = hs.h[5];
+// A pipe whose writing end the command inherits; the reason when there is
+// none.
+std::string OpenPipe(OwnedHandle& read, OwnedHandle& write) {
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  if (!CreatePipe(&out_read, &out_write, &inherit, 0) || !CreatePipe(&err_read, &err_write, &inherit, 0)) {
-    result.why = SystemMessage(GetLastError());
-    return result;
-  }
-  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
-  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
-  null_in = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
+  if (!CreatePipe(read.put(), write.put(), &inherit, 0)) return SystemMessage(GetLastError());
+  SetHandleInformation(read.get(), HANDLE_FLAG_INHERIT, 0);
+  return "";
+}
+
+// Starts cmd in a job of its own, with no input and its output in two
+// pipes; otherwise the reason it could not start.
+std::string Spawn(const std::string& command, Child& child) {
+  OwnedHandle out_write;
+  OwnedHandle err_write;
+  if (std::string why = OpenPipe(child.out, out_write); !why.empty()) return why;
+  if (std::string why = OpenPipe(child.err, err_write); !why.empty()) return why;
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  const OwnedHandle null_in(
+      CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr));
 
   // The command goes to cmd as typed: /s takes the outer quotes off again.
   wchar_t system_dir[MAX_PATH];
   const UINT dir_length = GetSystemDirectoryW(system_dir, MAX_PATH);
-  std::wstring shell = dir_length > 0 && dir_length < MAX_PATH ? std::wstring(system_dir, dir_length) : L"C:\\Windows\\system32";
+  std::wstring shell =
+      dir_length > 0 && dir_length < MAX_PATH ? std::wstring(system_dir, dir_length) : L"C:\\Windows\\system32";
   shell += L"\\cmd.exe";
   std::wstring line = L"cmd.exe /d /s /c \"" + runtime::WideText(command) + L"\"";
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = null_in;
-  startup.hStdOutput = out_write;
-  startup.hStdError = err_write;
+  startup.hStdInput = null_in.get();
+  startup.hStdOutput = out_write.get();
+  startup.hStdError = err_write.get();
   PROCESS_INFORMATION process{};
   // Suspended until it is in the job, so that nothing it starts escapes
   // the kill at the deadline.
-  job = CreateJobObjectW(nullptr, nullptr);
-  if (job) {
+  child.job.reset(CreateJobObjectW(nullptr, nullptr));
+  if (child.job) {
     // The job ends with its last handle, postrine's own: when postrine is
     // interrupted or killed, the command and all it started go with it.
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    SetInformationJobObject(child.job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
   }
   if (!CreateProcessW(shell.c_str(), line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED | CREATE_NO_WINDOW,
                       nullptr, nullptr, &startup, &process)) {
-    result.why = SystemMessage(GetLastError());
-    return result;
+    return SystemMessage(GetLastError());
   }
-  hs.h[6] = process.hProcess;
-  if (job && !AssignProcessToJobObject(job, process.hProcess)) {
-    CloseHandle(job);
-    job = nullptr;
-  }
-  ResumeThread(process.hThread);
-  CloseHandle(process.hThread);
-  CloseHandle(out_write);
-  CloseHandle(err_write);
-  out_write = err_write = nullptr;
-  result.started = true;
+  child.process.reset(process.hProcess);
+  const OwnedHandle thread(process.hThread);
+  if (child.job && !AssignProcessToJobObject(child.job.get(), child.process.get())) child.job.reset();
+  ResumeThread(thread.get());
+  return "";
+}
 
-  const std::shared_ptr<Drained> out = StartDrain(out_read, most);
-  const std::shared_ptr<Drained> err = StartDrain(err_read, most);
-  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) {
+// Waits for cmd until the deadline, when the job (or cmd alone, without a
+// job) is killed; ends what it left running, which would hold the pipes.
+void Reap(const Child& child, int timeout_ms, CommandResult& result) {
+  const HANDLE process = child.process.get();
+  if (WaitForSingleObject(process, static_cast<DWORD>(timeout_ms)) != WAIT_OBJECT_0) {
     result.timed_out = true;
-    if (!job || !TerminateJobObject(job, 1)) TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, INFINITE);
-  } else {
-    DWORD code = 0;
-    if (GetExitCodeProcess(process.hProcess, &code)) result.exit_status = static_cast<int>(code);
-    // cmd's code for a command it does not know ("... is not recognized as
-    // an internal or external command").
-    result.not_found = code == kCmdNotFound;
-    // What it left running would hold the pipes open.
-    if (job) TerminateJobObject(job, 0);
+    if (!child.job || !TerminateJobObject(child.job.get(), 1)) TerminateProcess(process, 1);
+    WaitForSingleObject(process, INFINITE);
+    return;
   }
+  DWORD code = 0;
+  if (GetExitCodeProcess(process, &code)) result.exit_status = static_cast<int>(code);
+  // cmd's code for a command it does not know ("... is not recognized as
+  // an internal or external command").
+  result.not_found = code == kCmdNotFound;
+  if (child.job) TerminateJobObject(child.job.get(), 0);
+}
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& command, int timeout_ms, std::size_t most) {
+  const runtime::Activation activation("RUNCOMMAND", __LINE__);
+  CommandResult result;
+  Child child;
+  result.why = Spawn(command, child);
+  result.started = result.why.empty();
+  if (!result.started) return result;
+  // The readers drain the pipes while cmd runs, so it never blocks on them.
+  const std::shared_ptr<Drained> out = StartDrain(child.out, most);
+  const std::shared_ptr<Drained> err = StartDrain(child.err, most);
+  Reap(child, timeout_ms, result);
   // With the job gone the pipes close at once; without one, something the
   // command started may hold them open: its output is not waited for.
-  const std::chrono::milliseconds grace(job ? 2000 : 250);
+  const std::chrono::milliseconds grace(child.job ? 2000 : 250);
   result.out = Collect(*out, grace);
   result.err = Collect(*err, grace);
   return result;

@@ -150,18 +150,16 @@ bool ReadChunked(Reader& reader, std::string& body, std::string& why) {
 
 }  // namespace
 
-bool ParseHttpsUrl(std::string_view text, HttpsUrl& url, std::string& why) {
+std::string ParseHttpsUrl(std::string_view text, HttpsUrl& url) {
   const runtime::Activation activation("PARSEHTTPSURL", __LINE__);
   url = HttpsUrl{};
   constexpr std::string_view kScheme = "https://";
   if (text.size() < kScheme.size() || runtime::AsciiLower(text.substr(0, kScheme.size())) != kScheme) {
-    why = "it does not start with https://";
-    return false;
+    return "it does not start with https://";
   }
   for (char c : text) {
     if (static_cast<unsigned char>(c) <= ' ' || static_cast<unsigned char>(c) >= 0x7f) {
-      why = "it holds a blank, a control byte or a byte beyond ASCII";
-      return false;
+      return "it holds a blank, a control byte or a byte beyond ASCII";
     }
   }
   std::string_view rest = text.substr(kScheme.size());
@@ -170,21 +168,18 @@ bool ParseHttpsUrl(std::string_view text, HttpsUrl& url, std::string& why) {
   std::string_view target = rest.substr(end);
   target = target.substr(0, std::min(target.find('#'), target.size()));
   if (authority.find('@') != std::string_view::npos) {
-    why = "it holds a user name or password before the host";
-    return false;
+    return "it holds a user name or password before the host";
   }
   std::string_view port_text;
   if (!authority.empty() && authority.front() == '[') {
     const std::size_t close = authority.find(']');
     if (close == std::string_view::npos) {
-      why = "its IPv6 address lacks the closing \"]\"";
-      return false;
+      return "its IPv6 address lacks the closing \"]\"";
     }
     url.host = std::string(authority.substr(1, close - 1));
     std::string_view after = authority.substr(close + 1);
     if (!after.empty() && after.front() != ':') {
-      why = "text follows the IPv6 address";
-      return false;
+      return "text follows the IPv6 address";
     }
     if (!after.empty()) port_text = after.substr(1);
     if (!after.empty() && port_text.empty()) port_text = "x";
@@ -195,19 +190,17 @@ bool ParseHttpsUrl(std::string_view text, HttpsUrl& url, std::string& why) {
     if (colon != std::string_view::npos && port_text.empty()) port_text = "x";
   }
   if (url.host.empty()) {
-    why = "it names no host";
-    return false;
+    return "it names no host";
   }
   if (!port_text.empty()) {
     std::uint64_t port = 0;
     if (!Decimal(port_text, port) || port < 1 || port > 65535) {
-      why = "its port is not a number from 1 to 65535";
-      return false;
+      return "its port is not a number from 1 to 65535";
     }
     url.port = static_cast<int>(port);
   }
   url.target = target.empty() || target.front() != '/' ? "/" + std::string(target) : std::string(target);
-  return true;
+  return "";
 }
 
 std::string UrlForDisplay(std::string_view url) {

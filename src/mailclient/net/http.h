@@ -22,9 +22,9 @@ struct HttpsUrl {
 };
 
 /// Takes apart "https://host[:port][/path][?query]" (host may be an IPv6
-/// literal in brackets). False with the reason in `why` for anything else:
-/// another scheme, user information, an empty host, a bad port.
-bool ParseHttpsUrl(std::string_view text, HttpsUrl& url, std::string& why);
+/// literal in brackets). Empty when it is one; else the reason: another
+/// scheme, user information, an empty host, a bad port.
+std::string ParseHttpsUrl(std::string_view text, HttpsUrl& url);
 
 /// `url` as it may be shown in a message or the trace: user information
 /// before the host (a user name and password) as "<redacted>".

@@ -17,8 +17,7 @@ namespace {
 // silent server can never hold the program.
 class TcpConnection final : public Connection {
  public:
-  explicit TcpConnection(detail::Socket s) : s_(s) {}
-  ~TcpConnection() override { detail::SocketClose(s_); }
+  explicit TcpConnection(detail::OwnedSocket s) : owned_(std::move(s)) {}
 
   // The limit of a send is on silence: every byte the system takes starts
   // it anew, so a slow but steady link is waited for as long as it moves.
@@ -73,7 +72,8 @@ class TcpConnection final : public Connection {
 
   static constexpr int kSendLook = 100;  // ms
 
-  detail::Socket s_;
+  detail::OwnedSocket owned_;
+  const detail::Socket s_ = owned_.get();
   std::string error_;
 };
 
@@ -152,13 +152,12 @@ std::unique_ptr<Connection> ConnectTcp(const std::string& host, int port, int ti
   // Each address in turn: a server may listen on IPv4 only, or IPv6 only.
   std::string reason;
   for (const Endpoint& endpoint : endpoints) {
-    detail::Socket s = 0;
-    const bool connected = detail::Connect(endpoint, timeout_ms, s, reason);
+    detail::OwnedSocket s = detail::Connect(endpoint, timeout_ms, reason);
     if (events) {
       events("connect " + detail::EndpointText(endpoint) + " port " + std::to_string(port) + ": " +
-             (connected ? "connected" : reason));
+             (s ? "connected" : reason));
     }
-    if (connected) return std::make_unique<TcpConnection>(s);
+    if (s) return std::make_unique<TcpConnection>(std::move(s));
   }
   error = "cannot connect to " + where + ": " + reason;
   return nullptr;

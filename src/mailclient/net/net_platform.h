@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mailclient/net/net.h"
+#include "runtime/owned.h"
 
 namespace mailclient {
 
@@ -53,9 +54,21 @@ std::vector<Endpoint> Endpoints(const AddrInfo* list) {
 /// the system cannot write it.
 std::string EndpointText(const Endpoint& endpoint);
 
+void SocketClose(Socket s);
+
+/// A socket closed when its owner goes; -1 is INVALID_SOCKET too.
+struct SocketTraits {
+  using Value = Socket;
+  static Socket Invalid() { return -1; }
+  static bool Valid(Socket s) { return s != -1; }
+  static void Close(Socket s) { SocketClose(s); }
+};
+using OwnedSocket = runtime::UniqueHandle<SocketTraits>;
+
 /// Starts a non-blocking connect to `endpoint` and waits for it at most
-/// `timeout_ms`. False with the system's reason (a time-out as such).
-bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::string& reason);
+/// `timeout_ms`: the connected socket, or none with the system's reason (a
+/// time-out as such) in `reason`.
+OwnedSocket Connect(const Endpoint& endpoint, int timeout_ms, std::string& reason);
 
 /// What a single send or receive did.
 inline constexpr long kWouldBlock = -1;
@@ -70,7 +83,6 @@ long SocketReceive(Socket s, char* buffer, std::size_t size);
 int SocketWait(Socket s, bool write, int timeout_ms);
 /// The system's words for the last failure of a socket call.
 std::string SocketError();
-void SocketClose(Socket s);
 
 }  // namespace detail
 

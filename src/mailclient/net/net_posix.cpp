@@ -34,15 +34,14 @@ std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& er
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &list);
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  const runtime::Owned<addrinfo, ::freeaddrinfo> list(found);
   if (rc != 0) {
     error = ::gai_strerror(rc);
     return {};
   }
-  std::vector<Endpoint> out = detail::Endpoints(list);
-  ::freeaddrinfo(list);
-  return out;
+  return detail::Endpoints(list.get());
 }
 
 namespace detail {
@@ -58,13 +57,14 @@ std::string EndpointText(const Endpoint& endpoint) {
   return text;
 }
 
-bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::string& reason) {
+OwnedSocket Connect(const Endpoint& endpoint, int timeout_ms, std::string& reason) {
   const runtime::Activation activation("CONNECT", __LINE__);
-  const int fd = ::socket(endpoint.family, endpoint.socktype | SOCK_CLOEXEC, endpoint.protocol);
-  if (fd < 0) {
+  OwnedSocket owned(::socket(endpoint.family, endpoint.socktype | SOCK_CLOEXEC, endpoint.protocol));
+  if (!owned) {
     reason = std::strerror(errno);
-    return false;
+    return {};
   }
+  const int fd = static_cast<int>(owned.get());
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(endpoint.address.data()),
                      static_cast<socklen_t>(endpoint.address.size()));
@@ -82,13 +82,11 @@ bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::stri
   }
   if (rc != 0) {
     reason = std::strerror(errno);
-    ::close(fd);
-    return false;
+    return {};
   }
   const int one = 1;
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-  socket = fd;
-  return true;
+  return owned;
 }
 
 long SocketSend(Socket s, const char* data, std::size_t size) {

@@ -28,15 +28,14 @@ std::vector<Endpoint> Resolve(const std::string& host, int port, std::string& er
   ADDRINFOW hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  ADDRINFOW* list = nullptr;
-  const int rc = ::GetAddrInfoW(runtime::WideText(host).c_str(), std::to_wstring(port).c_str(), &hints, &list);
+  ADDRINFOW* found = nullptr;
+  const int rc = ::GetAddrInfoW(runtime::WideText(host).c_str(), std::to_wstring(port).c_str(), &hints, &found);
+  const runtime::Owned<ADDRINFOW, ::FreeAddrInfoW> list(found);
   if (rc != 0) {
     error = runtime::SystemErrorText(static_cast<unsigned long>(rc));
     return {};
   }
-  std::vector<Endpoint> out = detail::Endpoints(list);
-  ::FreeAddrInfoW(list);
-  return out;
+  return detail::Endpoints(list.get());
 }
 
 namespace detail {
@@ -52,13 +51,14 @@ std::string EndpointText(const Endpoint& endpoint) {
   return text;
 }
 
-bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::string& reason) {
+OwnedSocket Connect(const Endpoint& endpoint, int timeout_ms, std::string& reason) {
   const runtime::Activation activation("CONNECT", __LINE__);
-  SOCKET s = ::socket(endpoint.family, endpoint.socktype, endpoint.protocol);
-  if (s == INVALID_SOCKET) {
+  OwnedSocket owned(static_cast<Socket>(::socket(endpoint.family, endpoint.socktype, endpoint.protocol)));
+  if (!owned) {
     reason = SocketError();
-    return false;
+    return {};
   }
+  const auto s = static_cast<SOCKET>(owned.get());
   // A socket is inheritable by default: no program started meanwhile (a
   // token command) gets the connection.
   ::SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
@@ -79,13 +79,11 @@ bool Connect(const Endpoint& endpoint, int timeout_ms, Socket& socket, std::stri
   }
   if (rc != 0) {
     reason = SocketError();
-    ::closesocket(s);
-    return false;
+    return {};
   }
   BOOL one = TRUE;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
-  socket = static_cast<Socket>(s);
-  return true;
+  return owned;
 }
 
 long SocketSend(Socket s, const char* data, std::size_t size) {

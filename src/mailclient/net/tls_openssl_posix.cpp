@@ -16,10 +16,23 @@
 
 #include "mailclient/net/tls_engine.h"
 #include "runtime/activation.h"
+#include "runtime/owned.h"
 
 namespace mailclient {
 
 namespace {
+
+using runtime::Owned;
+using SslContext = Owned<SSL_CTX, SSL_CTX_free>;
+using Ssl = Owned<SSL, SSL_free>;
+using Bio = Owned<BIO, BIO_free>;
+using Certificate = Owned<X509, X509_free>;
+using StoreContext = Owned<X509_STORE_CTX, X509_STORE_CTX_free>;
+using Names = Owned<GENERAL_NAMES, GENERAL_NAMES_free>;
+using Directory = Owned<DIR, ::closedir>;
+
+void FreeCertificates(STACK_OF(X509) * list) { sk_X509_pop_free(list, X509_free); }
+using Certificates = Owned<STACK_OF(X509), FreeCertificates>;
 
 std::string OpenSslReason() {
   const unsigned long code = ERR_get_error();
@@ -54,18 +67,13 @@ CertificateCheck VerdictOf(long result) {
 // OpenSSL looks up only the roots a chain needs, instead of parsing the
 // whole bundle on every run.
 bool HasHashedCertificates(const char* dir) {
-  DIR* d = dir != nullptr ? ::opendir(dir) : nullptr;
+  const Directory d(dir != nullptr ? ::opendir(dir) : nullptr);
   if (d == nullptr) return false;
-  bool found = false;
-  while (const dirent* e = ::readdir(d)) {
+  while (const dirent* e = ::readdir(d.get())) {
     const std::size_t n = std::strlen(e->d_name);
-    if (n == 10 && e->d_name[8] == '.' && e->d_name[9] >= '0' && e->d_name[9] <= '9') {
-      found = true;
-      break;
-    }
+    if (n == 10 && e->d_name[8] == '.' && e->d_name[9] >= '0' && e->d_name[9] <= '9') return true;
   }
-  ::closedir(d);
-  return found;
+  return false;
 }
 
 // The system's bundle of trusted roots, read only when a chain cannot be
@@ -94,14 +102,14 @@ int VerifyWithLazyRoots(X509_STORE_CTX* check, void* arg) {
     ERR_clear_error();
     return ok;
   }
-  X509_STORE_CTX* again = X509_STORE_CTX_new();
+  const StoreContext again(X509_STORE_CTX_new());
   if (again == nullptr) return ok;
-  if (X509_STORE_CTX_init(again, store, X509_STORE_CTX_get0_cert(check), X509_STORE_CTX_get0_untrusted(check)) == 1 &&
-      X509_VERIFY_PARAM_set1(X509_STORE_CTX_get0_param(again), X509_STORE_CTX_get0_param(check)) == 1) {
-    ok = X509_verify_cert(again);
-    X509_STORE_CTX_set_error(check, X509_STORE_CTX_get_error(again));
+  if (X509_STORE_CTX_init(again.get(), store, X509_STORE_CTX_get0_cert(check), X509_STORE_CTX_get0_untrusted(check)) ==
+          1 &&
+      X509_VERIFY_PARAM_set1(X509_STORE_CTX_get0_param(again.get()), X509_STORE_CTX_get0_param(check)) == 1) {
+    ok = X509_verify_cert(again.get());
+    X509_STORE_CTX_set_error(check, X509_STORE_CTX_get_error(again.get()));
   }
-  X509_STORE_CTX_free(again);
   return ok;
 }
 
@@ -133,22 +141,21 @@ void ExpectName(X509_VERIFY_PARAM* param, const std::string& host) {
 // trust (the system's, whose bundle file goes to `bundle` for
 // VerifyWithLazyRoots, and CAFile's). Null on failure, with a sentence in
 // `error`.
-SSL_CTX* NewContext(const TlsOptions& options, std::string& bundle, std::string& error) {
-  SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+SslContext NewContext(const TlsOptions& options, std::string& bundle, std::string& error) {
+  SslContext ctx(SSL_CTX_new(TLS_client_method()));
   if (ctx == nullptr) {
     error = "TLS cannot start: " + OpenSslReason();
     return nullptr;
   }
-  SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+  SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
   if (!options.verify) {
-    SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
     return ctx;
   }
-  SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
-  bundle = TrustSystemRoots(ctx);
-  if (!options.ca_file.empty() && SSL_CTX_load_verify_locations(ctx, options.ca_file.c_str(), nullptr) != 1) {
+  SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
+  bundle = TrustSystemRoots(ctx.get());
+  if (!options.ca_file.empty() && SSL_CTX_load_verify_locations(ctx.get(), options.ca_file.c_str(), nullptr) != 1) {
     error = "cannot read the CA file " + options.ca_file + " (CAFile in postrine.ini): " + OpenSslReason();
-    SSL_CTX_free(ctx);
     return nullptr;
   }
   return ctx;
@@ -156,15 +163,14 @@ SSL_CTX* NewContext(const TlsOptions& options, std::string& bundle, std::string&
 
 // A certificate name as RFC 2253 writes it ("CN=mail.example.com,O=...").
 std::string NameText(const X509_NAME* name) {
-  BIO* out = BIO_new(BIO_s_mem());
+  const Bio out(BIO_new(BIO_s_mem()));
   if (out == nullptr) return "";
   std::string text;
-  if (X509_NAME_print_ex(out, name, 0, XN_FLAG_RFC2253) >= 0) {
+  if (X509_NAME_print_ex(out.get(), name, 0, XN_FLAG_RFC2253) >= 0) {
     char* data = nullptr;
-    const long n = BIO_get_mem_data(out, &data);
+    const long n = BIO_get_mem_data(out.get(), &data);
     if (n > 0) text.assign(data, static_cast<std::size_t>(n));
   }
-  BIO_free(out);
   return text;
 }
 
@@ -178,9 +184,9 @@ std::string TimeText(const ASN1_TIME* time) {
 // The subject alternative names a client matches: DNS names and addresses.
 std::vector<std::string> AlternativeNames(X509* cert) {
   std::vector<std::string> names;
-  auto* list = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr));
-  for (int i = 0; list != nullptr && i < sk_GENERAL_NAME_num(list); ++i) {
-    const GENERAL_NAME* name = sk_GENERAL_NAME_value(list, i);
+  const Names list(static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(cert, NID_subject_alt_name, nullptr, nullptr)));
+  for (int i = 0; list != nullptr && i < sk_GENERAL_NAME_num(list.get()); ++i) {
+    const GENERAL_NAME* name = sk_GENERAL_NAME_value(list.get(), i);
     int type = 0;
     const auto* value = static_cast<const ASN1_STRING*>(GENERAL_NAME_get0_value(name, &type));
     const auto* bytes = ASN1_STRING_get0_data(value);
@@ -194,27 +200,32 @@ std::vector<std::string> AlternativeNames(X509* cert) {
       }
     }
   }
-  GENERAL_NAMES_free(list);
   return names;
 }
 
 class OpenSslEngine final : public TlsEngine {
  public:
-  OpenSslEngine(SSL_CTX* ctx, const std::string& bundle) : ctx_(ctx), ssl_(SSL_new(ctx)) {
+  OpenSslEngine(SslContext ctx, Ssl ssl, const std::string& bundle) : ctx_(std::move(ctx)), owned_(std::move(ssl)) {
     lazy_roots_.file = bundle;
-    SSL_set_bio(ssl_, BIO_new(BIO_s_mem()), BIO_new(BIO_s_mem()));
-    SSL_set_connect_state(ssl_);
-  }
-  ~OpenSslEngine() override {
-    SSL_free(ssl_);
-    SSL_CTX_free(ctx_);
   }
 
-  void Start(const TlsOptions& options) {
+  // Sets the connection up as a client of `options.host`; false when the
+  // library could not (no memory), with the reason in error().
+  bool Start(const TlsOptions& options) {
+    Bio in(BIO_new(BIO_s_mem()));
+    Bio out(BIO_new(BIO_s_mem()));
+    if (in == nullptr || out == nullptr) {
+      error_ = "TLS cannot start: " + OpenSslReason();
+      return false;
+    }
+    // The connection owns its buffers from here on.
+    SSL_set_bio(ssl_, in.release(), out.release());
+    SSL_set_connect_state(ssl_);
     if (!IsIpAddress(options.host)) SSL_set_tlsext_host_name(ssl_, options.host.c_str());
-    if (!options.verify) return;
-    SSL_CTX_set_cert_verify_callback(ctx_, VerifyWithLazyRoots, &lazy_roots_);
+    if (!options.verify) return true;
+    SSL_CTX_set_cert_verify_callback(ctx_.get(), VerifyWithLazyRoots, &lazy_roots_);
     ExpectName(SSL_get0_param(ssl_), options.host);
+    return true;
   }
 
   void Feed(std::string_view bytes) override {
@@ -293,8 +304,9 @@ class OpenSslEngine final : public TlsEngine {
     }
   }
 
-  SSL_CTX* ctx_;
-  SSL* ssl_;
+  SslContext ctx_;
+  Ssl owned_;
+  SSL* const ssl_ = owned_.get();
   LazyRoots lazy_roots_;
   std::string error_;
 };
@@ -304,10 +316,18 @@ class OpenSslEngine final : public TlsEngine {
 std::unique_ptr<TlsEngine> NewTlsEngine(const TlsOptions& options, std::string& error) {
   const runtime::Activation activation("NEWTLSENGINE", __LINE__);
   std::string bundle;
-  SSL_CTX* ctx = NewContext(options, bundle, error);
+  SslContext ctx = NewContext(options, bundle, error);
   if (ctx == nullptr) return nullptr;
-  auto engine = std::make_unique<OpenSslEngine>(ctx, bundle);
-  engine->Start(options);
+  Ssl ssl(SSL_new(ctx.get()));
+  if (ssl == nullptr) {
+    error = "TLS cannot start: " + OpenSslReason();
+    return nullptr;
+  }
+  auto engine = std::make_unique<OpenSslEngine>(std::move(ctx), std::move(ssl), bundle);
+  if (!engine->Start(options)) {
+    error = engine->error();
+    return nullptr;
+  }
   return engine;
 }
 
@@ -315,28 +335,27 @@ CertificateCheck CheckCertificateChain(const std::string& chain_pem, const TlsOp
   const runtime::Activation activation("CHECKCERTIFICATECHAIN", __LINE__);
   std::string error;
   LazyRoots lazy;
-  SSL_CTX* ctx = NewContext(options, lazy.file, error);
+  const SslContext ctx = NewContext(options, lazy.file, error);
   if (ctx == nullptr) return {CertificateVerdict::kUntrusted, error};
-  BIO* in = BIO_new_mem_buf(chain_pem.data(), static_cast<int>(chain_pem.size()));
-  X509* leaf = PEM_read_bio_X509(in, nullptr, nullptr, nullptr);
-  STACK_OF(X509)* sent = sk_X509_new_null();
-  while (X509* more = PEM_read_bio_X509(in, nullptr, nullptr, nullptr)) sk_X509_push(sent, more);
-  ERR_clear_error();
-  BIO_free(in);
-  CertificateCheck check{CertificateVerdict::kUntrusted, "no certificate"};
-  X509_STORE_CTX* store = X509_STORE_CTX_new();
-  if (leaf != nullptr && X509_STORE_CTX_init(store, SSL_CTX_get_cert_store(ctx), leaf, sent) == 1) {
-    // As a handshake checks: the chain for a TLS server, the name as configured.
-    X509_STORE_CTX_set_default(store, "ssl_server");
-    ExpectName(X509_STORE_CTX_get0_param(store), options.host);
-    VerifyWithLazyRoots(store, &lazy);
-    check = VerdictOf(X509_STORE_CTX_get_error(store));
+  const Bio in(BIO_new_mem_buf(chain_pem.data(), static_cast<int>(chain_pem.size())));
+  const Certificate leaf(in != nullptr ? PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr) : nullptr);
+  const Certificates sent(sk_X509_new_null());
+  while (leaf != nullptr && sent != nullptr) {
+    Certificate more(PEM_read_bio_X509(in.get(), nullptr, nullptr, nullptr));
+    if (more == nullptr || sk_X509_push(sent.get(), more.get()) <= 0) break;
+    more.release();  // the list has it
   }
-  X509_STORE_CTX_free(store);
-  sk_X509_pop_free(sent, X509_free);
-  X509_free(leaf);
-  SSL_CTX_free(ctx);
-  return check;
+  ERR_clear_error();
+  const StoreContext store(X509_STORE_CTX_new());
+  if (leaf == nullptr || sent == nullptr || store == nullptr ||
+      X509_STORE_CTX_init(store.get(), SSL_CTX_get_cert_store(ctx.get()), leaf.get(), sent.get()) != 1) {
+    return {CertificateVerdict::kUntrusted, "no certificate"};
+  }
+  // As a handshake checks: the chain for a TLS server, the name as configured.
+  X509_STORE_CTX_set_default(store.get(), "ssl_server");
+  ExpectName(X509_STORE_CTX_get0_param(store.get()), options.host);
+  VerifyWithLazyRoots(store.get(), &lazy);
+  return VerdictOf(X509_STORE_CTX_get_error(store.get()));
 }
 
 }  // namespace mailclient

@@ -21,6 +21,7 @@
 
 #include "mailclient/net/tls_engine.h"
 #include "runtime/activation.h"
+#include "runtime/owned.h"
 #include "runtime/system_text.h"
 #include "runtime/whole_file.h"
 #include "runtime/wide_text_win32.h"
@@ -28,6 +29,35 @@
 namespace mailclient {
 
 namespace {
+
+void CloseStore(HCERTSTORE store) { CertCloseStore(store, 0); }
+using Store = runtime::Owned<void, CloseStore>;
+using Certificate = runtime::Owned<const CERT_CONTEXT, CertFreeCertificateContext>;
+using Chain = runtime::Owned<const CERT_CHAIN_CONTEXT, CertFreeCertificateChain>;
+using ChainEngine = runtime::Owned<void, CertFreeCertificateChainEngine>;
+void FreeLocal(void* p) { LocalFree(p); }
+using AltNames = runtime::Owned<CERT_ALT_NAME_INFO, FreeLocal>;
+
+// A credentials or context handle of SSPI, released by `Release` once it
+// holds one.
+template <auto Release>
+class SecurityHandle {
+ public:
+  SecurityHandle() { SecInvalidateHandle(&h_); }
+  ~SecurityHandle() {
+    if (valid()) Release(&h_);
+  }
+  SecurityHandle(const SecurityHandle&) = delete;
+  SecurityHandle& operator=(const SecurityHandle&) = delete;
+
+  SecHandle* get() { return &h_; }
+  bool valid() const { return SecIsValidHandle(&h_); }
+  /// Forgets a handle that a failed call left behind.
+  void invalidate() { SecInvalidateHandle(&h_); }
+
+ private:
+  SecHandle h_;
+};
 
 // A status by its name and value ("SEC_E_INTERNAL_ERROR (0x80090304)"):
 // the system's text for these is often missing, or beside the point ("The
@@ -78,8 +108,8 @@ std::string Reason(long status) {
 
 // A memory store of the PEM certificates in `pem`; `first` (when asked)
 // gets the first of them. Null when `pem` holds none.
-HCERTSTORE PemStore(const std::string& pem, PCCERT_CONTEXT* first = nullptr) {
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr);
+Store PemStore(const std::string& pem, Certificate* first = nullptr) {
+  Store store(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
   if (store == nullptr) return nullptr;
   const std::string begin = "-----BEGIN CERTIFICATE-----";
   const std::string end = "-----END CERTIFICATE-----";
@@ -97,29 +127,26 @@ HCERTSTORE PemStore(const std::string& pem, PCCERT_CONTEXT* first = nullptr) {
     PCCERT_CONTEXT added_cert = nullptr;
     if (CryptStringToBinaryA(block.c_str(), static_cast<DWORD>(block.size()), CRYPT_STRING_BASE64HEADER,
                              der.data(), &size, nullptr, nullptr) &&
-        CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS,
+        CertAddEncodedCertificateToStore(store.get(), X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS,
                                          first != nullptr && added == 0 ? &added_cert : nullptr)) {
-      if (added_cert != nullptr) *first = added_cert;
+      if (added_cert != nullptr) first->reset(added_cert);
       ++added;
     }
   }
-  if (added == 0) {
-    CertCloseStore(store, 0);
-    return nullptr;
-  }
+  if (added == 0) return nullptr;
   return store;
 }
 
 // The CAFile's certificates in a memory store; null (with a sentence in
 // `error`) when the file cannot be read or holds none.
-HCERTSTORE LoadCaFile(const std::string& file, std::string& error) {
+Store LoadCaFile(const std::string& file, std::string& error) {
   std::string pem;
   std::string reason;
   if (!runtime::ReadWholeFile(file, pem, reason)) {
     error = "cannot read the CA file " + file + " (CAFile in postrine.ini): " + reason;
     return nullptr;
   }
-  HCERTSTORE store = PemStore(pem);
+  Store store = PemStore(pem);
   if (store == nullptr) error = "the CA file " + file + " (CAFile in postrine.ini) holds no PEM certificate";
   return store;
 }
@@ -129,42 +156,33 @@ HCERTSTORE LoadCaFile(const std::string& file, std::string& error) {
 // system's own engine is used, so that it may still fetch a root it lacks.
 class TrustedRoots {
  public:
-  TrustedRoots() = default;
-  TrustedRoots(const TrustedRoots&) = delete;
-  TrustedRoots& operator=(const TrustedRoots&) = delete;
-  ~TrustedRoots() {
-    if (engine_ != nullptr) CertFreeCertificateChainEngine(engine_);
-    if (roots_ != nullptr) CertCloseStore(roots_, 0);
-  }
-
-  // Takes over `ca` (a store of CAFile's certificates). False with a
-  // sentence in `error` when the system will not build the engine.
-  bool Add(HCERTSTORE ca, std::string& error) {
-    roots_ = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
-    HCERTSTORE system = CertOpenSystemStoreA(0, "ROOT");
-    if (system != nullptr) {
-      CertAddStoreToCollection(roots_, system, 0, 0);
-      CertCloseStore(system, 0);
-    }
-    CertAddStoreToCollection(roots_, ca, 0, 0);
-    CertCloseStore(ca, 0);
+  // Adds `ca` (a store of CAFile's certificates), which the collection
+  // keeps open. False with a sentence in `error` when the system will not
+  // build the engine.
+  bool Add(Store ca, std::string& error) {
+    roots_.reset(CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr));
+    const Store system(CertOpenSystemStoreA(0, "ROOT"));
+    if (system != nullptr) CertAddStoreToCollection(roots_.get(), system.get(), 0, 0);
+    CertAddStoreToCollection(roots_.get(), ca.get(), 0, 0);
     CERT_CHAIN_ENGINE_CONFIG config{};
     // The size of the structure as Windows 7 defined it, the first with
     // hExclusiveRoot: later systems take it too, and wine takes no other.
     config.cbSize = offsetof(CERT_CHAIN_ENGINE_CONFIG, hExclusiveTrustedPeople) + sizeof(HCERTSTORE);
-    config.hExclusiveRoot = roots_;
-    if (!CertCreateCertificateChainEngine(&config, &engine_)) {
+    config.hExclusiveRoot = roots_.get();
+    HCERTCHAINENGINE engine = nullptr;
+    if (!CertCreateCertificateChainEngine(&config, &engine)) {
       error = "cannot trust the CA file (CAFile in postrine.ini): " + runtime::SystemErrorText(GetLastError());
       return false;
     }
+    engine_.reset(engine);
     return true;
   }
 
-  HCERTCHAINENGINE engine() const { return engine_; }
+  HCERTCHAINENGINE engine() const { return engine_.get(); }
 
  private:
-  HCERTSTORE roots_ = nullptr;
-  HCERTCHAINENGINE engine_ = nullptr;
+  Store roots_;
+  ChainEngine engine_;  // released before the roots it uses
 };
 
 // The policy's answer in the words both platforms use.
@@ -193,10 +211,11 @@ CertificateCheck CheckServerCertificate(PCCERT_CONTEXT cert, HCERTSTORE sent, co
   para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
   para.RequestedUsage.Usage.cUsageIdentifier = 1;
   para.RequestedUsage.Usage.rgpszUsageIdentifier = usage;
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!CertGetCertificateChain(roots.engine(), cert, nullptr, sent, &para, 0, nullptr, &chain)) {
+  PCCERT_CHAIN_CONTEXT built = nullptr;
+  if (!CertGetCertificateChain(roots.engine(), cert, nullptr, sent, &para, 0, nullptr, &built)) {
     return {CertificateVerdict::kUntrusted, runtime::SystemErrorText(GetLastError())};
   }
+  const Chain chain(built);
   std::wstring name = runtime::WideText(host);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
@@ -207,18 +226,15 @@ CertificateCheck CheckServerCertificate(PCCERT_CONTEXT cert, HCERTSTORE sent, co
   policy.pvExtraPolicyPara = &ssl;
   CERT_CHAIN_POLICY_STATUS status{};
   status.cbSize = sizeof status;
-  CertificateCheck check;
-  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
-    check = {CertificateVerdict::kUntrusted, runtime::SystemErrorText(GetLastError())};
-  } else if (status.dwError == 0 && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
+  if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.get(), &policy, &status)) {
+    return {CertificateVerdict::kUntrusted, runtime::SystemErrorText(GetLastError())};
+  }
+  if (status.dwError == 0 && (chain->TrustStatus.dwErrorStatus & CERT_TRUST_IS_PARTIAL_CHAIN) != 0) {
     // Windows' policy refuses a chain that ends short of any root
     // (CERT_E_CHAINING); wine's lets it pass. Refuse it here as well.
-    check = VerdictOf(CERT_E_CHAINING, cert);
-  } else {
-    check = VerdictOf(static_cast<long>(status.dwError), cert);
+    return VerdictOf(CERT_E_CHAINING, cert);
   }
-  CertFreeCertificateChain(chain);
-  return check;
+  return VerdictOf(static_cast<long>(status.dwError), cert);
 }
 
 // A certificate name as X.500 writes it, most significant part last
@@ -248,13 +264,14 @@ std::vector<std::string> AlternativeNames(PCCERT_CONTEXT cert) {
   std::vector<std::string> names;
   const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
                                                      cert->pCertInfo->rgExtension);
-  CERT_ALT_NAME_INFO* info = nullptr;
+  CERT_ALT_NAME_INFO* decoded = nullptr;
   DWORD size = 0;
   if (extension == nullptr ||
       !CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
-                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &info, &size)) {
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &size)) {
     return names;
   }
+  const AltNames info(decoded);
   for (DWORD i = 0; i < info->cAltEntry; ++i) {
     const CERT_ALT_NAME_ENTRY& entry = info->rgAltEntry[i];
     if (entry.dwAltNameChoice == CERT_ALT_NAME_DNS_NAME) {
@@ -267,7 +284,6 @@ std::vector<std::string> AlternativeNames(PCCERT_CONTEXT cert) {
       }
     }
   }
-  LocalFree(info);
   return names;
 }
 
@@ -305,23 +321,16 @@ SECURITY_STATUS AcquireClientCredentials(CredHandle& cred) {
 
 class SchannelEngine final : public TlsEngine {
  public:
-  explicit SchannelEngine(const TlsOptions& options) : host_(options.host) {
-    SecInvalidateHandle(&cred_);
-    SecInvalidateHandle(&ctx_);
-  }
-  ~SchannelEngine() override {
-    if (SecIsValidHandle(&ctx_)) DeleteSecurityContext(&ctx_);
-    if (SecIsValidHandle(&cred_)) FreeCredentialsHandle(&cred_);
-  }
+  explicit SchannelEngine(const TlsOptions& options) : host_(options.host) {}
 
   bool Start(const TlsOptions& options, std::string& error) {
     if (options.verify && !options.ca_file.empty()) {
-      HCERTSTORE ca = LoadCaFile(options.ca_file, error);
-      if (ca == nullptr || !roots_.Add(ca, error)) return false;
+      Store ca = LoadCaFile(options.ca_file, error);
+      if (ca == nullptr || !roots_.Add(std::move(ca), error)) return false;
     }
-    const SECURITY_STATUS s = AcquireClientCredentials(cred_);
+    const SECURITY_STATUS s = AcquireClientCredentials(*cred_.get());
     if (s != SEC_E_OK) {
-      SecInvalidateHandle(&cred_);
+      cred_.invalidate();
       error = "TLS cannot start: " + Reason(s);
       return false;
     }
@@ -337,7 +346,7 @@ class SchannelEngine final : public TlsEngine {
     // No name for an address: SNI carries host names only.
     char* target = IsIpAddress(host_) ? nullptr : host_.data();
     for (;;) {
-      const bool first = !SecIsValidHandle(&ctx_);
+      const bool first = !ctx_.valid();
       if (!first && incoming_.empty()) return Status::kWantInput;
       SecBuffer in[2] = {{static_cast<unsigned long>(incoming_.size()), SECBUFFER_TOKEN, incoming_.data()},
                          {0, SECBUFFER_EMPTY, nullptr}};
@@ -347,8 +356,8 @@ class SchannelEngine final : public TlsEngine {
       DWORD attributes = 0;
       TimeStamp expiry;
       const SECURITY_STATUS s =
-          InitializeSecurityContextA(&cred_, first ? nullptr : &ctx_, target, flags, 0, 0, first ? nullptr : &in_desc,
-                                     0, &ctx_, &out_desc, &attributes, &expiry);
+          InitializeSecurityContextA(cred_.get(), first ? nullptr : ctx_.get(), target, flags, 0, 0,
+                                     first ? nullptr : &in_desc, 0, ctx_.get(), &out_desc, &attributes, &expiry);
       if (token.cbBuffer > 0 && token.pvBuffer != nullptr) {
         out.append(static_cast<const char*>(token.pvBuffer), token.cbBuffer);
         FreeContextBuffer(token.pvBuffer);
@@ -362,7 +371,7 @@ class SchannelEngine final : public TlsEngine {
       if (!first) KeepExtra(in[1]);
       if (s == SEC_E_OK) {
         handshake_done_ = true;
-        QueryContextAttributesA(&ctx_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
+        QueryContextAttributesA(ctx_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_);
         return Status::kOk;
       }
     }
@@ -380,7 +389,7 @@ class SchannelEngine final : public TlsEngine {
                         {sizes_.cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_.cbHeader + n},
                         {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
-      const SECURITY_STATUS s = EncryptMessage(&ctx_, 0, &desc, 0);
+      const SECURITY_STATUS s = EncryptMessage(ctx_.get(), 0, &desc, 0);
       if (s != SEC_E_OK) {
         error_ = "TLS cannot encrypt: " + Reason(s);
         return false;
@@ -404,7 +413,7 @@ class SchannelEngine final : public TlsEngine {
                       {0, SECBUFFER_EMPTY, nullptr},
                       {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, b};
-    const SECURITY_STATUS s = DecryptMessage(&ctx_, &desc, 0, nullptr);
+    const SECURITY_STATUS s = DecryptMessage(ctx_.get(), &desc, 0, nullptr);
     if (s == SEC_E_INCOMPLETE_MESSAGE) return Status::kWantInput;
     if (s == SEC_I_CONTEXT_EXPIRED) return Status::kClosed;
     if (s != SEC_E_OK && s != SEC_I_RENEGOTIATE) {
@@ -430,13 +439,9 @@ class SchannelEngine final : public TlsEngine {
 
   CertificateCheck Verify() override {
     if (!handshake_done_) return {};
-    PCCERT_CONTEXT cert = nullptr;
-    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == nullptr) {
-      return {CertificateVerdict::kUntrusted, "the server showed no certificate"};
-    }
-    const CertificateCheck check = CheckServerCertificate(cert, cert->hCertStore, host_, roots_);
-    CertFreeCertificateContext(cert);
-    return check;
+    const Certificate cert = RemoteCertificate();
+    if (cert == nullptr) return {CertificateVerdict::kUntrusted, "the server showed no certificate"};
+    return CheckServerCertificate(cert.get(), cert->hCertStore, host_, roots_);
   }
 
   TlsSessionInfo Session() override {
@@ -444,31 +449,35 @@ class SchannelEngine final : public TlsEngine {
     TlsSessionInfo info;
     if (!handshake_done_) return info;
     SecPkgContext_ConnectionInfo connection{};
-    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK) {
+    if (QueryContextAttributesA(ctx_.get(), SECPKG_ATTR_CONNECTION_INFO, &connection) == SEC_E_OK) {
       info.protocol = ProtocolText(connection.dwProtocol);
     }
     // The suite's name where the system tells it (not every Schannel does).
     SecPkgContext_CipherInfo cipher{};
     cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
-    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
+    if (QueryContextAttributesA(ctx_.get(), SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
       info.cipher = runtime::TextFromWide(cipher.szCipherSuite);
     }
-    PCCERT_CONTEXT cert = nullptr;
-    if (QueryContextAttributesA(&ctx_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK || cert == nullptr) {
-      return info;
-    }
+    const Certificate cert = RemoteCertificate();
+    if (cert == nullptr) return info;
     info.subject = NameText(cert->pCertInfo->Subject);
     info.issuer = NameText(cert->pCertInfo->Issuer);
-    info.names = AlternativeNames(cert);
+    info.names = AlternativeNames(cert.get());
     info.not_before = TimeText(cert->pCertInfo->NotBefore);
     info.not_after = TimeText(cert->pCertInfo->NotAfter);
-    CertFreeCertificateContext(cert);
     return info;
   }
 
   const std::string& error() const override { return error_; }
 
  private:
+  // The server's certificate; none before it showed one.
+  Certificate RemoteCertificate() {
+    PCCERT_CONTEXT cert = nullptr;
+    if (QueryContextAttributesA(ctx_.get(), SECPKG_ATTR_REMOTE_CERT_CONTEXT, &cert) != SEC_E_OK) return nullptr;
+    return Certificate(cert);
+  }
+
   // Keeps the bytes Schannel did not consume (the tail of incoming_).
   void KeepExtra(const SecBuffer& b) {
     if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer > 0 && b.cbBuffer <= incoming_.size()) {
@@ -480,8 +489,8 @@ class SchannelEngine final : public TlsEngine {
 
   std::string host_;
   TrustedRoots roots_;
-  CredHandle cred_;
-  CtxtHandle ctx_;
+  SecurityHandle<FreeCredentialsHandle> cred_;
+  SecurityHandle<DeleteSecurityContext> ctx_;  // released before the credentials it was made with
   SecPkgContext_StreamSizes sizes_{};
   std::string incoming_;
   bool handshake_done_ = false;
@@ -503,19 +512,13 @@ CertificateCheck CheckCertificateChain(const std::string& chain_pem, const TlsOp
   TrustedRoots roots;
   std::string error;
   if (!options.ca_file.empty()) {
-    HCERTSTORE ca = LoadCaFile(options.ca_file, error);
-    if (ca == nullptr || !roots.Add(ca, error)) return {CertificateVerdict::kUntrusted, error};
+    Store ca = LoadCaFile(options.ca_file, error);
+    if (ca == nullptr || !roots.Add(std::move(ca), error)) return {CertificateVerdict::kUntrusted, error};
   }
-  PCCERT_CONTEXT leaf = nullptr;
-  HCERTSTORE sent = PemStore(chain_pem, &leaf);
-  if (sent == nullptr || leaf == nullptr) {
-    if (sent != nullptr) CertCloseStore(sent, 0);
-    return {CertificateVerdict::kUntrusted, "no certificate"};
-  }
-  const CertificateCheck check = CheckServerCertificate(leaf, sent, options.host, roots);
-  CertFreeCertificateContext(leaf);
-  CertCloseStore(sent, 0);
-  return check;
+  Certificate leaf;
+  const Store sent = PemStore(chain_pem, &leaf);
+  if (sent == nullptr || leaf == nullptr) return {CertificateVerdict::kUntrusted, "no certificate"};
+  return CheckServerCertificate(leaf.get(), sent.get(), options.host, roots);
 }
 
 }  // namespace mailclient

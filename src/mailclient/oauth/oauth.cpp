@@ -87,9 +87,8 @@ std::string FirstLines(const std::string& text, const std::string& secret) {
 
 }  // namespace
 
-bool ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
-                     const std::string& secret, CachedToken& token, TokenRequestOutcome& request, std::string& why,
-                     Outcome& outcome) {
+std::optional<Failure> ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
+                                       const std::string& secret, CachedToken& token, TokenRequestOutcome& request) {
   const runtime::Activation activation("READTOKENANSWER", __LINE__);
   request.http_status = status;
   const nlohmann::json json = nlohmann::json::parse(body, nullptr, false);
@@ -101,19 +100,18 @@ bool ReadTokenAnswer(int status, const std::string& reason, const std::string& b
   // Too many requests and the server's own faults pass; the rest (a bad
   // client, scope or grant, a redirect that is not followed) needs a change
   // of the settings or on the provider's side.
-  outcome = status == 429 || status >= 500 ? Outcome::kTemporary : Outcome::kPermanent;
+  Failure failure{status == 429 || status >= 500 ? Outcome::kTemporary : Outcome::kPermanent, where};
   if (status != 200) {
-    why = where;
-    if (!request.error.empty()) why += ": " + request.error;
-    if (!request.error_description.empty()) why += ": " + request.error_description;
-    if (status >= 300 && status < 400) why += " (postrine follows no redirect; check OAuthTokenURL)";
-    return false;
+    if (!request.error.empty()) failure.text += ": " + request.error;
+    if (!request.error_description.empty()) failure.text += ": " + request.error_description;
+    if (status >= 300 && status < 400) failure.text += " (postrine follows no redirect; check OAuthTokenURL)";
+    return failure;
   }
   // A 200 that gives no token: the trace says why, as the error line does.
   auto refused = [&](const std::string& problem) {
     request.failure = problem;
-    why = where + ", but " + problem;
-    return false;
+    failure.text += ", but " + problem;
+    return failure;
   };
   if (json.is_discarded() || !json.is_object()) return refused("its answer is not a JSON object");
   const std::string type = Member(json, "token_type");
@@ -126,48 +124,40 @@ bool ReadTokenAnswer(int status, const std::string& reason, const std::string& b
   }
   if (!UsableToken(token.token)) return refused("its answer holds no usable access_token");
   token.expires_at = now + TokenLife(json);
-  return true;
+  return std::nullopt;
 }
 
-bool ReadCommandToken(const runtime::CommandResult& result, int timeout_ms, const std::string& secret, std::string& token,
-                      std::string& why, Outcome& outcome) {
+std::optional<Failure> ReadCommandToken(const runtime::CommandResult& result, int timeout_ms, const std::string& secret,
+                                        std::string& token) {
   const runtime::Activation activation("READCOMMANDTOKEN", __LINE__);
-  outcome = Outcome::kTemporary;
-  if (!result.started) {
-    why = "OAuthTokenCommand could not be started: " + result.why;
-    return false;
-  }
+  auto failed = [](Outcome kind, std::string text) { return Failure{kind, std::move(text)}; };
+  if (!result.started) return failed(Outcome::kTemporary, "OAuthTokenCommand could not be started: " + result.why);
   if (result.timed_out) {
-    why = "OAuthTokenCommand gave " + TimedOut(Deadline(timeout_ms)) + " and was stopped";
-    return false;
+    return failed(Outcome::kTemporary, "OAuthTokenCommand gave " + TimedOut(Deadline(timeout_ms)) + " and was stopped");
   }
   const std::string errors = FirstLines(result.err, secret);
   if (result.exit_status != 0) {
     // A command the shell cannot find or run is a matter of the settings.
-    if (result.not_found) outcome = Outcome::kConfig;
-    why = "OAuthTokenCommand failed" +
-          (result.exit_status < 0 ? std::string() : " with exit status " + std::to_string(result.exit_status)) +
-          (errors.empty() ? "" : ": " + errors);
-    return false;
+    return failed(result.not_found ? Outcome::kConfig : Outcome::kTemporary,
+                  "OAuthTokenCommand failed" +
+                      (result.exit_status < 0 ? std::string() : " with exit status " + std::to_string(result.exit_status)) +
+                      (errors.empty() ? "" : ": " + errors));
   }
   const std::string_view first_line = std::string_view(result.out).substr(0, result.out.find_first_of("\r\n"));
   const std::string line(runtime::TrimBlanks(first_line));
-  outcome = Outcome::kPermanent;
   if (line.empty()) {
-    why = "OAuthTokenCommand printed no token" + (errors.empty() ? "" : ": " + errors);
-    return false;
+    return failed(Outcome::kPermanent, "OAuthTokenCommand printed no token" + (errors.empty() ? "" : ": " + errors));
   }
   if (line.size() > kLongestToken) {
-    why = "OAuthTokenCommand printed no usable token (its first line is longer than " +
-          std::to_string(kLongestToken) + " bytes)";
-    return false;
+    return failed(Outcome::kPermanent, "OAuthTokenCommand printed no usable token (its first line is longer than " +
+                                           std::to_string(kLongestToken) + " bytes)");
   }
   if (!UsableToken(line)) {
-    why = "OAuthTokenCommand printed no usable token (a blank or a control byte in its first line)";
-    return false;
+    return failed(Outcome::kPermanent,
+                  "OAuthTokenCommand printed no usable token (a blank or a control byte in its first line)");
   }
   token = line;
-  return true;
+  return std::nullopt;
 }
 
 std::string TokenCacheKey(const OAuthSettings& settings) {
@@ -194,11 +184,9 @@ std::optional<Failure> OAuthTokens::Token(bool fresh, std::string& token, bool& 
     if (events_) events_("OAuth token: the cached one");
     return std::nullopt;
   }
-  Failure failure;
-  const bool fetched = settings_.command.empty() ? FetchFromUrl(cached, failure.text, failure.kind)
-                                                 : FetchFromCommand(cached, failure.text, failure.kind);
-  TraceFetch(fetched);
-  if (!fetched) return failure;
+  std::optional<Failure> failure = settings_.command.empty() ? FetchFromUrl(cached) : FetchFromCommand(cached);
+  TraceFetch(!failure);
+  if (failure) return failure;
   // A cache that cannot be written only costs a request next time.
   if (!settings_.cache_file.empty()) StoreCachedToken(settings_.cache_file, key_, cached);
   token = cached.token;
@@ -230,47 +218,40 @@ void OAuthTokens::TraceFetch(bool fetched) {
   events_(line);
 }
 
-bool OAuthTokens::FetchFromCommand(CachedToken& token, std::string& why, Outcome& outcome) {
+std::optional<Failure> OAuthTokens::FetchFromCommand(CachedToken& token) {
   const runtime::Activation activation("OAUTHTOKENS:FETCHFROMCOMMAND", __LINE__);
   const runtime::CommandResult result = runtime::RunCommand(settings_.command, settings_.timeout_ms, kMostCommandOutput);
-  if (!ReadCommandToken(result, settings_.timeout_ms, settings_.client_secret, token.token, why, outcome)) {
-    return false;
-  }
+  if (auto failure = ReadCommandToken(result, settings_.timeout_ms, settings_.client_secret, token.token)) return failure;
   // A command tells no lifetime: its token is kept as long as the usual
   // hour; one revoked earlier is refused by the server and fetched anew.
   token.expires_at = static_cast<std::int64_t>(std::time(nullptr)) + kAssumedTokenLife;
-  return true;
+  return std::nullopt;
 }
 
-bool OAuthTokens::FetchFromUrl(CachedToken& token, std::string& why, Outcome& outcome) {
+std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
   const runtime::Activation activation("OAUTHTOKENS:FETCHFROMURL", __LINE__);
   request_ = TokenRequestOutcome{};
   request_.url = settings_.token_url;
   const std::string& secret = settings_.client_secret;
-  outcome = Outcome::kTemporary;
   // No answer could be read: the reason goes to the error line and the
   // trace, with anything the endpoint sent in it redacted.
-  auto failed = [&](const std::string& reason) {
+  auto failed = [&](Outcome kind, const std::string& reason) {
     request_.failure = Redacted(reason, secret);
-    why = "token request to " + runtime::Printable(UrlForDisplay(settings_.token_url), kMostQuotedField) +
-          " failed: " + request_.failure;
-    return false;
+    return Failure{kind, "token request to " + runtime::Printable(UrlForDisplay(settings_.token_url), kMostQuotedField) +
+                             " failed: " + request_.failure};
   };
   HttpsUrl url;
-  if (!ParseHttpsUrl(settings_.token_url, url, why)) {
-    outcome = Outcome::kConfig;
-    return failed("OAuthTokenURL " + why);
+  if (const std::string why = ParseHttpsUrl(settings_.token_url, url); !why.empty()) {
+    return failed(Outcome::kConfig, "OAuthTokenURL " + why);
   }
+  std::string why;
   std::unique_ptr<Connection> plain = transport_.connect(url.host, url.port, settings_.timeout_ms, why, {});
-  if (!plain) return failed(why);
+  if (!plain) return failed(Outcome::kTemporary, why);
   bool line_failed = false;
   std::unique_ptr<Connection> tls =
       transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
                            {url.host, settings_.verify, settings_.ca_file, settings_.timeout_ms}, why);
-  if (!tls) {
-    if (!line_failed) outcome = Outcome::kPermanent;
-    return failed(why);
-  }
+  if (!tls) return failed(line_failed ? Outcome::kTemporary : Outcome::kPermanent, why);
   std::vector<std::pair<std::string, std::string>> form{{"grant_type", "client_credentials"},
                                                         {"client_id", settings_.client_id},
                                                         {"client_secret", secret}};
@@ -278,15 +259,14 @@ bool OAuthTokens::FetchFromUrl(CachedToken& token, std::string& why, Outcome& ou
   const Deadline deadline(settings_.timeout_ms);
   HttpResponse response;
   bool lost = false;
-  if (!tls->Send(HttpPostRequest(url, FormEncode(form)), deadline)) return failed(tls->error());
+  if (!tls->Send(HttpPostRequest(url, FormEncode(form)), deadline)) return failed(Outcome::kTemporary, tls->error());
   if (!ReadHttpResponse(*tls, deadline, response, why, lost)) {
     // A status line may have come before the answer went wrong.
     request_.http_status = response.status;
-    if (!lost) outcome = Outcome::kPermanent;
-    return failed(why);
+    return failed(lost ? Outcome::kTemporary : Outcome::kPermanent, why);
   }
   return ReadTokenAnswer(response.status, response.reason, response.body,
-                         static_cast<std::int64_t>(std::time(nullptr)), secret, token, request_, why, outcome);
+                         static_cast<std::int64_t>(std::time(nullptr)), secret, token, request_);
 }
 
 }  // namespace mailclient

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "mailclient/net/transport.h"
@@ -45,19 +46,16 @@ inline constexpr std::int64_t kAssumedTokenLife = 3600;
 
 /// Reads the endpoint's answer: on success the token and its expiry (`now`
 /// plus expires_in, taken within 1 second and kLongestTokenLife) in
-/// `token`; otherwise false with a sentence in `why` that quotes the
-/// endpoint's error and error_description, and the kind of failure in
-/// `outcome`. `request` receives the status and error fields. Whatever the
-/// endpoint says, `secret` shows as "<redacted>".
-bool ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
-                     const std::string& secret, CachedToken& token, TokenRequestOutcome& request, std::string& why,
-                     Outcome& outcome);
+/// `token`; otherwise the failure, its sentence quoting the endpoint's
+/// error and error_description. `request` receives the status and error
+/// fields. Whatever the endpoint says, `secret` shows as "<redacted>".
+std::optional<Failure> ReadTokenAnswer(int status, const std::string& reason, const std::string& body, std::int64_t now,
+                                       const std::string& secret, CachedToken& token, TokenRequestOutcome& request);
 
-/// Reads what OAuthTokenCommand gave: the first line of its output, or
-/// false with a sentence in `why` (quoting its error output, `secret`
-/// redacted) and the kind of failure in `outcome`.
-bool ReadCommandToken(const runtime::CommandResult& result, int timeout_ms, const std::string& secret, std::string& token,
-                      std::string& why, Outcome& outcome);
+/// Reads what OAuthTokenCommand gave: the first line of its output in
+/// `token`, or the failure, quoting its error output with `secret` redacted.
+std::optional<Failure> ReadCommandToken(const runtime::CommandResult& result, int timeout_ms, const std::string& secret,
+                                        std::string& token);
 
 /// The configuration a cached token belongs to: a digest of the URL,
 /// client and scope (or the command), so that another configuration never
@@ -79,8 +77,8 @@ class OAuthTokens final : public TokenSource {
 
  private:
   void TraceFetch(bool fetched);
-  bool FetchFromUrl(CachedToken& token, std::string& why, Outcome& outcome);
-  bool FetchFromCommand(CachedToken& token, std::string& why, Outcome& outcome);
+  std::optional<Failure> FetchFromUrl(CachedToken& token);
+  std::optional<Failure> FetchFromCommand(CachedToken& token);
 
   OAuthSettings settings_;
   Transport transport_;

@@ -34,12 +34,10 @@ TEST(NameResolution, EndsAtTheDeadlineWhateverTheNameServiceDoes) {
 }
 
 TEST(BareHost, TakesTheBracketsOffAnIpv6LiteralOnly) {
-  EXPECT_EQ(BareHost("[::1]"), "::1");
-  EXPECT_EQ(BareHost("[2001:db8::25]"), "2001:db8::25");
-  EXPECT_EQ(BareHost("::1"), "::1");
-  EXPECT_EQ(BareHost("mail.example.com"), "mail.example.com");
-  EXPECT_EQ(BareHost("[mail]"), "[mail]");
-  EXPECT_EQ(BareHost("[]"), "[]");
+  const std::pair<const char*, const char*> cases[] = {
+      {"[::1]", "::1"}, {"[2001:db8::25]", "2001:db8::25"}, {"::1", "::1"}, {"mail.example.com", "mail.example.com"},
+      {"[mail]", "[mail]"}, {"[]", "[]"}};
+  for (const auto& [server, host] : cases) EXPECT_EQ(BareHost(server), host) << server;
 }
 
 }  // namespace
