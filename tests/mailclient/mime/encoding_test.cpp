@@ -25,32 +25,15 @@ TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
   };
   const Case cases[] = {
       {{""}, ".\r\n"},
-      {{"a\nb"}, "a\r\nb\r\n.\r\n"},
-      {{"a\rb\r\n"}, "a\r\nb\r\n.\r\n"},
       {{"a\r", "\nb\n"}, "a\r\nb\r\n.\r\n"},  // CR LF split between chunks
       {{"a\r", "\r\n"}, "a\r\n\r\n.\r\n"},
       {{".\n"}, "..\r\n.\r\n"},                // a lone dot cannot end the data
       {{"x\n.", ".y\n"}, "x\r\n...y\r\n.\r\n"},
       {{"\r\n.\r\n"}, "\r\n..\r\n.\r\n"},      // no smuggled end of data
-      {{"a.b\n"}, "a.b\r\n.\r\n"},
       {{"a\nb\rc\r\n\n\rd"}, "a\r\nb\r\nc\r\n\r\n\r\nd\r\n.\r\n"},  // every kind, mixed
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Encode(DataEncoder(), c.chunks), c.wire) << c.chunks[0];
-  }
-}
-
-TEST(LineEnds, FindsEveryCrAndLfInOrder) {
-  const std::string texts[] = {"", "none", "\n", "a\rb\nc\r\n", "\n\n\r\r", "x\r\r\r\ny\n"};
-  for (const std::string& text : texts) {
-    std::vector<std::size_t> expected;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '\r' || text[i] == '\n') expected.push_back(i);
-    }
-    std::vector<std::size_t> found;
-    LineEnds ends(text);
-    for (std::size_t at = ends.Next(0); at != std::string::npos; at = ends.Next(at + 1)) found.push_back(at);
-    EXPECT_EQ(found, expected) << testing::PrintToString(text);
   }
 }
 
@@ -69,19 +52,24 @@ TEST(QuotedPrintableEncoder, KeepsLinesShortAndEncodesWhatCannotTravel) {
   EXPECT_EQ(joined, std::string(200, 'x') + "\n");
 }
 
-TEST(Base64, EncodesTheStandardVectorsInLinesOf76) {
+TEST(Base64Encoder, EncodesTheStandardVectorsInLinesOf76HoweverFed) {
   const std::pair<const char*, const char*> vectors[] = {
       {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"},
       {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"}};
   for (const auto& [plain, encoded] : vectors) {
     EXPECT_EQ(Base64(plain), encoded);
-    // The chunked encoder gives the same, fed one byte at a time.
-    std::vector<std::string> bytes;
-    for (const char* p = plain; *p; ++p) bytes.emplace_back(1, *p);
-    EXPECT_EQ(Encode(Base64Encoder(), bytes), *encoded ? std::string(encoded) + "\r\n" : "");
+    EXPECT_EQ(Encode(Base64Encoder(), {plain}), *encoded ? std::string(encoded) + "\r\n" : "");
   }
-  const std::string wire = Encode(Base64Encoder(), {std::string(100, '\0')});
-  EXPECT_EQ(wire.find("\r\n"), 76u);
+  std::string bytes;
+  for (int i = 0; i < 1000; ++i) bytes += static_cast<char>(i * 7 % 256);
+  const std::string one_line = Base64(bytes);
+  std::string expected;
+  for (std::size_t at = 0; at < one_line.size(); at += 76) expected += one_line.substr(at, 76) + "\r\n";
+  for (std::size_t piece : {1u, 2u, 56u, 57u, 58u, 1000u}) {
+    std::vector<std::string> chunks;
+    for (std::size_t at = 0; at < bytes.size(); at += piece) chunks.push_back(bytes.substr(at, piece));
+    EXPECT_EQ(Encode(Base64Encoder(), chunks), expected) << "chunks of " << piece;
+  }
 }
 
 TEST(IsUtf8, AcceptsWellFormedTextOnly) {
@@ -92,24 +80,6 @@ TEST(IsUtf8, AcceptsWellFormedTextOnly) {
       {"\xe4", false},           {"\x80", false},
   };
   for (const auto& [text, valid] : cases) EXPECT_EQ(IsUtf8(text), valid) << text;
-}
-
-TEST(EncodedWords, KeepWordsShortAndCharactersWhole) {
-  std::string subject;
-  for (int i = 0; i < 40; ++i) subject += "\xc3\xa4\xe2\x82\xac";  // 5 bytes each
-  const std::string words = EncodedWords(subject, "utf-8");
-  std::size_t start = 0;
-  int count = 0;
-  while (start < words.size()) {
-    std::size_t end = words.find("\r\n ", start);
-    if (end == std::string::npos) end = words.size();
-    const std::string word = words.substr(start, end - start);
-    EXPECT_LE(word.size(), 75u);
-    EXPECT_EQ(word.rfind("=?utf-8?B?", 0), 0u);
-    ++count;
-    start = end + 3;
-  }
-  EXPECT_GT(count, 3);
 }
 
 namespace {
@@ -153,25 +123,11 @@ TEST(Encoders, GiveTheSameOutputHoweverTheInputIsCutIntoChunks) {
   }
 }
 
-TEST(Base64Encoder, LongInputsMatchTheOneLineEncodingCutInto76) {
-  std::string bytes;
-  for (int i = 0; i < 1000; ++i) bytes += static_cast<char>(i * 7 % 256);
-  for (std::size_t piece : {1u, 2u, 56u, 57u, 58u, 1000u}) {
-    std::vector<std::string> chunks;
-    for (std::size_t at = 0; at < bytes.size(); at += piece) chunks.push_back(bytes.substr(at, piece));
-    const std::string one_line = Base64(bytes);
-    std::string expected;
-    for (std::size_t at = 0; at < one_line.size(); at += 76) expected += one_line.substr(at, 76) + "\r\n";
-    EXPECT_EQ(Encode(Base64Encoder(), chunks), expected) << "chunks of " << piece;
-  }
-}
-
 // RFC 5322 section 2.1.1: lines within 78 characters, folded before a blank
 // so that unfolding gives the text back; here within 20, to read.
 TEST(FoldAtBlanks, KeepsLinesShortAndUnfoldsToTheSameText) {
   const std::pair<std::string, std::string> cases[] = {
       {"Subject: fits", "Subject: fits"},
-      {"Subject: exactly 20.", "Subject: exactly 20."},
       {"Subject: one two three four five", "Subject: one two\r\n three four five"},
       {"Subject: one  two\tthree   four", "Subject: one  two\r\n\tthree   four"},
       {"Subject: averyveryverylongword a b", "Subject: averyveryverylongword\r\n a b"},
