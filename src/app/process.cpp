@@ -3,6 +3,7 @@
 // exit status tells a calling script what happened (sysexits codes).
 
 #include <memory>
+#include <optional>
 
 #include "app/exit_codes.h"
 #include "app/postrine.h"
@@ -88,16 +89,19 @@ bool Postrine::Process() {
   auto body = std::make_shared<runtime::FileSource>();
   std::string reason;
   const bool opened = MailFileName == "-" ? body->OpenStandardInput(reason) : body->Open(MailFileName, reason);
-  if (!opened || !email.MailBody(body, reason)) {
-    WriteError("cannot read mail file " + MailFileName + " [" + reason + "]");
+  const auto unread = opened ? email.MailBody(body) : std::optional(reason);
+  if (unread) {
+    WriteError("cannot read mail file " + MailFileName + " [" + *unread + "]");
     runtime::SetErrorLevel(app::kExitNoInput);
     return true;
   }
   email.Html(IsHtmlName(MailFileName));
   for (const std::string& name : Attachments) {
     auto file = std::make_shared<runtime::FileSource>();
-    if (!file->Open(name, reason) || !email.Attach(name, file, mailclient::MediaType(name), reason)) {
-      WriteError("cannot read attachment " + name + " [" + reason + "]");
+    const auto unattached =
+        file->Open(name, reason) ? email.Attach(name, file, mailclient::MediaType(name)) : std::optional(reason);
+    if (unattached) {
+      WriteError("cannot read attachment " + name + " [" + *unattached + "]");
       runtime::SetErrorLevel(app::kExitNoInput);
       return true;
     }

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "mailclient/mime/address.h"
 #include "mailclient/mime/encoding.h"
@@ -242,20 +241,20 @@ const char* EncodingName(TransferEncoding e) {
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
   body_ = Part{Content(std::move(value)), {}, {}, {}, {}};
-  std::string unused;
-  Scan(body_, true, unused);
+  Scan(body_, true);
 }
 
-bool CEmail::MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason) {
+std::optional<std::string> CEmail::MailBody(std::shared_ptr<runtime::FileSource> file) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
   body_ = Part{Content(std::move(file)), {}, {}, {}, {}};
-  return Scan(body_, true, reason);
+  return Scan(body_, true);
 }
 
-bool CEmail::Scan(Part& part, bool text, std::string& reason) {
+std::optional<std::string> CEmail::Scan(Part& part, bool text) {
   const runtime::Activation activation("CEMAIL:SCAN", __LINE__);
   part.scan = ContentScan{};
   ContentDigest digest;
+  std::string reason;
   const bool read = part.content.Read(
       [&](std::string_view chunk) {
         digest.Feed(chunk);
@@ -269,29 +268,26 @@ bool CEmail::Scan(Part& part, bool text, std::string& reason) {
       runtime::kMaxWholeFile, reason);
   part.scan.Finish();
   part.digest = digest.Value();
-  if (!read) return false;
-  if (part.scan.size > runtime::kMaxWholeFile) {
-    reason = runtime::kFileTooLarge;
-    return false;
-  }
-  return true;
+  if (!read) return reason;
+  if (part.scan.size > runtime::kMaxWholeFile) return std::string(runtime::kFileTooLarge);
+  return std::nullopt;
 }
 
-bool CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type,
-                    std::string& reason) {
+std::optional<std::string> CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file,
+                                          std::string type) {
   const runtime::Activation activation("CEMAIL:ATTACH", __LINE__);
   Part part{Content(file), {}, BaseName(name), std::move(type), {}};
   // An attachment goes as base64 whatever it holds: the plan needs only
   // its size, and a text's charset, since a reader takes text without
   // one for US-ASCII.
   const bool text = part.type.starts_with("text/");
-  if (!Scan(part, text, reason)) return false;
+  if (auto reason = Scan(part, text)) return reason;
   if (text) part.charset = part.scan.CharsetByByteOrderMark();
   attachments_.push_back(std::move(part));
   // "=_" can occur in neither base64 nor quoted-printable; a body sent as
   // it is that holds it goes as quoted-printable (Plan).
   if (boundary_.empty()) boundary_ = "=_" + runtime::RandomHex(24);
-  return true;
+  return std::nullopt;
 }
 
 std::vector<std::string> CEmail::Recipients() const {
@@ -396,81 +392,148 @@ std::string CEmail::What(const Part& part) {
 
 std::string CEmail::Delimiter(bool last) const { return "--" + boundary_ + (last ? "--\r\n" : "\r\n"); }
 
-std::uint64_t CEmail::BodySize(const BodyPlan& plan) const {
-  const runtime::Activation activation("CEMAIL:BODYSIZE", __LINE__);
-  const ContentScan& scan = body_.scan;
-  const std::uint64_t canonical = scan.size - scan.line_end_bytes + 2 * scan.line_ends;
-  switch (plan.encoding) {
-    case TransferEncoding::kBase64:
-      return Base64Size(canonical);
-    case TransferEncoding::kQuotedPrintable: {
-      // Soft breaks depend on every byte: count what the encoder makes.
-      QuotedPrintableEncoder qp;
-      std::string encoded;
-      std::uint64_t size = 0;
-      const bool read = body_.content.Read(
-          [&](std::string_view chunk) {
-            encoded.clear();
-            qp.Feed(chunk, encoded);
-            size += encoded.size();
-            return true;
-          },
-          scan.size, read_error_);
-      if (!read) {
-        read_error_ = "cannot read " + What(body_) + " [" + read_error_ + "]";
-        return 0;
+// The pieces of the message as Layout gives them: its own text (header,
+// delimiters, part headers) as it is, and each part whole, so that the
+// counter can tell a part's encoded size from its first pass.
+class CEmail::MessageSink {
+ public:
+  virtual ~MessageSink() = default;
+  virtual bool Put(std::string_view text) = 0;
+  /// The body in `encoding`, its last line ended.
+  virtual bool Body(const Part& body, TransferEncoding encoding) = 0;
+  /// An attachment as base64 of its bytes.
+  virtual bool Attachment(const Part& part) = 0;
+};
+
+// The size as SIZE counts it. Only a quoted-printable body is read again:
+// its soft breaks depend on every byte.
+class CEmail::SizeCounter final : public CEmail::MessageSink {
+ public:
+  explicit SizeCounter(std::string& error) : error_(error) {}
+  std::uint64_t Size() const { return size_; }
+
+  bool Put(std::string_view text) override {
+    size_ += text.size();
+    return true;
+  }
+
+  bool Body(const Part& body, TransferEncoding encoding) override {
+    const ContentScan& scan = body.scan;
+    const std::uint64_t canonical = scan.size - scan.line_end_bytes + 2 * scan.line_ends;
+    switch (encoding) {
+      case TransferEncoding::kBase64:
+        size_ += Base64Size(canonical);
+        return true;
+      case TransferEncoding::kQuotedPrintable: {
+        QuotedPrintableEncoder qp;
+        std::string encoded;
+        const bool read = body.content.Read(
+            [&](std::string_view chunk) {
+              encoded.clear();
+              qp.Feed(chunk, encoded);
+              size_ += encoded.size();
+              return true;
+            },
+            scan.size, error_);
+        if (!read) {
+          error_ = "cannot read " + What(body) + " [" + error_ + "]";
+          return false;
+        }
+        encoded.clear();
+        qp.Finish(encoded);
+        size_ += encoded.size();
+        return true;
       }
-      encoded.clear();
-      qp.Finish(encoded);
-      return size + encoded.size();
+      default:
+        // Every line end becomes CR LF, and an open last line is closed.
+        size_ += canonical + (scan.open_end ? 2 : 0);
+        return true;
     }
-    default:
-      // Every line end becomes CR LF, and an open last line is closed.
-      return canonical + (scan.open_end ? 2 : 0);
   }
-}
 
-std::uint64_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) const {
-  const runtime::Activation activation("CEMAIL:DATASIZE", __LINE__);
-  read_error_.clear();
-  std::uint64_t size = header.size() + BodySize(plan);
-  if (!read_error_.empty()) return 0;
-  if (Multipart()) {
-    size += std::strlen(kPreamble) + Delimiter(false).size() + BodyPartHeader(plan).size() + 2;
-    for (const Part& a : attachments_) {
-      size += 2 + Delimiter(false).size() + AttachmentHeader(a).size() + Base64Size(a.scan.size);
-    }
-    size += 2 + Delimiter(true).size();
+  bool Attachment(const Part& part) override {
+    size_ += Base64Size(part.scan.size);
+    return true;
   }
-  return size;
-}
 
-bool CEmail::WriteData(const BodyPlan& plan, const std::string& header,
-                       const std::function<bool(std::string_view)>& sink) const {
-  const runtime::Activation activation("CEMAIL:WRITEDATA", __LINE__);
-  return Encode(plan, header, true, sink);
-}
+ private:
+  std::string& error_;
+  std::uint64_t size_ = 0;
+};
 
-bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_dots,
-                    const std::function<bool(std::string_view)>& sink) const {
-  const runtime::Activation activation("CEMAIL:ENCODE", __LINE__);
-  read_error_.clear();
-  DataEncoder data(stuff_dots);
-  std::string out;
-  out.reserve(3 * kChunk);
-  bool sink_ok = true;
-  auto flush = [&](bool force) {
-    if (out.empty() || (!force && out.size() < kChunk)) return true;
-    sink_ok = sink(out);
-    out.clear();
-    return sink_ok;
-  };
+// The DATA phase: line ends CR LF and dots doubled, handed on in chunks of
+// about 64 KiB.
+class CEmail::DataWriter final : public CEmail::MessageSink {
+ public:
+  DataWriter(const std::function<bool(std::string_view)>& sink, std::string& error) : sink_(sink), error_(error) {
+    out_.reserve(3 * kChunk);
+  }
+
+  bool Put(std::string_view text) override {
+    data_.Feed(text, out_);
+    return true;
+  }
+
+  bool Body(const Part& body, TransferEncoding encoding) override {
+    std::string encoded;
+    std::string canonical;
+    DataEncoder line_ends(false);
+    QuotedPrintableEncoder qp;
+    Base64Encoder b64;
+    const bool read = Pass(body, [&](std::string_view chunk) {
+      switch (encoding) {
+        case TransferEncoding::kQuotedPrintable:
+          encoded.clear();
+          qp.Feed(chunk, encoded);
+          data_.Feed(encoded, out_);
+          break;
+        case TransferEncoding::kBase64:
+          // Text is encoded from its canonical form, every line end CR LF
+          // (RFC 2045 section 6.8). Base64 lines never start with a dot.
+          canonical.clear();
+          line_ends.Feed(chunk, canonical);
+          b64.Feed(canonical, out_);
+          break;
+        default:
+          data_.Feed(chunk, out_);
+      }
+    });
+    if (!read) return false;
+    encoded.clear();
+    if (encoding == TransferEncoding::kQuotedPrintable) qp.Finish(encoded);
+    if (encoding == TransferEncoding::kBase64) b64.Finish(out_);
+    data_.Feed(encoded, out_);
+    data_.EndLine(out_);
+    return true;
+  }
+
+  bool Attachment(const Part& part) override {
+    Base64Encoder b64;
+    if (!Pass(part, [&](std::string_view chunk) { b64.Feed(chunk, out_); })) return false;
+    b64.Finish(out_);
+    return true;
+  }
+
+  /// The line "." that ends the data, and what is still held back.
+  bool Finish() {
+    data_.Finish(out_);
+    return Flush(true);
+  }
+
+ private:
+  bool Flush(bool force) {
+    if (out_.empty() || (!force && out_.size() < kChunk)) return true;
+    sink_ok_ = sink_(out_);
+    out_.clear();
+    return sink_ok_;
+  }
+
   // Reads a part again and checks that it still holds the bytes the plan
   // was made for, byte for byte: a size announced to the server must not
   // turn out false, and a file rewritten while it is sent must not reach
   // the server half old, half new. The end of the message is never sent
   // when the digests of the two passes differ.
-  auto pass = [&](const Part& part, const std::function<void(std::string_view)>& encode) {
+  bool Pass(const Part& part, const std::function<void(std::string_view)>& encode) {
     std::uint64_t seen = 0;
     ContentDigest again;
     const bool read = part.content.Read(
@@ -479,56 +542,47 @@ bool CEmail::Encode(const BodyPlan& plan, const std::string& header, bool stuff_
           if (seen > part.scan.size) return false;
           again.Feed(chunk);
           encode(chunk);
-          return flush(false);
+          return Flush(false);
         },
-        part.scan.size, read_error_);
-    if (!sink_ok) return false;
+        part.scan.size, error_);
+    if (!sink_ok_) return false;
     if (read && seen == part.scan.size && again.Value() == part.digest) return true;
-    read_error_ = read_error_.empty() ? What(part) + " changed while it was sent"
-                                      : "cannot read " + What(part) + " [" + read_error_ + "]";
+    error_ = error_.empty() ? What(part) + " changed while it was sent"
+                            : "cannot read " + What(part) + " [" + error_ + "]";
     return false;
-  };
-
-  data.Feed(header, out);
-  if (Multipart()) data.Feed(kPreamble + Delimiter(false) + BodyPartHeader(plan) + "\r\n", out);
-  std::string encoded;
-  std::string canonical;
-  DataEncoder line_ends(false);
-  QuotedPrintableEncoder qp;
-  Base64Encoder b64;
-  const bool body_read = pass(body_, [&](std::string_view chunk) {
-    switch (plan.encoding) {
-      case TransferEncoding::kQuotedPrintable:
-        encoded.clear();
-        qp.Feed(chunk, encoded);
-        data.Feed(encoded, out);
-        break;
-      case TransferEncoding::kBase64:
-        // Text is encoded from its canonical form, every line end CR LF
-        // (RFC 2045 section 6.8). Base64 lines never start with a dot.
-        canonical.clear();
-        line_ends.Feed(chunk, canonical);
-        b64.Feed(canonical, out);
-        break;
-      default:
-        data.Feed(chunk, out);
-    }
-  });
-  if (!body_read) return false;
-  encoded.clear();
-  if (plan.encoding == TransferEncoding::kQuotedPrintable) qp.Finish(encoded);
-  if (plan.encoding == TransferEncoding::kBase64) b64.Finish(out);
-  data.Feed(encoded, out);
-  data.EndLine(out);
-  for (const Part& a : attachments_) {
-    data.Feed("\r\n" + Delimiter(false) + AttachmentHeader(a), out);
-    Base64Encoder attachment;
-    if (!pass(a, [&](std::string_view chunk) { attachment.Feed(chunk, out); })) return false;
-    attachment.Finish(out);
   }
-  if (Multipart()) data.Feed("\r\n" + Delimiter(true), out);
-  data.Finish(out);
-  return flush(true);
+
+  const std::function<bool(std::string_view)>& sink_;
+  std::string& error_;
+  DataEncoder data_;
+  std::string out_;
+  bool sink_ok_ = true;
+};
+
+bool CEmail::Layout(const BodyPlan& plan, const std::string& header, MessageSink& sink) const {
+  const runtime::Activation activation("CEMAIL:LAYOUT", __LINE__);
+  if (!sink.Put(header)) return false;
+  if (Multipart() && !sink.Put(kPreamble + Delimiter(false) + BodyPartHeader(plan) + "\r\n")) return false;
+  if (!sink.Body(body_, plan.encoding)) return false;
+  for (const Part& a : attachments_) {
+    if (!sink.Put("\r\n" + Delimiter(false) + AttachmentHeader(a)) || !sink.Attachment(a)) return false;
+  }
+  return !Multipart() || sink.Put("\r\n" + Delimiter(true));
+}
+
+std::uint64_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) const {
+  const runtime::Activation activation("CEMAIL:DATASIZE", __LINE__);
+  read_error_.clear();
+  SizeCounter counter(read_error_);
+  return Layout(plan, header, counter) ? counter.Size() : 0;
+}
+
+bool CEmail::WriteData(const BodyPlan& plan, const std::string& header,
+                       const std::function<bool(std::string_view)>& sink) const {
+  const runtime::Activation activation("CEMAIL:WRITEDATA", __LINE__);
+  read_error_.clear();
+  DataWriter writer(sink, read_error_);
+  return Layout(plan, header, writer) && writer.Finish();
 }
 
 }  // namespace mailclient

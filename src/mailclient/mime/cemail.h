@@ -12,6 +12,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,16 +46,16 @@ class CEmail {
   void DestList(std::vector<std::string> value) { dest_ = std::move(value); }
   const std::vector<std::string>& DestList() const { return dest_; }
   void MailBody(std::string value);
-  /// The body read from `file` while sending. False, with the reason, when
-  /// the first pass cannot read it or finds it larger than 2 GiB.
-  bool MailBody(std::shared_ptr<runtime::FileSource> file, std::string& reason);
+  /// The body read from `file` while sending. The reason when the first
+  /// pass cannot read it or finds it larger than 2 GiB.
+  std::optional<std::string> MailBody(std::shared_ptr<runtime::FileSource> file);
   /// The body is HTML (text/html) rather than plain text.
   void Html(bool on) { html_ = on; }
   /// Adds the open `file` as an attachment named `name` (its base name is
   /// shown), of the media type `type`. Text (a type text/...) is read once
-  /// to learn its charset: false, with the reason, when that fails.
-  bool Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file, std::string type,
-              std::string& reason);
+  /// to learn its charset: the reason when that fails.
+  std::optional<std::string> Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file,
+                                    std::string type);
 
   /// The addresses of DestList with the blanks around them trimmed and
   /// empty pieces left out.
@@ -96,18 +97,24 @@ class CEmail {
     std::string charset;  // a text attachment's
     std::uint64_t digest = 0;  // of the bytes the first pass read
   };
+  // Where the layout of the message goes: a counter of its size, or the
+  // writer of the DATA phase.
+  class MessageSink;
+  class SizeCounter;
+  class DataWriter;
+
   /// The first pass over a part: its size and digest, and what its text
-  /// holds when `text` is true.
-  static bool Scan(Part& part, bool text, std::string& reason);
+  /// holds when `text` is true. The reason when it cannot be read.
+  static std::optional<std::string> Scan(Part& part, bool text);
   bool Multipart() const { return !attachments_.empty(); }
   std::string BodyPartHeader(const BodyPlan& plan) const;
   std::string AttachmentHeader(const Part& part) const;
   std::string Delimiter(bool last) const;
   /// How an error names the part.
   static std::string What(const Part& part);
-  std::uint64_t BodySize(const BodyPlan& plan) const;
-  bool Encode(const BodyPlan& plan, const std::string& header, bool stuff_dots,
-              const std::function<bool(std::string_view)>& sink) const;
+  /// The message, header first, laid out into `sink`; false at the first
+  /// piece it refuses.
+  bool Layout(const BodyPlan& plan, const std::string& header, MessageSink& sink) const;
 
   std::string from_;
   std::string subject_;

@@ -391,7 +391,7 @@ TEST(CSmtpData, AMailFileThatChangedWhileSendingIsNotEndedButDropped) {
   mailclient::CEmail mail;
   mail.FromAddress("alerts@example.com");
   mail.DestList({"ops@example.com"});
-  ASSERT_TRUE(mail.MailBody(file, reason));
+  ASSERT_FALSE(mail.MailBody(file));
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "shorter\n";
   scripted::Server server({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData});
   mailclient::CSmtp smtp(mail, "mail.example.com", 25);
