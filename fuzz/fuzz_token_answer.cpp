@@ -45,16 +45,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (response.body.size() > mailclient::kMaxHttpBody) std::abort();
   mailclient::CachedToken token;
   mailclient::TokenRequestOutcome request;
-  mailclient::Outcome outcome{};
   // Whatever the answer says, no piece of the secret comes back, and a
   // token taken is usable, bounded, and lives a second to a day.
   const std::string secret = "s3cr3t";
-  if (mailclient::ReadTokenAnswer(response.status, response.reason, response.body, 0, secret, token, request, why,
-                                  outcome) &&
+  const std::optional<mailclient::Failure> failure =
+      mailclient::ReadTokenAnswer(response.status, response.reason, response.body, 0, secret, token, request);
+  if (!failure &&
       (!mailclient::UsableToken(token.token) || token.token.size() > mailclient::kLongestToken ||
        token.expires_at < 1 || token.expires_at > mailclient::kLongestTokenLife)) {
     std::abort();
   }
+  if (failure && failure->text.find(secret) != std::string::npos) std::abort();
   if ((why + request.error + request.error_description).find(secret) != std::string::npos) std::abort();
   return 0;
 }
