@@ -73,6 +73,9 @@ class Server {
   }
   /// Steps the client never reached.
   std::size_t Unplayed() const { return script_.size(); }
+  /// The client sent a command the script did not expect (or any at all
+  /// once the script had ended).
+  bool Strayed() const { return stray_; }
 
   void Receive(std::string_view bytes) {
     writes.push_back({std::string(bytes), tls});
