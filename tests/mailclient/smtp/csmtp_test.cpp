@@ -28,6 +28,7 @@ using scripted::Rcpt;
 using scripted::Result;
 using scripted::Script;
 using scripted::Step;
+using scripted::Wrote;
 
 namespace {
 
@@ -52,35 +53,45 @@ TEST(CSmtpPipelining, BatchesTheEnvelopeAndQuitOnlyWhenTheServerPipelines) {
   }
 }
 
+struct Case {
+  const char* name;
+  scripted::Settings settings;
+  std::vector<Step> script;
+  Outcome outcome;
+  std::string error;  // a part of ErrorMsg
+  bool hangs_up = false;
+};
+
+const std::string kPassword = "tanstaaftanstaaf";
+const scripted::Settings kTim{.user = "tim", .password = kPassword};
+const scripted::Settings kTimInClear{.user = "tim", .password = kPassword, .tls = TlsMode::kOff};
+const std::vector<Step> kSecured{kGreeting, Ehlo("STARTTLS"), kStartTls};
+
+// Inside TLS the mechanism every server can check (a server that keeps
+// hashed passwords offers CRAM-MD5 all the same, and refuses it); in clear
+// the one that keeps the password off the line. `exchange`: the logon up
+// to its refusal, when more than the AUTH line.
+Case Refused(const char* name, bool tls, const std::string& offered, const std::string& mechanism,
+             std::vector<Step> exchange = {}) {
+  const std::string refusal = "535 5.7.8 authentication failed";
+  if (exchange.empty()) exchange = {{"AUTH " + mechanism, ""}};
+  exchange.back().reply = refusal + "\r\n";
+  return {name, tls ? kTim : kTimInClear,
+          Script({tls ? kSecured : std::vector<Step>{kGreeting}, {Ehlo(offered)}, exchange, {kQuit}}),
+          Outcome::kPermanent, "AUTH " + mechanism + ": " + refusal};
+}
+
 // Every script is played to its end and nothing beyond it is sent: after a
 // refused envelope RSET, after any other refusal QUIT (none to a server
-// that went silent or away), and never MAIL after a refused logon.
+// that went silent or away), and never MAIL after a refused logon. The
+// trace never shows the password nor the body.
 TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
   const Step kRset{"RSET", "250 ok\r\n"};
   const std::vector<Step>& delivery = scripted::kDelivery;
-  const std::vector<Step> secured{kGreeting, Ehlo("STARTTLS"), kStartTls};
   const scripted::Settings two{.to = {"a@example.com", "b@example.com"}};
-  const scripted::Settings tim{.user = "tim", .password = "secret"};
-  const scripted::Settings tim_clear{.user = "tim", .password = "secret", .tls = TlsMode::kOff};
-  auto logon = [](const std::vector<Step>& start, const std::string& offered, std::vector<Step> exchange) {
-    return Script({start, {Ehlo(offered)}, exchange});
+  auto logon = [](const std::string& offered, std::vector<Step> exchange) {
+    return Script({{kGreeting, Ehlo(offered)}, exchange});
   };
-  // Inside TLS the mechanism every server can check (a server that keeps
-  // hashed passwords offers CRAM-MD5 all the same, and refuses it); in
-  // clear the one that keeps the password off the line.
-  auto refused = [&](bool tls, const std::string& offered, const std::string& mechanism) {
-    return logon(tls ? secured : std::vector<Step>{kGreeting}, offered,
-                 {{"AUTH " + mechanism, "535 5.7.8 authentication failed\r\n"}, kQuit});
-  };
-  struct Case {
-    const char* name;
-    scripted::Settings settings;
-    std::vector<Step> script;
-    Outcome outcome;
-    std::string error;  // a part of ErrorMsg
-    bool hangs_up = false;
-  };
-  const std::string no_auth = ": 535 5.7.8 authentication failed";
   const Case cases[] = {
       {"a refused recipient", two,
        {kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("a@example.com"), Rcpt("b@example.com", "550 5.1.1 user unknown"),
@@ -107,14 +118,14 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
       {"a vanishing server", {}, {kGreeting, Ehlo(""), {"MAIL", ""}}, Outcome::kTemporary,
        "MAIL FROM:<alerts@example.com>: the server closed the connection", true},
       // TLS
-      {"STARTTLS when offered", {}, Script({secured, {Ehlo("PIPELINING")}, delivery}), Outcome::kSent, ""},
+      {"STARTTLS when offered", {}, Script({kSecured, {Ehlo("PIPELINING")}, delivery}), Outcome::kSent, ""},
       {"clear text when not offered and nothing to hide", {}, Script({{kGreeting, Ehlo("SIZE 1000")}, delivery}),
        Outcome::kSent, ""},
-      {"the password withheld from a server without TLS", tim, {kGreeting, Ehlo("AUTH PLAIN"), kQuit},
+      {"the password withheld from a server without TLS", kTim, {kGreeting, Ehlo("AUTH PLAIN"), kQuit},
        Outcome::kPermanent,
        "the server mail.example.com offered no TLS, so the password was withheld; set TLS=off"},
-      {"TLS=off logs on in the clear", tim_clear,
-       Script({{kGreeting, Ehlo("STARTTLS,AUTH PLAIN"), {"AUTH PLAIN AHRpbQBzZWNyZXQ=", "235 ok\r\n"}}, delivery}),
+      {"TLS=off logs on in the clear", kTimInClear,
+       Script({logon("STARTTLS,AUTH PLAIN", {{"AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm", "235 ok\r\n"}}), delivery}),
        Outcome::kSent, ""},
       {"TLS=starttls and none offered", {.tls = TlsMode::kStartTls}, {kGreeting, Ehlo("SIZE 1000"), kQuit},
        Outcome::kPermanent, "the server mail.example.com offers no STARTTLS, and TLS=starttls in postrine.ini"},
@@ -124,34 +135,31 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
        {kGreeting, Ehlo("STARTTLS"), {"STARTTLS", "220 go ahead\r\n250-injected\r\n"}}, Outcome::kPermanent,
        "STARTTLS: the server sent data before the TLS handshake"},
       {"a certificate that does not hold, and no second try for the logon",
-       {.user = "tim", .password = "secret", .handshake_fails = true}, secured, Outcome::kPermanent,
+       {.user = "tim", .password = kPassword, .handshake_fails = true}, kSecured, Outcome::kPermanent,
        "STARTTLS: the certificate of the server is not issued for mail.example.com"},
       {"SMTPS on port 465", {.port = 465}, Script({{kGreeting, Ehlo("AUTH PLAIN")}, delivery}), Outcome::kSent, ""},
       // The password mechanisms
-      {"PLAIN first inside TLS", tim, refused(true, "AUTH LOGIN PLAIN CRAM-MD5", "PLAIN"), Outcome::kPermanent,
-       "AUTH PLAIN" + no_auth},
-      {"CRAM-MD5 first in clear", tim_clear, refused(false, "AUTH LOGIN PLAIN CRAM-MD5", "CRAM-MD5"),
-       Outcome::kPermanent, "AUTH CRAM-MD5" + no_auth},
-      {"LOGIN before CRAM-MD5 inside TLS", tim, refused(true, "AUTH CRAM-MD5 LOGIN", "LOGIN"), Outcome::kPermanent,
-       "AUTH LOGIN" + no_auth},
-      {"PLAIN before LOGIN in clear", tim_clear, refused(false, "AUTH LOGIN PLAIN", "PLAIN"), Outcome::kPermanent,
-       "AUTH PLAIN" + no_auth},
-      {"LOGIN offered the old way", tim_clear, refused(false, "AUTH=LOGIN", "LOGIN"), Outcome::kPermanent,
-       "AUTH LOGIN" + no_auth},
-      {"CRAM-MD5 inside TLS when alone", tim, refused(true, "AUTH CRAM-MD5", "CRAM-MD5"), Outcome::kPermanent,
-       "AUTH CRAM-MD5" + no_auth},
-      {"a logon refused for now", tim_clear,
-       logon({kGreeting}, "AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "454 4.7.0 try again later\r\n"}, kQuit}),
+      Refused("PLAIN first inside TLS", true, "AUTH LOGIN PLAIN CRAM-MD5", "PLAIN",
+              {{"AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm", ""}}),
+      Refused("CRAM-MD5 first in clear", false, "AUTH LOGIN PLAIN CRAM-MD5", "CRAM-MD5",
+              {{"AUTH CRAM-MD5", "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n"},
+               {"dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw", ""}}),
+      Refused("LOGIN before CRAM-MD5 inside TLS", true, "AUTH CRAM-MD5 LOGIN", "LOGIN",
+              {{"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"dGlt", "334 UGFzc3dvcmQ6\r\n"}, {"dGFuc3RhYWZ0YW5zdGFhZg==", ""}}),
+      Refused("PLAIN before LOGIN in clear", false, "AUTH LOGIN PLAIN", "PLAIN"),
+      Refused("LOGIN offered the old way", false, "AUTH=LOGIN", "LOGIN"),
+      Refused("CRAM-MD5 inside TLS when alone", true, "AUTH CRAM-MD5", "CRAM-MD5"),
+      {"a logon refused for now", kTimInClear,
+       logon("AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "454 4.7.0 try again later\r\n"}, kQuit}),
        Outcome::kTemporary, "AUTH PLAIN: 454 4.7.0 try again later"},
-      {"a logon refused, then the connection closed", tim_clear,
-       logon({kGreeting}, "AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "535 5.7.8 bad credentials\r\n"}, {"QUIT", ""}}),
+      {"a logon refused, then the connection closed", kTimInClear,
+       logon("AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "535 5.7.8 bad credentials\r\n"}, {"QUIT", ""}}),
        Outcome::kPermanent, "AUTH PLAIN: 535 5.7.8 bad credentials", true},
-      {"a command line too long, then closed", tim_clear,
-       logon({kGreeting}, "AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "500 5.0.0 Command line too long\r\n"}, {"QUIT", ""}}),
+      {"a command line too long, then closed", kTimInClear,
+       logon("AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "500 5.0.0 Command line too long\r\n"}, {"QUIT", ""}}),
        Outcome::kPermanent, "AUTH PLAIN: 500 5.0.0 Command line too long", true},
-      {"a challenge that cannot be answered is cancelled", tim_clear,
-       logon({kGreeting}, "AUTH PLAIN,PIPELINING",
-             {{"AUTH PLAIN", "334 bW9yZT8=\r\n"}, {"*", "501 5.7.0 cancelled\r\n"}, kQuit}),
+      {"a challenge that cannot be answered is cancelled", kTimInClear,
+       logon("AUTH PLAIN,PIPELINING", {{"AUTH PLAIN", "334 bW9yZT8=\r\n"}, {"*", "501 5.7.0 cancelled\r\n"}, kQuit}),
        Outcome::kPermanent, "AUTH PLAIN: 501 5.7.0 cancelled"},
   };
   for (const Case& c : cases) {
@@ -163,6 +171,11 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
     EXPECT_NE(r.error.find(c.error), std::string::npos) << c.name << ": " << r.error;
     EXPECT_EQ(server.Unplayed(), 0u) << c.name;
     EXPECT_FALSE(server.Strayed()) << c.name << ": " << server.commands.back();
+    EXPECT_FALSE(scripted::Shows(r, kPassword)) << c.name;
+    const bool counted = std::any_of(r.trace.begin(), r.trace.end(),
+                                     [](const std::string& line) { return line.starts_with("body: "); });
+    EXPECT_EQ(counted, Wrote(server, "disk full on db1")) << c.name << ": the body is counted";
+    EXPECT_FALSE(scripted::Shows(r, "disk full on db1")) << c.name << ": and not shown";
     if (c.settings.port == 465) {
       EXPECT_TRUE(!server.writes.empty() && server.writes.front().tls) << "TLS from the first byte";
     }

@@ -16,6 +16,7 @@
 
 #include <initializer_list>
 
+#include "mailclient/mime/encoding.h"
 #include "mailclient/smtp/csmtp.h"
 
 namespace scripted {
@@ -228,17 +229,17 @@ struct Settings {
   int port = 25;
   int timeout_seconds = 60;
   bool handshake_fails = false;
-  mailclient::TraceSink trace{};
 };
 
 struct Result {
   bool sent = false;
   mailclient::Outcome outcome = mailclient::Outcome::kTemporary;
   std::string error;
+  std::vector<std::string> trace;  // its lines
 };
 
-/// One run of the command's sequence: Logon when a user is set, then the
-/// delivery.
+/// One run of the command's sequence, traced: Logon when a user is set,
+/// then the delivery.
 inline Result Deliver(Server& server, const Settings& s = {}) {
   mailclient::CEmail mail;
   mail.FromAddress(s.from);
@@ -249,7 +250,8 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
   smtp.UseTransport(server.Transport(s.handshake_fails));
   smtp.Tls(s.tls);
   smtp.TimeoutSeconds(s.timeout_seconds);
-  if (s.trace) smtp.Trace(s.trace);
+  Result r;
+  smtp.Trace([&r](std::string_view line) { r.trace.emplace_back(line); });
   if (!s.user.empty()) {
     smtp.UserName(s.user);
     smtp.PassWord(s.password);
@@ -257,7 +259,6 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
     smtp.SecureSMTP(true);
     smtp.Logon();
   }
-  Result r;
   r.sent = smtp.Postrine();
   r.outcome = smtp.Result();
   r.error = smtp.ErrorMsg();
@@ -268,6 +269,26 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
 inline bool Wrote(const Server& server, const std::string& text) {
   return std::any_of(server.writes.begin(), server.writes.end(),
                      [&](const Write& w) { return w.bytes.find(text) != std::string::npos; });
+}
+
+/// True when a line of the trace gives `secret` away: as it is, in base64
+/// at each of the three alignments (the characters that depend on the bytes
+/// around it left out), or in hexadecimal.
+inline bool Shows(const Result& r, const std::string& secret) {
+  std::vector<std::string> forms{secret, "", ""};
+  for (unsigned char c : secret) {
+    static const char kDigits[] = "0123456789abcdef0123456789ABCDEF";
+    forms[1] += {kDigits[c >> 4], kDigits[c & 15]};
+    forms[2] += {kDigits[16 + (c >> 4)], kDigits[16 + (c & 15)]};
+  }
+  for (std::size_t pad = 0; pad < 3; ++pad) {
+    const std::string encoded = mailclient::Base64(std::string(pad, 'x') + secret + std::string(3, 'x'));
+    const std::size_t from = (pad * 4 + 2) / 3;  // the first character of the secret alone
+    forms.push_back(encoded.substr(from, ((pad + secret.size()) * 4) / 3 - from));
+  }
+  return std::any_of(r.trace.begin(), r.trace.end(), [&](const std::string& line) {
+    return std::any_of(forms.begin(), forms.end(), [&](const std::string& f) { return line.find(f) != line.npos; });
+  });
 }
 
 }  // namespace scripted
