@@ -16,15 +16,7 @@
 
 using mailclient::Base64;
 using mailclient::Outcome;
-using scripted::Ehlo;
-using scripted::kDelivery;
-using scripted::kEmptyLine;
-using scripted::kQuit;
-using scripted::kSecured;
-using scripted::Result;
-using scripted::Script;
-using scripted::Step;
-using scripted::Wrote;
+using namespace scripted;
 
 namespace {
 
@@ -77,8 +69,8 @@ Step Offer(const std::string& auth) { return Ehlo("AUTH " + auth); }
 
 // A run as the command makes it with tokens, or with the password alone:
 // as user@example.com to port 587, for which the messages above are made.
-Result Send(scripted::Server& server, ListedTokens* tokens, const std::string& password = "never-sent") {
-  return scripted::Deliver(server, {.user = "user@example.com", .password = password, .tokens = tokens, .port = 587});
+Result Send(Server& server, ListedTokens* tokens, const std::string& password = "never-sent") {
+  return Deliver(server, {.user = "user@example.com", .password = password, .tokens = tokens, .port = 587});
 }
 
 TEST(CSmtpBearer, ARefusedKeptTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOnce) {
@@ -98,7 +90,7 @@ TEST(CSmtpBearer, ARefusedKeptTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOn
     for (const bool fetched : {false, true}) {
       std::vector<Step> logon{{c.auth, c.challenge}, {c.dummy, refused}};
       if (!fetched) logon.insert(logon.end(), {{"AUTH " + c.offered, c.challenge}, {c.dummy, refused}});
-      scripted::Server server(Script({kSecured, {Offer(c.offered)}, logon, {kQuit}}));
+      Server server(Script({kSecured, {Offer(c.offered)}, logon, {kQuit}}));
       ListedTokens tokens({kToken, "second-token"}, fetched);
       const Result r = Send(server, &tokens);
       EXPECT_EQ(r.outcome, Outcome::kPermanent);
@@ -108,7 +100,7 @@ TEST(CSmtpBearer, ARefusedKeptTokenIsAnsweredAsTheMechanismWantsAndFetchedAnewOn
       EXPECT_EQ(tokens.refusals, fetched ? 1 : 2) << "each refused token dropped from the cache";
       EXPECT_EQ(server.Unplayed(), 0u) << c.offered << fetched;
       EXPECT_FALSE(server.Strayed()) << c.offered << fetched;
-      EXPECT_FALSE(scripted::Shows(r, kToken)) << c.offered << fetched;
+      EXPECT_FALSE(Shows(r, kToken)) << c.offered << fetched;
     }
   }
 }
@@ -119,17 +111,17 @@ TEST(CSmtpBearer, AServerThatHangsUpWithItsRefusalIsCalledAgainUnderTheSameRules
   // and logs on with the fresh token.
   for (const bool tls_again : {true, false}) {
     const std::vector<Step> again =
-        tls_again ? Script({{Ehlo("STARTTLS"), scripted::kStartTls, Offer("OAUTHBEARER"),
+        tls_again ? Script({{Ehlo("STARTTLS"), kStartTls, Offer("OAUTHBEARER"),
                              {"AUTH OAUTHBEARER " + Base64(
                                   "n,a=user@example.com,\x01host=mail.example.com\x01port=587\x01"
                                   "auth=Bearer second-token\x01\x01"),
                               "235 ok\r\n"}},
                             kDelivery})
                   : std::vector<Step>{Offer("OAUTHBEARER"), kQuit};
-    scripted::Server server(Script({kSecured, {Offer("OAUTHBEARER")},
-                                    {{kBearerAuth, "535 5.7.8 token expired\r\n"}, {"AUTH OAUTHBEARER", ""},
-                                     {scripted::kConnect, "220 again\r\n"}},
-                                    again}));
+    Server server(Script({kSecured, {Offer("OAUTHBEARER")},
+                          {{kBearerAuth, "535 5.7.8 token expired\r\n"}, {"AUTH OAUTHBEARER", ""},
+                           {kConnect, "220 again\r\n"}},
+                          again}));
     ListedTokens tokens({kToken, "second-token"});
     const Result r = Send(server, &tokens);
     EXPECT_EQ(r.sent, tls_again) << r.error;
@@ -150,13 +142,12 @@ TEST(CSmtpBearer, PrefersOauthbearerNeverSendsThePasswordAndEndsOnFailuresWithTh
     Outcome outcome;
     std::string error;
   };
-  const std::vector<Step>& delivery = kDelivery;
   const Case cases[] = {
       {"OAUTHBEARER before XOAUTH2",
-       Script({kSecured, {Offer("PLAIN LOGIN XOAUTH2 OAUTHBEARER"), {kBearerAuth, "235 2.7.0 ok\r\n"}}, delivery}),
+       Script({kSecured, {Offer("PLAIN LOGIN XOAUTH2 OAUTHBEARER"), {kBearerAuth, "235 2.7.0 ok\r\n"}}, kDelivery}),
        {kToken}, Outcome::kSent, ""},
       {"XOAUTH2 before a password mechanism",
-       Script({kSecured, {Offer("PLAIN XOAUTH2"), {kXoauth2Auth, "235 2.7.0 ok\r\n"}}, delivery}), {kToken},
+       Script({kSecured, {Offer("PLAIN XOAUTH2"), {kXoauth2Auth, "235 2.7.0 ok\r\n"}}, kDelivery}), {kToken},
        Outcome::kSent, ""},
       {"no bearer mechanism offered: no password mechanism either",
        Script({kSecured, {Offer("PLAIN LOGIN CRAM-MD5"), kQuit}}), {kToken}, Outcome::kPermanent,
@@ -170,13 +161,13 @@ TEST(CSmtpBearer, PrefersOauthbearerNeverSendsThePasswordAndEndsOnFailuresWithTh
        Script({kSecured,
                {Offer("OAUTHBEARER"), {kBearerAuth, "534 5.7.9 please use a stronger mechanism\r\n"}, kQuit}}),
        {kToken}, Outcome::kPermanent, "AUTH OAUTHBEARER: 534 5.7.9 please use a stronger mechanism"},
-      {"no token crosses a line without TLS", {scripted::kGreeting, Offer("OAUTHBEARER"), kQuit}, {kToken},
+      {"no token crosses a line without TLS", {kGreeting, Offer("OAUTHBEARER"), kQuit}, {kToken},
        Outcome::kPermanent,
        "the server mail.example.com offered no TLS, so the access token was withheld; set TLS=off in postrine.ini "
        "to log on without encryption"},
   };
   for (const Case& c : cases) {
-    scripted::Server server(c.script);
+    Server server(c.script);
     ListedTokens tokens(c.tokens);
     const Result r = Send(server, &tokens);
     EXPECT_EQ(r.sent, c.outcome == Outcome::kSent) << c.name;
@@ -186,7 +177,7 @@ TEST(CSmtpBearer, PrefersOauthbearerNeverSendsThePasswordAndEndsOnFailuresWithTh
     EXPECT_EQ(server.Unplayed(), 0u) << c.name;
     EXPECT_FALSE(server.Strayed()) << c.name;
     EXPECT_FALSE(Wrote(server, "never-sent")) << c.name;
-    EXPECT_FALSE(scripted::Shows(r, kToken)) << c.name;
+    EXPECT_FALSE(Shows(r, kToken)) << c.name;
   }
 }
 
@@ -212,7 +203,7 @@ TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin51
       const bool one_line = octets(secret) <= 512;
       const std::vector<Step> logon = one_line ? std::vector<Step>{{command + " " + encoded, "235 ok\r\n"}}
                                                : std::vector<Step>{{command, "334 \r\n"}, {encoded, "235 ok\r\n"}};
-      scripted::Server server(Script({kSecured, {Offer(mechanism)}, logon, kDelivery}));
+      Server server(Script({kSecured, {Offer(mechanism)}, logon, kDelivery}));
       ListedTokens tokens({secret});
       const Result r = Send(server, mechanism == "PLAIN" ? nullptr : &tokens, secret);
       EXPECT_TRUE(r.sent) << mechanism << " " << octets(secret) << ": " << r.error;

@@ -15,20 +15,7 @@
 
 using mailclient::Outcome;
 using mailclient::TlsMode;
-using scripted::Deliver;
-using scripted::Ehlo;
-using scripted::kAccepted;
-using scripted::kData;
-using scripted::kGreeting;
-using scripted::kMail;
-using scripted::kMessage;
-using scripted::kQuit;
-using scripted::kStartTls;
-using scripted::Rcpt;
-using scripted::Result;
-using scripted::Script;
-using scripted::Step;
-using scripted::Wrote;
+using namespace scripted;
 
 namespace {
 
@@ -37,8 +24,8 @@ namespace {
 // sets no limit. Replies may come several in one piece or byte by byte.
 TEST(CSmtpPipelining, BatchesTheEnvelopeAndQuitOnlyWhenTheServerPipelines) {
   for (const bool pipelining : {true, false}) {
-    scripted::Server server(Script({{kGreeting, Ehlo(pipelining ? "PIPELINING" : "SIZE"), kMail},
-                                    {Rcpt("a@example.com"), Rcpt("b@example.com"), kData, kAccepted, kQuit}}));
+    Server server(Script({{kGreeting, Ehlo(pipelining ? "PIPELINING" : "SIZE"), kMail},
+                          {Rcpt("a@example.com"), Rcpt("b@example.com"), kData, kAccepted, kQuit}}));
     server.piece = pipelining ? std::string::npos : 1;  // several replies in one read, or byte by byte
     const Result r = Deliver(server, {.to = {"a@example.com", " b@example.com", ""}});
     ASSERT_TRUE(r.sent) << r.error;
@@ -46,7 +33,7 @@ TEST(CSmtpPipelining, BatchesTheEnvelopeAndQuitOnlyWhenTheServerPipelines) {
     const std::string envelope =
         "MAIL FROM:<alerts@example.com>\r\nRCPT TO:<a@example.com>\r\nRCPT TO:<b@example.com>\r\n";
     const bool one_write = std::any_of(server.writes.begin(), server.writes.end(),
-                                       [&](const scripted::Write& w) { return w.bytes == envelope; });
+                                       [&](const Write& w) { return w.bytes == envelope; });
     EXPECT_EQ(one_write, pipelining);
     const std::string& last = server.writes.back().bytes;
     EXPECT_EQ(last.ends_with("\r\n.\r\nQUIT\r\n"), pipelining) << testing::PrintToString(last);
@@ -55,7 +42,7 @@ TEST(CSmtpPipelining, BatchesTheEnvelopeAndQuitOnlyWhenTheServerPipelines) {
 
 struct Case {
   const char* name;
-  scripted::Settings settings;
+  Settings settings;
   std::vector<Step> script;
   Outcome outcome;
   std::string error;  // a part of ErrorMsg
@@ -63,9 +50,8 @@ struct Case {
 };
 
 const std::string kPassword = "tanstaaftanstaaf";
-const scripted::Settings kTim{.user = "tim", .password = kPassword};
-const scripted::Settings kTimInClear{.user = "tim", .password = kPassword, .tls = TlsMode::kOff};
-const std::vector<Step> kSecured{kGreeting, Ehlo("STARTTLS"), kStartTls};
+const Settings kTim{.user = "tim", .password = kPassword};
+const Settings kTimInClear{.user = "tim", .password = kPassword, .tls = TlsMode::kOff};
 
 // Inside TLS the mechanism every server can check (a server that keeps
 // hashed passwords offers CRAM-MD5 all the same, and refuses it); in clear
@@ -87,8 +73,7 @@ Case Refused(const char* name, bool tls, const std::string& offered, const std::
 // trace never shows the password nor the body.
 TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
   const Step kRset{"RSET", "250 ok\r\n"};
-  const std::vector<Step>& delivery = scripted::kDelivery;
-  const scripted::Settings two{.to = {"a@example.com", "b@example.com"}};
+  const Settings two{.to = {"a@example.com", "b@example.com"}};
   auto logon = [](const std::string& offered, std::vector<Step> exchange) {
     return Script({{kGreeting, Ehlo(offered)}, exchange});
   };
@@ -118,14 +103,14 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
       {"a vanishing server", {}, {kGreeting, Ehlo(""), {"MAIL", ""}}, Outcome::kTemporary,
        "MAIL FROM:<alerts@example.com>: the server closed the connection", true},
       // TLS
-      {"STARTTLS when offered", {}, Script({kSecured, {Ehlo("PIPELINING")}, delivery}), Outcome::kSent, ""},
-      {"clear text when not offered and nothing to hide", {}, Script({{kGreeting, Ehlo("SIZE 1000")}, delivery}),
+      {"STARTTLS when offered", {}, Script({kSecured, {Ehlo("PIPELINING")}, kDelivery}), Outcome::kSent, ""},
+      {"clear text when not offered and nothing to hide", {}, Script({{kGreeting, Ehlo("SIZE 1000")}, kDelivery}),
        Outcome::kSent, ""},
       {"the password withheld from a server without TLS", kTim, {kGreeting, Ehlo("AUTH PLAIN"), kQuit},
        Outcome::kPermanent,
        "the server mail.example.com offered no TLS, so the password was withheld; set TLS=off"},
       {"TLS=off logs on in the clear", kTimInClear,
-       Script({logon("STARTTLS,AUTH PLAIN", {{"AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm", "235 ok\r\n"}}), delivery}),
+       Script({logon("STARTTLS,AUTH PLAIN", {{"AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm", "235 ok\r\n"}}), kDelivery}),
        Outcome::kSent, ""},
       {"TLS=starttls and none offered", {.tls = TlsMode::kStartTls}, {kGreeting, Ehlo("SIZE 1000"), kQuit},
        Outcome::kPermanent, "the server mail.example.com offers no STARTTLS, and TLS=starttls in postrine.ini"},
@@ -137,7 +122,7 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
       {"a certificate that does not hold, and no second try for the logon",
        {.user = "tim", .password = kPassword, .handshake_fails = true}, kSecured, Outcome::kPermanent,
        "STARTTLS: the certificate of the server is not issued for mail.example.com"},
-      {"SMTPS on port 465", {.port = 465}, Script({{kGreeting, Ehlo("AUTH PLAIN")}, delivery}), Outcome::kSent, ""},
+      {"SMTPS on port 465", {.port = 465}, Script({{kGreeting, Ehlo("AUTH PLAIN")}, kDelivery}), Outcome::kSent, ""},
       // The password mechanisms
       Refused("PLAIN first inside TLS", true, "AUTH LOGIN PLAIN CRAM-MD5", "PLAIN",
               {{"AUTH PLAIN AHRpbQB0YW5zdGFhZnRhbnN0YWFm", ""}}),
@@ -145,7 +130,8 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
               {{"AUTH CRAM-MD5", "334 PDE4OTYuNjk3MTcwOTUyQHBvc3RvZmZpY2UucmVzdG9uLm1jaS5uZXQ+\r\n"},
                {"dGltIGI5MTNhNjAyYzdlZGE3YTQ5NWI0ZTZlNzMzNGQzODkw", ""}}),
       Refused("LOGIN before CRAM-MD5 inside TLS", true, "AUTH CRAM-MD5 LOGIN", "LOGIN",
-              {{"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"dGlt", "334 UGFzc3dvcmQ6\r\n"}, {"dGFuc3RhYWZ0YW5zdGFhZg==", ""}}),
+              {{"AUTH LOGIN", "334 VXNlcm5hbWU6\r\n"}, {"dGlt", "334 UGFzc3dvcmQ6\r\n"},
+               {"dGFuc3RhYWZ0YW5zdGFhZg==", ""}}),
       Refused("PLAIN before LOGIN in clear", false, "AUTH LOGIN PLAIN", "PLAIN"),
       Refused("LOGIN offered the old way", false, "AUTH=LOGIN", "LOGIN"),
       Refused("CRAM-MD5 inside TLS when alone", true, "AUTH CRAM-MD5", "CRAM-MD5"),
@@ -163,7 +149,7 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
        Outcome::kPermanent, "AUTH PLAIN: 501 5.7.0 cancelled"},
   };
   for (const Case& c : cases) {
-    scripted::Server server(c.script);
+    Server server(c.script);
     server.hangs_up = c.hangs_up;
     const Result r = Deliver(server, c.settings);
     EXPECT_EQ(r.sent, c.outcome == Outcome::kSent) << c.name << ": " << r.error;
@@ -171,11 +157,11 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
     EXPECT_NE(r.error.find(c.error), std::string::npos) << c.name << ": " << r.error;
     EXPECT_EQ(server.Unplayed(), 0u) << c.name;
     EXPECT_FALSE(server.Strayed()) << c.name << ": " << server.commands.back();
-    EXPECT_FALSE(scripted::Shows(r, kPassword)) << c.name;
+    EXPECT_FALSE(Shows(r, kPassword)) << c.name;
     const bool counted = std::any_of(r.trace.begin(), r.trace.end(),
                                      [](const std::string& line) { return line.starts_with("body: "); });
     EXPECT_EQ(counted, Wrote(server, "disk full on db1")) << c.name << ": the body is counted";
-    EXPECT_FALSE(scripted::Shows(r, "disk full on db1")) << c.name << ": and not shown";
+    EXPECT_FALSE(Shows(r, "disk full on db1")) << c.name << ": and not shown";
     if (c.settings.port == 465) {
       EXPECT_TRUE(!server.writes.empty() && server.writes.front().tls) << "TLS from the first byte";
     }
@@ -183,14 +169,14 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
 }
 
 TEST(CSmtpSize, IsAnnouncedExactlyAndNotToAServerGreetedWithHelo) {
-  scripted::Server server({kGreeting, Ehlo("SIZE 100000"), kMail, Rcpt("ops@example.com"), kData, kAccepted, kQuit});
+  Server server({kGreeting, Ehlo("SIZE 100000"), kMail, Rcpt("ops@example.com"), kData, kAccepted, kQuit});
   ASSERT_TRUE(Deliver(server).sent);
   const std::string& mail = server.commands[1];
   const std::string announced = mail.substr(mail.find(" SIZE=") + 6);
   EXPECT_EQ(std::stoul(announced), server.message.size() - 3) << "the message without its final \".\" line";
 
-  scripted::Server helo_server({kGreeting, {"EHLO ", "500 what?\r\n"}, {"HELO ", "250 hi\r\n"}, kMail,
-                                Rcpt("ops@example.com"), kData, kAccepted, kQuit});
+  Server helo_server({kGreeting, {"EHLO ", "500 what?\r\n"}, {"HELO ", "250 hi\r\n"}, kMail,
+                      Rcpt("ops@example.com"), kData, kAccepted, kQuit});
   const Result r = Deliver(helo_server);
   EXPECT_TRUE(r.sent) << r.error;
   EXPECT_EQ(helo_server.commands[2], "MAIL FROM:<alerts@example.com>") << "no SIZE or BODY without EHLO";
@@ -229,7 +215,7 @@ TEST(CSmtpAddresses, TravelInTheFormTheServerTakes) {
     std::vector<Step> script{kGreeting, Ehlo(c.extensions)};
     for (const std::string& command : c.envelope) script.push_back({command, "250 ok\r\n"});
     script.insert(script.end(), {kData, kAccepted, kQuit});
-    scripted::Server server(script);
+    Server server(script);
     const Result r = Deliver(server, {.from = c.from, .to = c.to});
     EXPECT_TRUE(r.sent) << c.name << ": " << r.error;
     ASSERT_GE(server.commands.size(), c.envelope.size() + 1) << c.name;
@@ -262,9 +248,9 @@ TEST(CSmtpAddresses, ThatCannotBeUsedAreRefusedBeforeAnyIsSent) {
   };
   for (const Case& c : cases) {
     for (const bool logon : {false, true}) {
-      scripted::Server server({kGreeting, Ehlo(logon ? "AUTH PLAIN,8BITMIME" : "8BITMIME,PIPELINING"), kQuit});
-      const Result r = Deliver(server, {.from = c.from, .to = c.to, .user = logon ? "tim" : "", .password = "pw",
-                                        .tls = TlsMode::kOff});
+      Server server({kGreeting, Ehlo(logon ? "AUTH PLAIN,8BITMIME" : "8BITMIME,PIPELINING"), kQuit});
+      const Settings settings{.from = c.from, .to = c.to, .user = logon ? "tim" : "", .tls = TlsMode::kOff};
+      const Result r = Deliver(server, settings);
       EXPECT_EQ(r.outcome, Outcome::kBadAddress) << c.error;
       EXPECT_EQ(r.error.substr(0, c.error.size()), c.error);
       if (c.connects) {
@@ -277,8 +263,7 @@ TEST(CSmtpAddresses, ThatCannotBeUsedAreRefusedBeforeAnyIsSent) {
 }
 
 TEST(CSmtpTimeLimits, EveryWaitKeepsTheTimeoutAndTheEndOfTheMessageTenTimesIt) {
-  scripted::Server server({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData, kAccepted,
-                           {"QUIT", ""}});
+  Server server({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData, kAccepted, {"QUIT", ""}});
   const Result r = Deliver(server, {.timeout_seconds = 7});
   EXPECT_TRUE(r.sent) << "a silent QUIT does not undo a delivery";
   int longer = 0;
@@ -287,38 +272,6 @@ TEST(CSmtpTimeLimits, EveryWaitKeepsTheTimeoutAndTheEndOfTheMessageTenTimesIt) {
     if (wait > 7000) ++longer;
   }
   EXPECT_EQ(longer, 1) << "only the reply to the end of the message";
-}
-
-TEST(CSmtpTimeLimits, ASilentOrVanishingServerIsATemporaryFailureThatSaysSo) {
-  scripted::Server silent({kGreeting});
-  Result r = Deliver(silent, {.timeout_seconds = 7});
-  EXPECT_EQ(r.outcome, Outcome::kTemporary);
-  EXPECT_EQ(r.error, "EHLO: the server did not answer: no answer within 7 seconds");
-
-  scripted::Server gone({kGreeting, Ehlo("")});
-  gone.hangs_up = true;
-  r = Deliver(gone);
-  EXPECT_EQ(r.outcome, Outcome::kTemporary);
-  EXPECT_EQ(r.error, "MAIL FROM:<alerts@example.com>: the server closed the connection");
-}
-
-TEST(CSmtpData, QuitGoesWithTheEndOfTheMessageWhenTheServerPipelines) {
-  for (const bool pipelining : {true, false}) {
-    scripted::Server server(
-        {kGreeting, Ehlo(pipelining ? "PIPELINING" : "SIZE"), kMail, Rcpt("ops@example.com"), kData, kAccepted, kQuit});
-    const Result r = Deliver(server);
-    ASSERT_TRUE(r.sent) << r.error;
-    EXPECT_EQ(server.Unplayed(), 0u) << "both replies read";
-    const std::string& last = server.writes.back().bytes;
-    EXPECT_EQ(last.ends_with("\r\n.\r\nQUIT\r\n"), pipelining) << testing::PrintToString(last);
-  }
-  // A refused message is refused whatever becomes of QUIT.
-  scripted::Server refusing({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData,
-                             {kMessage, "554 5.6.0 rejected\r\n"}, {"QUIT", ""}});
-  const Result r = Deliver(refusing);
-  EXPECT_EQ(r.outcome, Outcome::kPermanent);
-  EXPECT_EQ(r.error, "end of message: 554 5.6.0 rejected");
-  EXPECT_EQ(std::count(refusing.commands.begin(), refusing.commands.end(), "QUIT"), 1);
 }
 
 TEST(CSmtpData, AMailFileThatChangedWhileSendingIsNotEndedButDropped) {
@@ -336,7 +289,7 @@ TEST(CSmtpData, AMailFileThatChangedWhileSendingIsNotEndedButDropped) {
   mail.DestList({"ops@example.com"});
   ASSERT_TRUE(mail.MailBody(file, reason));
   std::ofstream(path, std::ios::binary | std::ios::trunc) << "shorter\n";
-  scripted::Server server({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData});
+  Server server({kGreeting, Ehlo("PIPELINING"), kMail, Rcpt("ops@example.com"), kData});
   mailclient::CSmtp smtp(mail, "mail.example.com", 25);
   smtp.UseTransport(server.Transport());
   EXPECT_FALSE(smtp.Postrine());
