@@ -65,6 +65,14 @@ class ListedTokens final : public mailclient::TokenSource {
   bool first_fetched_;
 };
 
+// The client's response before base64, for the user and server of Send.
+std::string Response(const std::string& mechanism, const std::string& secret) {
+  if (mechanism == "PLAIN") return std::string(1, '\0') + "user@example.com" + '\0' + secret;
+  const std::string bearer = "auth=Bearer " + secret + "\x01\x01";
+  if (mechanism == "XOAUTH2") return "user=user@example.com\x01" + bearer;
+  return "n,a=user@example.com,\x01host=mail.example.com\x01port=587\x01" + bearer;
+}
+
 Step Offer(const std::string& auth) { return Ehlo("AUTH " + auth); }
 
 // A run as the command makes it with tokens, or with the password alone:
@@ -112,10 +120,7 @@ TEST(CSmtpBearer, AServerThatHangsUpWithItsRefusalIsCalledAgainUnderTheSameRules
   for (const bool tls_again : {true, false}) {
     const std::vector<Step> again =
         tls_again ? Script({{Ehlo("STARTTLS"), kStartTls, Offer("OAUTHBEARER"),
-                             {"AUTH OAUTHBEARER " + Base64(
-                                  "n,a=user@example.com,\x01host=mail.example.com\x01port=587\x01"
-                                  "auth=Bearer second-token\x01\x01"),
-                              "235 ok\r\n"}},
+                             {"AUTH OAUTHBEARER " + Base64(Response("OAUTHBEARER", "second-token")), "235 ok\r\n"}},
                             kDelivery})
                   : std::vector<Step>{Offer("OAUTHBEARER"), kQuit};
     Server server(Script({kSecured, {Offer("OAUTHBEARER")},
@@ -183,13 +188,7 @@ TEST(CSmtpBearer, PrefersOauthbearerNeverSendsThePasswordAndEndsOnFailuresWithTh
 
 TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin512Octets) {
   for (const std::string mechanism : {"PLAIN", "XOAUTH2", "OAUTHBEARER"}) {
-    // The client's response before base64, for the user and server of Send.
-    auto response = [&](const std::string& secret) -> std::string {
-      if (mechanism == "PLAIN") return std::string(1, '\0') + "user@example.com" + '\0' + secret;
-      const std::string bearer = "auth=Bearer " + secret + "\x01\x01";
-      if (mechanism == "XOAUTH2") return "user=user@example.com\x01" + bearer;
-      return "n,a=user@example.com,\x01host=mail.example.com\x01port=587\x01" + bearer;
-    };
+    auto response = [&](const std::string& secret) { return Response(mechanism, secret); };
     const std::string command = "AUTH " + mechanism;
     auto octets = [&](const std::string& secret) {
       return (command + " " + Base64(response(secret)) + "\r\n").size();

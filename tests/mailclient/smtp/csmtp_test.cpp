@@ -182,13 +182,6 @@ TEST(CSmtpSize, IsAnnouncedExactlyAndNotToAServerGreetedWithHelo) {
   EXPECT_EQ(helo_server.commands[2], "MAIL FROM:<alerts@example.com>") << "no SIZE or BODY without EHLO";
 }
 
-// The header line of `field` in the message as it went over the wire.
-std::string HeaderLine(const std::string& message, const std::string& field) {
-  const std::size_t at = message.find("\r\n" + field);
-  if (at == std::string::npos) return "";
-  return message.substr(at + 2, message.find("\r\n", at + 2) - at - 2);
-}
-
 TEST(CSmtpAddresses, TravelInTheFormTheServerTakes) {
   const std::string bucher = "b\xc3\xbc" "cher.example";
   struct Case {
@@ -220,8 +213,9 @@ TEST(CSmtpAddresses, TravelInTheFormTheServerTakes) {
     EXPECT_TRUE(r.sent) << c.name << ": " << r.error;
     ASSERT_GE(server.commands.size(), c.envelope.size() + 1) << c.name;
     for (std::size_t i = 0; i < c.envelope.size(); ++i) EXPECT_EQ(server.commands[i + 1], c.envelope[i]) << c.name;
-    EXPECT_EQ(HeaderLine(server.message, "From:"), c.from_line) << c.name;
-    EXPECT_EQ(HeaderLine(server.message, "To:"), c.to_line) << c.name;
+    for (const std::string& line : {c.from_line, c.to_line}) {
+      EXPECT_NE(server.message.find("\r\n" + line + "\r\n"), std::string::npos) << c.name << ": " << line;
+    }
   }
 }
 

@@ -64,14 +64,6 @@ class Server {
   bool hangs_up = false;
   /// The most bytes one read hands out.
   std::size_t piece = std::string::npos;
-  /// A connection after the first: plays the step that waits for kConnect.
-  void Connected() {
-    tls = false;
-    if (!script_.empty() && script_.front().expect == kConnect) {
-      Queue();
-      Advance();
-    }
-  }
   /// Steps the client never reached.
   std::size_t Unplayed() const { return script_.size(); }
   /// The client sent a command the script did not expect (or any at all
@@ -116,11 +108,8 @@ class Server {
     const bool expected = !script_.empty() && !script_.front().expect.empty() &&
                           (line.empty() ? script_.front().expect == kEmptyLine
                                         : line.rfind(script_.front().expect, 0) == 0);
-    if (expected) {
-      Queue();
-    } else {
-      stray_ = true;
-    }
+    stray_ = stray_ || !expected;
+    if (expected) Queue();
     Advance();
   }
 
@@ -169,7 +158,13 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
   mailclient::Transport t;
   t.connect = [this](const std::string&, int, int, std::string&,
                      const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
-    if (connections++ > 0) Connected();
+    if (connections++ > 0) {  // plays the step that waits for kConnect
+      tls = false;
+      if (!script_.empty() && script_.front().expect == kConnect) {
+        Queue();
+        Advance();
+      }
+    }
     return std::make_unique<Line>(*this);
   };
   t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
