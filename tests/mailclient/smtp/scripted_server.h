@@ -21,9 +21,10 @@
 
 namespace scripted {
 
-/// One step: the start of the command line the client must send (empty:
-/// none, the reply follows the previous one at once; kMessage: the message
-/// up to its final "."), and the bytes the server answers with.
+/// One step: the start of the command line the client must send (with CR
+/// LF: the whole line; empty: none, the reply follows the previous one at
+/// once; kMessage: the message up to its final "."), and the bytes the
+/// server answers with.
 struct Step {
   std::string expect;
   std::string reply;
@@ -107,7 +108,7 @@ class Server {
     commands.push_back(line);
     const bool expected = !script_.empty() && !script_.front().expect.empty() &&
                           (line.empty() ? script_.front().expect == kEmptyLine
-                                        : line.rfind(script_.front().expect, 0) == 0);
+                                        : (line + "\r\n").rfind(script_.front().expect, 0) == 0);
     stray_ = stray_ || !expected;
     if (expected) Queue();
     Advance();
