@@ -7,40 +7,35 @@
 
 using namespace mailclient;
 
-namespace {
-ReplyParser::Status FeedAll(ReplyParser& parser, std::initializer_list<std::string> lines) {
-  ReplyParser::Status status = ReplyParser::Status::kMore;
-  for (const std::string& line : lines) status = parser.Feed(line);
-  return status;
-}
-}  // namespace
-
-TEST(ReplyParser, JoinsTheLinesOfOneReply) {
-  ReplyParser parser;
-  EXPECT_EQ(FeedAll(parser, {"250-mail.example.com", "250-SIZE 1000", "250 HELP"}),
-            ReplyParser::Status::kDone);
-  EXPECT_EQ(parser.reply().code, 250);
-  EXPECT_EQ(parser.reply().lines.size(), 3u);
-  EXPECT_EQ(parser.reply().Quote(), "250 mail.example.com SIZE 1000 HELP");
-  ReplyParser bare;
-  EXPECT_EQ(bare.Feed("354"), ReplyParser::Status::kDone);
-  EXPECT_EQ(bare.reply().Quote(), "354");
-}
-
-TEST(ReplyParser, RefusesWhatIsNoReply) {
-  const std::initializer_list<std::string> cases[] = {
-      {"hello"},
-      {"25"},
-      {"2500 too long a code"},
-      {"099 out of range"},
-      {"250-first", "550 the code changes"},
-      {std::string(5000, '2')},
-      {"250_no separator"},
+// A whole reply is quoted with its lines joined; anything else is malformed.
+TEST(ReplyParser, JoinsTheLinesOfOneReplyAndRefusesWhatIsNoReply) {
+  struct Case {
+    std::initializer_list<std::string> lines;
+    std::string quote;  // empty: malformed
   };
-  for (const auto& lines : cases) {
+  const Case cases[] = {
+      {{"250-mail.example.com", "250-SIZE 1000", "250 HELP"}, "250 mail.example.com SIZE 1000 HELP"},
+      {{"354"}, "354"},
+      {{"hello"}, ""},
+      {{"25"}, ""},
+      {{"2500 too long a code"}, ""},
+      {{"099 out of range"}, ""},
+      {{"250-first", "550 the code changes"}, ""},
+      {{std::string(5000, '2')}, ""},
+      {{"250_no separator"}, ""},
+  };
+  for (const Case& c : cases) {
     ReplyParser parser;
-    EXPECT_EQ(FeedAll(parser, lines), ReplyParser::Status::kMalformed) << *lines.begin();
-    EXPECT_NE(parser.error().find("malformed"), std::string::npos);
+    ReplyParser::Status status = ReplyParser::Status::kMore;
+    for (const std::string& line : c.lines) status = parser.Feed(line);
+    if (c.quote.empty()) {
+      EXPECT_EQ(status, ReplyParser::Status::kMalformed) << *c.lines.begin();
+      EXPECT_NE(parser.error().find("malformed"), std::string::npos);
+    } else {
+      EXPECT_EQ(status, ReplyParser::Status::kDone);
+      EXPECT_EQ(parser.reply().code, std::stoi(c.quote.substr(0, 3)));
+      EXPECT_EQ(parser.reply().Quote(), c.quote);
+    }
   }
 }
 

@@ -16,13 +16,15 @@
 
 #include <initializer_list>
 
+#include "mailclient/mime/encoding.h"
 #include "mailclient/smtp/csmtp.h"
 
 namespace scripted {
 
-/// One step: the start of the command line the client must send (empty:
-/// none, the reply follows the previous one at once; kMessage: the message
-/// up to its final "."), and the bytes the server answers with.
+/// One step: the start of the command line the client must send (with CR
+/// LF: the whole line; empty: none, the reply follows the previous one at
+/// once; kMessage: the message up to its final "."), and the bytes the
+/// server answers with.
 struct Step {
   std::string expect;
   std::string reply;
@@ -63,16 +65,11 @@ class Server {
   bool hangs_up = false;
   /// The most bytes one read hands out.
   std::size_t piece = std::string::npos;
-  /// A connection after the first: plays the step that waits for kConnect.
-  void Connected() {
-    tls = false;
-    if (!script_.empty() && script_.front().expect == kConnect) {
-      Queue();
-      Advance();
-    }
-  }
   /// Steps the client never reached.
   std::size_t Unplayed() const { return script_.size(); }
+  /// The client sent a command the script did not expect (or any at all
+  /// once the script had ended).
+  bool Strayed() const { return stray_; }
 
   void Receive(std::string_view bytes) {
     writes.push_back({std::string(bytes), tls});
@@ -111,12 +108,9 @@ class Server {
     commands.push_back(line);
     const bool expected = !script_.empty() && !script_.front().expect.empty() &&
                           (line.empty() ? script_.front().expect == kEmptyLine
-                                        : line.rfind(script_.front().expect, 0) == 0);
-    if (expected) {
-      Queue();
-    } else {
-      stray_ = true;
-    }
+                                        : (line + "\r\n").rfind(script_.front().expect, 0) == 0);
+    stray_ = stray_ || !expected;
+    if (expected) Queue();
     Advance();
   }
 
@@ -165,7 +159,13 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
   mailclient::Transport t;
   t.connect = [this](const std::string&, int, int, std::string&,
                      const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
-    if (connections++ > 0) Connected();
+    if (connections++ > 0) {  // plays the step that waits for kConnect
+      tls = false;
+      if (!script_.empty() && script_.front().expect == kConnect) {
+        Queue();
+        Advance();
+      }
+    }
     return std::make_unique<Line>(*this);
   };
   t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
@@ -225,17 +225,17 @@ struct Settings {
   int port = 25;
   int timeout_seconds = 60;
   bool handshake_fails = false;
-  mailclient::TraceSink trace{};
 };
 
 struct Result {
   bool sent = false;
   mailclient::Outcome outcome = mailclient::Outcome::kTemporary;
   std::string error;
+  std::vector<std::string> trace;  // its lines
 };
 
-/// One run of the command's sequence: Logon when a user is set, then the
-/// delivery.
+/// One run of the command's sequence, traced: Logon when a user is set,
+/// then the delivery.
 inline Result Deliver(Server& server, const Settings& s = {}) {
   mailclient::CEmail mail;
   mail.FromAddress(s.from);
@@ -246,7 +246,8 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
   smtp.UseTransport(server.Transport(s.handshake_fails));
   smtp.Tls(s.tls);
   smtp.TimeoutSeconds(s.timeout_seconds);
-  if (s.trace) smtp.Trace(s.trace);
+  Result r;
+  smtp.Trace([&r](std::string_view line) { r.trace.emplace_back(line); });
   if (!s.user.empty()) {
     smtp.UserName(s.user);
     smtp.PassWord(s.password);
@@ -254,7 +255,6 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
     smtp.SecureSMTP(true);
     smtp.Logon();
   }
-  Result r;
   r.sent = smtp.Postrine();
   r.outcome = smtp.Result();
   r.error = smtp.ErrorMsg();
@@ -265,6 +265,26 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
 inline bool Wrote(const Server& server, const std::string& text) {
   return std::any_of(server.writes.begin(), server.writes.end(),
                      [&](const Write& w) { return w.bytes.find(text) != std::string::npos; });
+}
+
+/// True when a line of the trace gives `secret` away: as it is, in base64
+/// at each of the three alignments (the characters that depend on the bytes
+/// around it left out), or in hexadecimal.
+inline bool Shows(const Result& r, const std::string& secret) {
+  std::vector<std::string> forms{secret, "", ""};
+  for (unsigned char c : secret) {
+    static const char kDigits[] = "0123456789abcdef0123456789ABCDEF";
+    forms[1] += {kDigits[c >> 4], kDigits[c & 15]};
+    forms[2] += {kDigits[16 + (c >> 4)], kDigits[16 + (c & 15)]};
+  }
+  for (std::size_t pad = 0; pad < 3; ++pad) {
+    const std::string encoded = mailclient::Base64(std::string(pad, 'x') + secret + std::string(3, 'x'));
+    const std::size_t from = (pad * 4 + 2) / 3;  // the first character of the secret alone
+    forms.push_back(encoded.substr(from, ((pad + secret.size()) * 4) / 3 - from));
+  }
+  return std::any_of(r.trace.begin(), r.trace.end(), [&](const std::string& line) {
+    return std::any_of(forms.begin(), forms.end(), [&](const std::string& f) { return line.find(f) != line.npos; });
+  });
 }
 
 }  // namespace scripted
