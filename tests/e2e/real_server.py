@@ -5,10 +5,9 @@ only, ended with the test process whatever becomes of it. What
 Postfix accepts it relays to an aiosmtpd sink (smtp_server.Server), whose
 recorder keeps the messages.
 
-Dovecot's password databases are the caller's: `oauth2_passdb()` gives the
+Dovecot's password database is the caller's: `oauth2_passdb()` gives the
 OAuth 2.0 one, which asks an introspection endpoint about each token
-(token_endpoint.Introspection), `hashed_passdb()` one of passwords kept
-hashed, and `together()` joins them. Postfix keeps its shipped limits
+(token_endpoint.Introspection). Postfix keeps its shipped limits
 (line_length_limit 2048 among them)."""
 
 import os
@@ -54,32 +53,6 @@ def oauth2_passdb(directory, introspection_url):
                     "active_attribute = active\nactive_value = true\ntimeout_msecs = 5000\n")
     return ("auth_mechanisms = oauthbearer xoauth2\n"
             f"passdb {{\n  driver = oauth2\n  mechanisms = oauthbearer xoauth2\n  args = {args}\n}}\n")
-
-
-def hashed_passdb(directory, user, password):
-    """Dovecot settings for PLAIN, LOGIN and CRAM-MD5 against a password
-    file that holds only a SHA512-CRYPT hash of `password`: CRAM-MD5 is
-    offered and cannot be checked, as on servers that keep hashed
-    passwords."""
-    hashed = subprocess.run(["openssl", "passwd", "-6", "-stdin"], input=password, capture_output=True, text=True,
-                            check=True).stdout.strip()
-    users = Path(directory) / "users"
-    users.write_text(f"{user}:{{SHA512-CRYPT}}{hashed}\n")
-    return ("auth_mechanisms = plain login cram-md5\n"
-            f"passdb {{\n  driver = passwd-file\n  mechanisms = plain login cram-md5\n  args = {users}\n}}\n")
-
-
-def together(*settings):
-    """The settings of several password databases as one: Dovecot takes
-    one auth_mechanisms line, which names the mechanisms of them all."""
-    mechanisms, rest = [], []
-    for text in settings:
-        for line in text.splitlines(keepends=True):
-            if line.startswith("auth_mechanisms = "):
-                mechanisms += line.split("=", 1)[1].split()
-            else:
-                rest.append(line)
-    return f"auth_mechanisms = {' '.join(mechanisms)}\n" + "".join(rest)
 
 
 # The services Postfix needs to take a message and relay it, none in a

@@ -3,7 +3,6 @@ thread, on a free port of 127.0.0.1, with a handler that records what it
 received and can refuse, stall or drop the connection on demand."""
 
 import asyncio
-import base64
 import hashlib
 import hmac
 import socket
@@ -34,12 +33,7 @@ class Message:
 class Behaviour:
     """What the server does, per test."""
     refuse_rcpt: dict = field(default_factory=dict)  # address -> reply
-    mail_reply: str = ""        # a reply to MAIL instead of 250
-    data_reply: str = ""        # a reply to the end of data instead of 250
-    stall_ehlo: float = 0.0     # seconds to wait before answering EHLO
     drop_in_data: bool = False  # close the connection after the first data line
-    pipelining: bool = True     # announce PIPELINING
-    extra_ehlo: list = field(default_factory=list)
     fault: tuple = ()           # (stage, action): see FaultySMTP
 
 
@@ -65,16 +59,11 @@ class Recorder:
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         self.commands.append("EHLO")
-        if self.behaviour.stall_ehlo:
-            await asyncio.sleep(self.behaviour.stall_ehlo)
         session.host_name = hostname
-        extra = (["250-PIPELINING"] if self.behaviour.pipelining else []) + self.behaviour.extra_ehlo
-        return responses[:-1] + extra + responses[-1:]
+        return responses[:-1] + ["250-PIPELINING"] + responses[-1:]
 
     async def handle_MAIL(self, server, session, envelope, address, options):
         self.commands.append("MAIL")
-        if self.behaviour.mail_reply:
-            return self.behaviour.mail_reply
         envelope.mail_from = address
         envelope.mail_options.extend(options)
         return "250 OK"
@@ -88,8 +77,6 @@ class Recorder:
 
     async def handle_DATA(self, server, session, envelope):
         self.commands.append("DATA-END")
-        if self.behaviour.data_reply:
-            return self.behaviour.data_reply
         action = self.behaviour.fault[1] if server._fault_here("end") else None
         if action in FAULT_REPLIES:
             return FAULT_REPLIES[action]
@@ -221,18 +208,23 @@ class Server(Controller):
     tls13_only to refuse anything older than TLS 1.3); host:
     "127.0.0.1" or "::1"; size_limit: the SIZE the server announces;
     smtputf8: offer SMTPUTF8 (without it the server takes ASCII commands
-    only)."""
+    only); mechanisms: the logon mechanisms offered with auth; recorder:
+    a handler of the Recorder kind in place of a plain one. Every byte a
+    connection received is kept in `received`."""
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
                  require_starttls=False, auth_require_tls=False, host="127.0.0.1",
-                 size_limit=None, auth_required=False, tls13_only=False, smtputf8=False):
-        self.recorder = Recorder(behaviour)
+                 size_limit=None, auth_required=False, tls13_only=False, smtputf8=False,
+                 mechanisms=("CRAM-MD5", "PLAIN", "LOGIN"), recorder=None):
+        self.recorder = recorder or Recorder(behaviour)
+        self.received = b""
         kwargs = {"enable_SMTPUTF8": smtputf8}
         if size_limit is not None:
             kwargs.update(data_size_limit=size_limit)
         if auth:
+            excluded = [m for m in ("CRAM-MD5", "PLAIN", "LOGIN", "OAUTHBEARER", "XOAUTH2") if m not in mechanisms]
             kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls,
-                          auth_required=auth_required)
+                          auth_required=auth_required, auth_exclude_mechanism=excluded)
         if tls == "starttls":
             kwargs.update(tls_context=server_context(cert, key, tls13_only), require_starttls=require_starttls)
         if tls == "smtps":
@@ -242,7 +234,14 @@ class Server(Controller):
 
     def factory(self):
         self.recorder.connections += 1
-        return FaultySMTP(self.handler, **self.SMTP_kwargs)
+        protocol = FaultySMTP(self.handler, **self.SMTP_kwargs)
+        received = protocol.data_received
+
+        def record(data):
+            self.received += data
+            received(data)
+        protocol.data_received = record
+        return protocol
 
     @property
     def connections(self):
@@ -256,54 +255,3 @@ class Server(Controller):
     @property
     def commands(self):
         return self.recorder.commands
-
-
-class TricklingTlsServer:
-    """SMTPS on loopback that completes the TLS handshake, then sends the
-    record holding its greeting one byte every `pause` seconds: a peer that
-    keeps a connection alive without ever answering in time."""
-
-    def __init__(self, cert, key, pause):
-        self.context = server_context(cert, key)
-        self.pause = pause
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.port = self.listener.getsockname()[1]
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-
-    def __enter__(self):
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stopping.set()
-        self.listener.close()
-        self.thread.join(timeout=10)
-
-    def serve(self):
-        try:
-            connection, _ = self.listener.accept()
-        except OSError:
-            return
-        with connection:
-            incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-            tls = self.context.wrap_bio(incoming, outgoing, server_side=True)
-            try:
-                while True:
-                    try:
-                        tls.do_handshake()
-                        break
-                    except ssl.SSLWantReadError:
-                        connection.sendall(outgoing.read())
-                        data = connection.recv(65536)
-                        if not data:
-                            return
-                        incoming.write(data)
-                connection.sendall(outgoing.read())
-                tls.write(b"220 postrine.test trickling greeting\r\n")
-                for byte in outgoing.read():
-                    if self.stopping.wait(self.pause):
-                        return
-                    connection.sendall(bytes([byte]))
-            except (OSError, ssl.SSLError):
-                return

@@ -1,9 +1,8 @@
 """An OAuth 2.0 token endpoint of the test suite's own, on loopback: Python's
 http.server over TLS with a certificate of the test CA. It grants the
 client-credentials grant to one client, hands out numbered tokens, records
-every request, and can instead answer with an error, a 5xx, a 429, an
-answer too large, one in clear text, one that quotes the secret, or
-nothing at all. Beside it the introspection endpoint that a server asks
+every request, and can instead answer with an error, a 5xx, one that
+quotes the secret, or nothing at all. Beside it the introspection endpoint that a server asks
 about the tokens."""
 
 import json
@@ -39,20 +38,17 @@ def form_server(handle, context=None):
     return server
 
 
-def send_json(handler, status, body, extra=()):
+def send_json(handler, status, body):
     data = json.dumps(body).encode()
     handler.send_response(status)
     handler.send_header("Content-Type", "application/json")
-    for name, value in extra:
-        handler.send_header(name, value)
     handler.send_header("Content-Length", str(len(data)))
     handler.end_headers()
     handler.wfile.write(data)
 
 
 class TokenEndpoint:
-    """mode: "grant" (the default), "invalid_client", "500", "429",
-    "too_large" (a 200 of 2 MiB), "clear_text" (plain HTTP, no TLS),
+    """mode: "grant" (the default), "invalid_client", "500",
     "quotes_secret" (a 401 that repeats the secret as sent and as it is) or
     "silent" (reads the request, never answers); expires_in: the lifetime
     of the tokens granted; length: their length (as long as a JWT of
@@ -72,28 +68,23 @@ class TokenEndpoint:
 
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(cert, key)
-        self.server = form_server(handle, None if mode == "clear_text" else context)
+        self.server = form_server(handle, context)
         self.port = self.server.server_address[1]
         self.url = f"https://localhost:{self.port}/tenant-id/oauth2/v2.0/token"
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
 
     def answer(self, handler, form):
-        def send(status, body, extra=()):
-            send_json(handler, status, body, extra)
+        def send(status, body):
+            send_json(handler, status, body)
 
         if self.mode == "silent":
             self.stopping.wait(60)
             return
         if self.mode == "500":
             return send(500, {"error": "server_error", "error_description": "AADSTS50000: backend down"})
-        if self.mode == "too_large":
-            return send(200, {"access_token": "t", "padding": "x" * (2 << 20)})
         if self.mode == "quotes_secret":
             return send(401, {"error": "invalid_client", "error_description":
                               f"client_secret={urllib.parse.quote_plus(CLIENT_SECRET)} ({CLIENT_SECRET}) is wrong"})
-        if self.mode == "429":
-            return send(429, {"error": "temporarily_unavailable", "error_description": "slow down"},
-                        [("Retry-After", "30")])
         good = (form.get("grant_type") == ["client_credentials"] and form.get("client_id") == [CLIENT_ID]
                 and form.get("client_secret") == [CLIENT_SECRET] and form.get("scope") == [SCOPE])
         if self.mode == "invalid_client" or not good:
