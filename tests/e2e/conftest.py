@@ -2,6 +2,9 @@
 executable in a fresh directory (its settings file lives beside it), run
 with arguments, its output captured as bytes."""
 
+import email
+import email.errors
+import email.policy
 import errno
 import os
 import pty
@@ -110,6 +113,23 @@ class Program:
         p.wait(timeout=timeout)
         os.close(master)
         return out
+
+
+def parsed(message, utf8=False):
+    """A received message as a strict reader parses it, with no defect
+    anywhere; one with a UTF-8 header (RFC 6532) is read as text, any
+    other header must be ASCII."""
+    if utf8:
+        mail = email.message_from_string(message.data.decode("utf-8"), policy=email.policy.strict)
+    else:
+        message.data.partition(b"\r\n\r\n")[0].decode("ascii")
+        mail = email.message_from_bytes(message.data, policy=email.policy.strict)
+    for name in mail.keys():
+        # Python's address parser predates RFC 6532 and flags every local
+        # part beyond ASCII, which that RFC allows under SMTPUTF8.
+        defects = [d for d in mail[name].defects if not isinstance(d, email.errors.NonASCIILocalPartDefect)]
+        assert not defects, (name, defects)
+    return mail
 
 
 def native(path) -> str:

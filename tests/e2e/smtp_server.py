@@ -49,34 +49,26 @@ FAULT_REPLIES = {
 
 
 class Recorder:
+    """The handler: keeps each message taken and each logon tried."""
+
     def __init__(self, behaviour):
         self.behaviour = behaviour
         self.messages = []
-        self.commands = []      # every command verb seen, in order
         self.logons = []        # (mechanism, login, password) of each AUTH
         self.connections = 0
         self.password = b"s3cret pass"  # the one that mailuser logs on with
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
-        self.commands.append("EHLO")
         session.host_name = hostname
         return responses[:-1] + ["250-PIPELINING"] + responses[-1:]
 
-    async def handle_MAIL(self, server, session, envelope, address, options):
-        self.commands.append("MAIL")
-        envelope.mail_from = address
-        envelope.mail_options.extend(options)
-        return "250 OK"
-
     async def handle_RCPT(self, server, session, envelope, address, options):
-        self.commands.append("RCPT")
         if address in self.behaviour.refuse_rcpt:
             return self.behaviour.refuse_rcpt[address]
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        self.commands.append("DATA-END")
         action = self.behaviour.fault[1] if server._fault_here("end") else None
         if action in FAULT_REPLIES:
             return FAULT_REPLIES[action]
@@ -92,14 +84,6 @@ class Recorder:
                                      envelope.original_content, encrypted,
                                      list(envelope.mail_options)))
         return "250 Message accepted"
-
-    async def handle_RSET(self, server, session, envelope):
-        self.commands.append("RSET")
-        return "250 OK"
-
-    async def handle_QUIT(self, server, session, envelope):
-        self.commands.append("QUIT")
-        return "221 Bye"
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         self.logons.append((mechanism, auth_data.login, auth_data.password))
@@ -189,7 +173,6 @@ class FaultySMTP(SMTP):
     async def smtp_DATA(self, arg):
         if not self.event_handler.behaviour.drop_in_data:
             return await super().smtp_DATA(arg)
-        self.event_handler.commands.append("DATA")
         await self.push("354 End data with <CR><LF>.<CR><LF>")
         await self._reader.readline()
         self.transport.close()
@@ -251,7 +234,3 @@ class Server(Controller):
     @property
     def messages(self):
         return self.recorder.messages
-
-    @property
-    def commands(self):
-        return self.recorder.commands

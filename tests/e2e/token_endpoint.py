@@ -1,8 +1,8 @@
 """An OAuth 2.0 token endpoint of the test suite's own, on loopback: Python's
 http.server over TLS with a certificate of the test CA. It grants the
 client-credentials grant to one client, hands out numbered tokens, records
-every request, and can instead answer with an error, a 5xx, one that
-quotes the secret, or nothing at all. Beside it the introspection endpoint that a server asks
+every request, and can instead answer with an error, one that quotes the
+secret, or nothing at all. Beside it the introspection endpoint that a server asks
 about the tokens."""
 
 import json
@@ -48,15 +48,14 @@ def send_json(handler, status, body):
 
 
 class TokenEndpoint:
-    """mode: "grant" (the default), "invalid_client", "500",
-    "quotes_secret" (a 401 that repeats the secret as sent and as it is) or
-    "silent" (reads the request, never answers); expires_in: the lifetime
-    of the tokens granted; length: their length (as long as a JWT of
-    Microsoft Entra, say), at least that of a numbered token."""
+    """mode: "grant" (the default), "invalid_client", "quotes_secret" (a
+    401 that repeats the secret as sent and as it is) or "silent" (reads
+    the request, never answers); length: the length of the tokens granted
+    (as long as a JWT of Microsoft Entra, say), at least that of a
+    numbered token. They live an hour."""
 
-    def __init__(self, cert, key, mode="grant", expires_in=3600, length=0):
+    def __init__(self, cert, key, mode="grant", length=0):
         self.mode = mode
-        self.expires_in = expires_in
         self.length = length
         self.requests = []  # the form fields of each request
         self.granted = []   # the tokens handed out, in order
@@ -74,28 +73,22 @@ class TokenEndpoint:
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
 
     def answer(self, handler, form):
-        def send(status, body):
-            send_json(handler, status, body)
-
         if self.mode == "silent":
             self.stopping.wait(60)
             return
-        if self.mode == "500":
-            return send(500, {"error": "server_error", "error_description": "AADSTS50000: backend down"})
         if self.mode == "quotes_secret":
-            return send(401, {"error": "invalid_client", "error_description":
+            return send_json(handler, 401, {"error": "invalid_client", "error_description":
                               f"client_secret={urllib.parse.quote_plus(CLIENT_SECRET)} ({CLIENT_SECRET}) is wrong"})
         good = (form.get("grant_type") == ["client_credentials"] and form.get("client_id") == [CLIENT_ID]
                 and form.get("client_secret") == [CLIENT_SECRET] and form.get("scope") == [SCOPE])
         if self.mode == "invalid_client" or not good:
-            return send(401, {"error": "invalid_client",
-                              "error_description": "AADSTS7000215: Invalid client secret provided."})
+            return send_json(handler, 401, {"error": "invalid_client",
+                                            "error_description": "AADSTS7000215: Invalid client secret provided."})
         token = f"eyJ0eXAiOiJKV1Qi.tok-{len(self.granted) + 1}-{time.monotonic_ns()}"
         if self.length:
             token = (token + ".").ljust(self.length, "x")
         self.granted.append(token)
-        send(200, {"token_type": "Bearer", "expires_in": self.expires_in, "ext_expires_in": self.expires_in,
-                   "access_token": token})
+        send_json(handler, 200, {"token_type": "Bearer", "expires_in": 3600, "access_token": token})
 
     def __enter__(self):
         self.thread.start()
