@@ -20,7 +20,6 @@ PLATFORM = os.environ.get("POSTRINE_PLATFORM", "posix")
 WINE = PLATFORM == "wine"
 EXE = os.environ.get("POSTRINE_EXE", "")
 FAST_EXE = os.environ.get("POSTRINE_FAST_EXE", "")
-SEP = "\\" if WINE else "/"
 
 
 @dataclass
@@ -28,7 +27,6 @@ class Run:
     returncode: int
     stdout: bytes
     stderr: bytes
-    directory: Path
 
     @property
     def lines(self):
@@ -84,14 +82,10 @@ class Program:
             return ["wine", str(self.exe)] + list(args)
         return [str(self.exe)] + list(args)
 
-    def run(self, *args, timeout=120, cwd=None, stdin=subprocess.DEVNULL, env=None) -> Run:
-        merged = dict(os.environ)
-        merged.setdefault("WINEDEBUG", "-all")
-        if env:
-            merged.update(env)
-        p = subprocess.run(self.command(args), cwd=cwd or self.directory, stdin=stdin,
-                           capture_output=True, timeout=timeout, env=merged)
-        return Run(p.returncode, p.stdout, p.stderr, self.directory)
+    def run(self, *args, timeout=120, stdin=subprocess.DEVNULL, env=None) -> Run:
+        p = subprocess.run(self.command(args), cwd=self.directory, stdin=stdin, capture_output=True,
+                           timeout=timeout, env={"WINEDEBUG": "-all", **os.environ, **(env or {})})
+        return Run(p.returncode, p.stdout, p.stderr)
 
     def run_on_terminal(self, *args, settings=None, timeout=60) -> bytes:
         """Runs the program on a pseudo-terminal; returns all it wrote there."""

@@ -64,18 +64,15 @@ def faulting_build(tmp_path, source):
     return run
 
 
-def on_terminal(command, directory, background=False):
-    """Starts `command` as the foreground job of a terminal of its own, or
-    as a background job there; returns the process and the terminal."""
+def on_terminal(command, directory):
+    """Starts `command` as the foreground job of a terminal of its own;
+    returns the process and the terminal."""
     master, slave = pty.openpty()
 
     def take_terminal():
         os.setsid()
         fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
 
-    if background:
-        # A shell with job control puts the job in a group of its own.
-        command = ["/bin/sh", "-m", "-c", '"$@" & wait $!', "sh"] + command
     p = subprocess.Popen(command, cwd=directory, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                          stderr=subprocess.PIPE, pass_fds=(slave,), preexec_fn=take_terminal)
     os.close(slave)
@@ -121,20 +118,6 @@ def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
     assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
     os.close(master)
     assert p.stderr.read() == b""
-
-
-@pytest.mark.skipif(WINE, reason="job control is the POSIX form of a desktop nobody sits at")
-def test_a_background_job_is_not_asked_and_not_stopped(faulting):
-    p, master = on_terminal(faulting.command, faulting.directory, background=True)
-    assert p.wait(timeout=30) == PROCESSOR_EXCEPTION
-    assert p.stderr.read().startswith(b"ERROR\r\nError Code:  50 [ PROCESSOR EXCEPTION ]\r\n")
-    os.set_blocking(master, False)
-    try:
-        shown = os.read(master, 4096)
-    except (BlockingIOError, OSError):  # nothing written, or the terminal already gone
-        shown = b""
-    os.close(master)
-    assert shown == b""
 
 
 def test_a_fault_inside_the_allocator_ends_the_process_within_seconds(faulting_locked):

@@ -49,14 +49,10 @@ def test_a_starttls_session_with_a_logon_is_traced_without_the_password(program,
     assert re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d{4} postrine 1\.0 on .+; server localhost port "
                         rf"{server.port}; TLS=auto TLSVerify=on CAFile=.+ Timeout=60; logon as mailuser", lines[0])
     assert re.fullmatch(rf"connect (127\.0\.0\.1|::1) port {server.port}: connected", lines[1])
-    commands = [line[3:].split(" ")[0] for line in lines if line.startswith("C: ") and ":" not in line[3:]]
-    assert commands == ["EHLO", "STARTTLS", "EHLO", "AUTH", "<redacted>", "<redacted>", "DATA", ".", "QUIT"]
-    for expected in ("S: 220 Ready to start TLS", "S: 250-AUTH LOGIN", "C: AUTH LOGIN",
-                     "S: 235 2.7.0 Authentication successful", "C: MAIL FROM:<alerts@example.com> SIZE=",
-                     "C: RCPT TO:<ops@example.com>", "S: 354 End data with <CR><LF>.<CR><LF>",
-                     "C: From: alerts@example.com", "C: Subject: Disk report", "C: Content-Type: text/plain",
-                     "body: 33 bytes, 3 lines", "S: 250 Message accepted", "S: 221 Bye", "outcome: sent; exit code 0"):
-        assert any(line.startswith(expected) for line in lines), (expected, lines)
+    # The dialogue line by line is the unit tests'; here the lines that
+    # only the whole program and the platform's TLS library write.
+    assert lines.count("C: <redacted>") == 2 and "body: 33 bytes, 3 lines" in lines
+    assert lines[-1] == "outcome: sent; exit code 0"
     tls = [line for line in lines if line.startswith("TLS: ")]
     assert re.fullmatch(r"TLS: TLSv1\.[23], cipher \S+", tls[0]) or (WINE and "cipher unknown" in tls[0]), tls
     assert tls[1:] == ["TLS: certificate subject CN=server", "TLS: certificate issuer CN=postrine test ca",
