@@ -2,6 +2,7 @@
 executable in a fresh directory (its settings file lives beside it), run
 with arguments, its output captured as bytes."""
 
+import contextlib
 import email
 import email.errors
 import email.policy
@@ -147,15 +148,12 @@ def run_measured(program, *args, timeout=20):
 
 
 def copy_prefix(base: Path, own: Path):
-    """Makes `own` a wine prefix like the booted `base`, while base's own
-    server may still be running and writing to it. Only what a prefix is
-    made of is taken: the registry files, each whole (the server saves one
-    by writing a temporary file and renaming it over the old one, so a
-    .reg file is always complete, and its temporary files are no part of
-    the registry), the time stamp that tells wineboot the prefix is up to
-    date, the drive links, and drive_c with its files hard-linked (wine
-    never writes the system files in place). A file that goes while the
-    tree is walked (a program's temporary file) is passed over."""
+    """Makes `own` a wine prefix like the booted `base`, whose server may
+    still be writing to it: the registry files (each always whole: the
+    server renames a new one over the old), the time stamp that tells
+    wineboot the prefix is up to date, the drive links, and drive_c with
+    its files hard-linked (wine never writes the system files in place).
+    A file that goes while the tree is walked is passed over."""
     own.mkdir(exist_ok=True)
     for entry in base.iterdir():
         if entry.name.endswith(".reg") or entry.name == ".update-timestamp":
@@ -241,21 +239,20 @@ def real_program(tmp_path):
 
 @pytest.fixture
 def smtp_server():
-    """Starts a recording SMTP server on loopback: smtp_server(**behaviour)."""
+    """Starts a recording SMTP server on loopback: smtp_server(**options),
+    the options of smtp_server.Behaviour and smtp_server.Server."""
     from smtp_server import Behaviour, Server
-    started = []
 
     def start(**options):
         behaviour = {k: options.pop(k) for k in list(options) if k in Behaviour.__dataclass_fields__}
         server = Server(Behaviour(**behaviour), **options)
         server.start()
+        stack.callback(server.stop)
         server.baseline = server.recorder.connections  # the start-up check's own
-        started.append(server)
         return server
 
-    yield start
-    for server in started:
-        server.stop()
+    with contextlib.ExitStack() as stack:
+        yield start
 
 
 # The server certificates of the TLS tests: subject alternative names, and
@@ -325,14 +322,6 @@ def endpoint(certificates):
     token_endpoint.TokenEndpoint), with the certificate `cert` of the test
     certificates ("good" unless it says)."""
     from token_endpoint import TokenEndpoint
-    endpoints = []
-
-    def start(cert="good", **options):
-        e = TokenEndpoint(str(certificates / f"{cert}.pem"), str(certificates / f"{cert}.key"), **options)
-        e.__enter__()
-        endpoints.append(e)
-        return e
-
-    yield start
-    for e in endpoints:
-        e.__exit__()
+    with contextlib.ExitStack() as stack:
+        yield lambda cert="good", **options: stack.enter_context(
+            TokenEndpoint(**tls_files(certificates, cert), **options))

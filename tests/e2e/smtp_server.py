@@ -33,14 +33,12 @@ class Message:
 class Behaviour:
     """What the server does, per test."""
     refuse_rcpt: dict = field(default_factory=dict)  # address -> reply
-    drop_in_data: bool = False  # close the connection after the first data line
     fault: tuple = ()           # (stage, action): see FaultySMTP
 
 
 # What a fault does in place of the server's answer.
 FAULT_REPLIES = {
     "4xx": "451 4.3.0 fault injected",
-    "4xx-auth": "454 4.7.0 temporary authentication failure",
     "5xx": "554 5.3.0 fault injected",
     "overlong": "250 " + "x" * 10000,
     "malformed": "hello, this is no reply",
@@ -92,12 +90,13 @@ class Recorder:
 
 
 class FaultySMTP(SMTP):
-    """Logs on with CRAM-MD5 too, drops the connection in the middle of DATA
-    when asked to, and injects one fault at one stage of the dialogue.
+    """Logs on with CRAM-MD5 too, and injects one fault at one stage of the
+    dialogue.
 
     Stages: "greeting", each command verb ("EHLO", "MAIL", "RCPT",
-    "STARTTLS", "AUTH", "DATA", "QUIT"), and "end" for the reply to the end
-    of the message. Actions: a reply of FAULT_REPLIES instead of the real
+    "STARTTLS", "AUTH", "DATA", "QUIT"), "body" (where "drop" closes the
+    connection after the first line of the message), and "end" for the
+    reply to the end of the message. Actions: a reply of FAULT_REPLIES instead of the real
     one, "drop" (close the connection instead of answering), "drop-after"
     (answer, then close), "stall" (never answer), and for STARTTLS
     "tls-drop", "tls-garbage" and "tls-alert" (agree, then close, send no
@@ -171,7 +170,7 @@ class FaultySMTP(SMTP):
         return AuthResult(success=login == b"mailuser" and digest == good, handled=False)
 
     async def smtp_DATA(self, arg):
-        if not self.event_handler.behaviour.drop_in_data:
+        if not self._fault_here("body"):
             return await super().smtp_DATA(arg)
         await self.push("354 End data with <CR><LF>.<CR><LF>")
         await self._reader.readline()

@@ -34,11 +34,6 @@ def faulting(tmp_path):
     return faulting_build(tmp_path, FAULT_EXE)
 
 
-@pytest.fixture
-def faulting_locked(tmp_path):
-    return faulting_build(tmp_path, LOCKED_EXE)
-
-
 def faulting_build(tmp_path, source):
     if not source or not Path(source).exists():
         pytest.skip(f"{source or 'POSTRINE_FAULT_EXE'} is not there; run through ctest")
@@ -120,17 +115,20 @@ def test_on_a_terminal_the_dialog_waits_for_the_answer(faulting):
     assert p.stderr.read() == b""
 
 
-def test_a_fault_inside_the_allocator_ends_the_process_within_seconds(faulting_locked):
-    p = faulting_locked(timeout=REPORT_SECONDS + 15)
-    assert p.returncode == PROCESSOR_EXCEPTION
-    if not WINE:
-        assert p.stderr.endswith(LATE)
-    assert not faulting_locked.log.exists()
-
-
-@pytest.mark.skipif(WINE, reason="the terminal prompt is the POSIX form of the dialog")
-def test_a_person_at_the_terminal_does_not_keep_a_stuck_report_alive(faulting_locked):
-    p, master = on_terminal(faulting_locked.command, faulting_locked.directory)
-    assert p.wait(timeout=REPORT_SECONDS + 15) == PROCESSOR_EXCEPTION
-    os.close(master)
-    assert p.stderr.read().endswith(LATE)
+# Nobody to answer, or a person at the terminal: neither keeps a stuck
+# report alive.
+@pytest.mark.parametrize("terminal", [False, pytest.param(True, marks=pytest.mark.skipif(
+    WINE, reason="the terminal prompt is the POSIX form of the dialog"))])
+def test_a_fault_inside_the_allocator_ends_the_process_within_seconds(tmp_path, terminal):
+    faulting = faulting_build(tmp_path, LOCKED_EXE)
+    if terminal:
+        p, master = on_terminal(faulting.command, faulting.directory)
+        assert p.wait(timeout=REPORT_SECONDS + 15) == PROCESSOR_EXCEPTION
+        os.close(master)
+        stderr = p.stderr.read()
+    else:
+        p = faulting(timeout=REPORT_SECONDS + 15)
+        assert p.returncode == PROCESSOR_EXCEPTION
+        stderr = p.stderr
+    assert WINE or stderr.endswith(LATE)
+    assert not faulting.log.exists()

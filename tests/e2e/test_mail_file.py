@@ -42,7 +42,6 @@ CASES = {
     "3 GiB sparse file": (sparse, "larger than 2 GiB", False),
     "missing attachment": (lambda d: "missing.pdf", MISSING, True),
 }
-MEMORY_LIMIT = 100 << 20
 
 
 @pytest.mark.parametrize("make, reason, attached", CASES.values(), ids=CASES)
@@ -55,13 +54,10 @@ def test_a_file_that_cannot_be_sent_is_refused_before_connecting(program, smtp_s
     args = ["mail.txt", "-a", name] if attached else [name]
     returncode, lines, memory = run_measured(program, *args, "ops@example.com")
     assert returncode == 66
-    what = "attachment" if attached else "mail file"
-    if reason is None:
-        assert lines[1].startswith(f"cannot read {what} {name} [") and lines[1].endswith("]")
-    else:
-        assert lines[1] == f"cannot read {what} {name} [{reason}]"
+    said = f"cannot read {'attachment' if attached else 'mail file'} {name} ["
+    assert lines[1] == said + f"{reason}]" if reason else lines[1].startswith(said) and lines[1].endswith("]")
     assert server.connections == 0
-    assert memory < MEMORY_LIMIT
+    assert memory < 100 << 20
 
 
 @pytest.mark.parametrize("closed", [0, 1, 2])
