@@ -3,7 +3,6 @@ thread, on a free port of 127.0.0.1, with a handler that records what it
 received and can refuse, stall or drop the connection on demand."""
 
 import asyncio
-import base64
 import hashlib
 import hmac
 import socket
@@ -34,19 +33,12 @@ class Message:
 class Behaviour:
     """What the server does, per test."""
     refuse_rcpt: dict = field(default_factory=dict)  # address -> reply
-    mail_reply: str = ""        # a reply to MAIL instead of 250
-    data_reply: str = ""        # a reply to the end of data instead of 250
-    stall_ehlo: float = 0.0     # seconds to wait before answering EHLO
-    drop_in_data: bool = False  # close the connection after the first data line
-    pipelining: bool = True     # announce PIPELINING
-    extra_ehlo: list = field(default_factory=list)
     fault: tuple = ()           # (stage, action): see FaultySMTP
 
 
 # What a fault does in place of the server's answer.
 FAULT_REPLIES = {
     "4xx": "451 4.3.0 fault injected",
-    "4xx-auth": "454 4.7.0 temporary authentication failure",
     "5xx": "554 5.3.0 fault injected",
     "overlong": "250 " + "x" * 10000,
     "malformed": "hello, this is no reply",
@@ -55,41 +47,26 @@ FAULT_REPLIES = {
 
 
 class Recorder:
+    """The handler: keeps each message taken and each logon tried."""
+
     def __init__(self, behaviour):
         self.behaviour = behaviour
         self.messages = []
-        self.commands = []      # every command verb seen, in order
         self.logons = []        # (mechanism, login, password) of each AUTH
         self.connections = 0
         self.password = b"s3cret pass"  # the one that mailuser logs on with
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
-        self.commands.append("EHLO")
-        if self.behaviour.stall_ehlo:
-            await asyncio.sleep(self.behaviour.stall_ehlo)
         session.host_name = hostname
-        extra = (["250-PIPELINING"] if self.behaviour.pipelining else []) + self.behaviour.extra_ehlo
-        return responses[:-1] + extra + responses[-1:]
-
-    async def handle_MAIL(self, server, session, envelope, address, options):
-        self.commands.append("MAIL")
-        if self.behaviour.mail_reply:
-            return self.behaviour.mail_reply
-        envelope.mail_from = address
-        envelope.mail_options.extend(options)
-        return "250 OK"
+        return responses[:-1] + ["250-PIPELINING"] + responses[-1:]
 
     async def handle_RCPT(self, server, session, envelope, address, options):
-        self.commands.append("RCPT")
         if address in self.behaviour.refuse_rcpt:
             return self.behaviour.refuse_rcpt[address]
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
-        self.commands.append("DATA-END")
-        if self.behaviour.data_reply:
-            return self.behaviour.data_reply
         action = self.behaviour.fault[1] if server._fault_here("end") else None
         if action in FAULT_REPLIES:
             return FAULT_REPLIES[action]
@@ -106,14 +83,6 @@ class Recorder:
                                      list(envelope.mail_options)))
         return "250 Message accepted"
 
-    async def handle_RSET(self, server, session, envelope):
-        self.commands.append("RSET")
-        return "250 OK"
-
-    async def handle_QUIT(self, server, session, envelope):
-        self.commands.append("QUIT")
-        return "221 Bye"
-
     def authenticate(self, server, session, envelope, mechanism, auth_data):
         self.logons.append((mechanism, auth_data.login, auth_data.password))
         ok = auth_data.login == b"mailuser" and auth_data.password == self.password
@@ -121,12 +90,13 @@ class Recorder:
 
 
 class FaultySMTP(SMTP):
-    """Logs on with CRAM-MD5 too, drops the connection in the middle of DATA
-    when asked to, and injects one fault at one stage of the dialogue.
+    """Logs on with CRAM-MD5 too, and injects one fault at one stage of the
+    dialogue.
 
     Stages: "greeting", each command verb ("EHLO", "MAIL", "RCPT",
-    "STARTTLS", "AUTH", "DATA", "QUIT"), and "end" for the reply to the end
-    of the message. Actions: a reply of FAULT_REPLIES instead of the real
+    "STARTTLS", "AUTH", "DATA", "QUIT"), "body" (where "drop" closes the
+    connection after the first line of the message), and "end" for the
+    reply to the end of the message. Actions: a reply of FAULT_REPLIES instead of the real
     one, "drop" (close the connection instead of answering), "drop-after"
     (answer, then close), "stall" (never answer), and for STARTTLS
     "tls-drop", "tls-garbage" and "tls-alert" (agree, then close, send no
@@ -200,12 +170,18 @@ class FaultySMTP(SMTP):
         return AuthResult(success=login == b"mailuser" and digest == good, handled=False)
 
     async def smtp_DATA(self, arg):
-        if not self.event_handler.behaviour.drop_in_data:
+        if not self._fault_here("body"):
             return await super().smtp_DATA(arg)
-        self.event_handler.commands.append("DATA")
         await self.push("354 End data with <CR><LF>.<CR><LF>")
         await self._reader.readline()
         self.transport.close()
+
+
+class LongLineSMTP(FaultySMTP):
+    """Reads lines of up to 8 KiB, as a production server reads the answer
+    to a logon challenge: one that carries an OAuth token of some thousand
+    characters."""
+    line_length_limit = 8192
 
 
 def server_context(cert, key, tls13_only=False):
@@ -221,18 +197,25 @@ class Server(Controller):
     tls13_only to refuse anything older than TLS 1.3); host:
     "127.0.0.1" or "::1"; size_limit: the SIZE the server announces;
     smtputf8: offer SMTPUTF8 (without it the server takes ASCII commands
-    only)."""
+    only); mechanisms: the logon mechanisms offered with auth; recorder:
+    a handler of the Recorder kind in place of a plain one; long_lines:
+    LongLineSMTP's line limit. Every byte a connection received is kept in
+    `received`."""
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
                  require_starttls=False, auth_require_tls=False, host="127.0.0.1",
-                 size_limit=None, auth_required=False, tls13_only=False, smtputf8=False):
-        self.recorder = Recorder(behaviour)
+                 size_limit=None, auth_required=False, tls13_only=False, smtputf8=False,
+                 mechanisms=("CRAM-MD5", "PLAIN", "LOGIN"), recorder=None, long_lines=False):
+        self.recorder = recorder or Recorder(behaviour)
+        self.protocol = LongLineSMTP if long_lines else FaultySMTP
+        self.received = b""
         kwargs = {"enable_SMTPUTF8": smtputf8}
         if size_limit is not None:
             kwargs.update(data_size_limit=size_limit)
         if auth:
+            excluded = [m for m in ("CRAM-MD5", "PLAIN", "LOGIN", "OAUTHBEARER", "XOAUTH2") if m not in mechanisms]
             kwargs.update(authenticator=self.recorder.authenticate, auth_require_tls=auth_require_tls,
-                          auth_required=auth_required)
+                          auth_required=auth_required, auth_exclude_mechanism=excluded)
         if tls == "starttls":
             kwargs.update(tls_context=server_context(cert, key, tls13_only), require_starttls=require_starttls)
         if tls == "smtps":
@@ -242,7 +225,14 @@ class Server(Controller):
 
     def factory(self):
         self.recorder.connections += 1
-        return FaultySMTP(self.handler, **self.SMTP_kwargs)
+        protocol = self.protocol(self.handler, **self.SMTP_kwargs)
+        received = protocol.data_received
+
+        def record(data):
+            self.received += data
+            received(data)
+        protocol.data_received = record
+        return protocol
 
     @property
     def connections(self):
@@ -252,58 +242,3 @@ class Server(Controller):
     @property
     def messages(self):
         return self.recorder.messages
-
-    @property
-    def commands(self):
-        return self.recorder.commands
-
-
-class TricklingTlsServer:
-    """SMTPS on loopback that completes the TLS handshake, then sends the
-    record holding its greeting one byte every `pause` seconds: a peer that
-    keeps a connection alive without ever answering in time."""
-
-    def __init__(self, cert, key, pause):
-        self.context = server_context(cert, key)
-        self.pause = pause
-        self.listener = socket.create_server(("127.0.0.1", 0))
-        self.port = self.listener.getsockname()[1]
-        self.stopping = threading.Event()
-        self.thread = threading.Thread(target=self.serve, daemon=True)
-
-    def __enter__(self):
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.stopping.set()
-        self.listener.close()
-        self.thread.join(timeout=10)
-
-    def serve(self):
-        try:
-            connection, _ = self.listener.accept()
-        except OSError:
-            return
-        with connection:
-            incoming, outgoing = ssl.MemoryBIO(), ssl.MemoryBIO()
-            tls = self.context.wrap_bio(incoming, outgoing, server_side=True)
-            try:
-                while True:
-                    try:
-                        tls.do_handshake()
-                        break
-                    except ssl.SSLWantReadError:
-                        connection.sendall(outgoing.read())
-                        data = connection.recv(65536)
-                        if not data:
-                            return
-                        incoming.write(data)
-                connection.sendall(outgoing.read())
-                tls.write(b"220 postrine.test trickling greeting\r\n")
-                for byte in outgoing.read():
-                    if self.stopping.wait(self.pause):
-                        return
-                    connection.sendall(bytes([byte]))
-            except (OSError, ssl.SSLError):
-                return

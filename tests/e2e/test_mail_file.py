@@ -1,8 +1,10 @@
-"""A mail file that cannot be sent as it stands: missing, a directory, a
+"""A mail file or attachment that cannot be sent as it stands: missing, a
 device, a FIFO without a writer, larger than 2 GiB, or "-" with standard
 input closed. Each is refused at once, before any connection, with the
-reason on the error line, exit 66 and without the program's memory growing;
-a closed standard output or error loses only what would have gone there."""
+reason on the error line, exit 66 and without the program's memory
+growing; a closed standard output or error loses only what would have
+gone there. (Every kind of file the reader refuses, and why, is the unit
+tests' table.)"""
 
 import os
 import re
@@ -11,11 +13,6 @@ import subprocess
 import pytest
 
 from conftest import WINE, run_measured
-
-
-def directory(d):
-    (d / "mail.txt").mkdir()
-    return "mail.txt"
 
 
 def fifo(d):
@@ -29,33 +26,38 @@ def sparse(d):
     return "mail.txt"
 
 
-# What the mail file is, a function that makes it in the program's
-# directory and returns its name, and the reason the error line gives
-# (None: the system's words, which Windows words in the user's language).
-CASES = [
-    ("missing", lambda d: "mail.txt", None if WINE else "No such file or directory"),
-    ("directory", directory, "Is a directory"),
-    ("endless device", lambda d: "NUL" if WINE else "/dev/zero", "not a regular file"),
-    ("FIFO without a writer", fifo, "not a regular file"),
-    ("3 GiB sparse file", sparse, "larger than 2 GiB"),
-]
-MEMORY_LIMIT = 100 << 20
+def device(d):
+    return "NUL" if WINE else "/dev/zero"
 
 
-@pytest.mark.parametrize("make, reason", [(make, reason) for _, make, reason in CASES],
-                         ids=[case for case, _, _ in CASES])
-def test_a_mail_file_that_cannot_be_sent_is_refused_before_connecting(program, smtp_server, make, reason):
+# What the file is, a function that makes it in the program's directory and
+# returns its name, and the reason the error line gives (None: the system's
+# words, which Windows words in the user's language), and whether it is
+# attached.
+MISSING = None if WINE else "No such file or directory"
+CASES = {
+    "missing": (lambda d: "mail.txt", MISSING, False),
+    "endless device": (device, "not a regular file", False),
+    "FIFO without a writer": (fifo, "not a regular file", False),
+    "3 GiB sparse file": (sparse, "larger than 2 GiB", False),
+    "missing attachment": (lambda d: "missing.pdf", MISSING, True),
+}
+
+
+@pytest.mark.parametrize("make, reason, attached", CASES.values(), ids=CASES)
+def test_a_file_that_cannot_be_sent_is_refused_before_connecting(program, smtp_server, make, reason, attached):
     name = make(program.directory)
     server = smtp_server()
-    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, Sender="alerts@example.com")
-    returncode, lines, memory = run_measured(program, name, "ops@example.com")
+    program.configure(server)
+    if attached:
+        (program.directory / "mail.txt").write_bytes(b"see attached\n")
+    args = ["mail.txt", "-a", name] if attached else [name]
+    returncode, lines, memory = run_measured(program, *args, "ops@example.com")
     assert returncode == 66
-    if reason is None:
-        assert lines[1].startswith(f"cannot read mail file {name} [") and lines[1].endswith("]")
-    else:
-        assert lines[1] == f"cannot read mail file {name} [{reason}]"
+    said = f"cannot read {'attachment' if attached else 'mail file'} {name} ["
+    assert lines[1] == said + f"{reason}]" if reason else lines[1].startswith(said) and lines[1].endswith("]")
     assert server.connections == 0
-    assert memory < MEMORY_LIMIT
+    assert memory < 100 << 20
 
 
 @pytest.mark.parametrize("closed", [0, 1, 2])
@@ -63,8 +65,7 @@ def test_a_closed_standard_stream_is_never_taken_for_a_file(program, smtp_server
     # The program starts with the descriptor closed, so that the first file
     # it opens would take it: the spool of standard input, the trace.
     server = smtp_server()
-    program.write_ini(ServerName="127.0.0.1", PortNumber=server.port, Sender="alerts@example.com",
-                      Trace="trace.txt")
+    program.configure(server, Trace="trace.txt")
     (program.directory / "mail.txt").write_bytes(b"the body\n")
     body = "-" if closed == 0 else "mail.txt"
     p = subprocess.run(["sh", "-c", f'exec "$@" {closed}<&-', "sh", *program.command(

@@ -1,10 +1,8 @@
 """An OAuth 2.0 token endpoint of the test suite's own, on loopback: Python's
 http.server over TLS with a certificate of the test CA. It grants the
 client-credentials grant to one client, hands out numbered tokens, records
-every request, and can instead answer with an error, a 5xx, a 429, an
-answer too large, one in clear text, one that quotes the secret, or
-nothing at all. Beside it the introspection endpoint that a server asks
-about the tokens."""
+every request, and can instead answer with an error, one that quotes the
+secret, or nothing at all."""
 
 import json
 import ssl
@@ -18,93 +16,66 @@ CLIENT_SECRET = "cl1ent~s3cret&value"
 SCOPE = "https://outlook.office365.com/.default"
 
 
-def form_server(handle, context=None):
-    """An HTTP server on a free port of 127.0.0.1 (over TLS with
-    `context`) that hands each POSTed form to handle(handler, form)."""
-
-    class Handler(BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.1"
-
-        def log_message(self, *args):
-            pass
-
-        def do_POST(self):
-            length = int(self.headers.get("Content-Length", "0"))
-            handle(self, urllib.parse.parse_qs(self.rfile.read(length).decode("ascii")))
-
-    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-    if context:
-        server.socket = context.wrap_socket(server.socket, server_side=True)
-    server.daemon_threads = True
-    return server
-
-
-def send_json(handler, status, body, extra=()):
-    data = json.dumps(body).encode()
-    handler.send_response(status)
-    handler.send_header("Content-Type", "application/json")
-    for name, value in extra:
-        handler.send_header(name, value)
-    handler.send_header("Content-Length", str(len(data)))
-    handler.end_headers()
-    handler.wfile.write(data)
-
-
 class TokenEndpoint:
-    """mode: "grant" (the default), "invalid_client", "500", "429",
-    "too_large" (a 200 of 2 MiB), "clear_text" (plain HTTP, no TLS),
-    "quotes_secret" (a 401 that repeats the secret as sent and as it is) or
-    "silent" (reads the request, never answers); expires_in: the lifetime
-    of the tokens granted; length: their length (as long as a JWT of
-    Microsoft Entra, say), at least that of a numbered token."""
+    """mode: "grant" (the default), "invalid_client", "quotes_secret" (a
+    401 that repeats the secret as sent and as it is) or "silent" (reads
+    the request, never answers); length: the length of the tokens granted,
+    at least that of a numbered token. They live an hour."""
 
-    def __init__(self, cert, key, mode="grant", expires_in=3600, length=0):
+    def __init__(self, cert, key, mode="grant", length=0):
         self.mode = mode
-        self.expires_in = expires_in
         self.length = length
         self.requests = []  # the form fields of each request
         self.granted = []   # the tokens handed out, in order
         self.stopping = threading.Event()
+        endpoint = self
 
-        def handle(handler, form):
-            self.requests.append({k: v[0] for k, v in form.items()})
-            self.answer(handler, form)
+        class Handler(BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length", "0"))
+                form = urllib.parse.parse_qs(self.rfile.read(length).decode("ascii"))
+                endpoint.requests.append({k: v[0] for k, v in form.items()})
+                answer = endpoint.answer(form)
+                if answer is None:
+                    return
+                data = json.dumps(answer[1]).encode()
+                self.send_response(answer[0])
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
 
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(cert, key)
-        self.server = form_server(handle, None if mode == "clear_text" else context)
-        self.port = self.server.server_address[1]
-        self.url = f"https://localhost:{self.port}/tenant-id/oauth2/v2.0/token"
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
+        self.server.daemon_threads = True
+        self.url = f"https://localhost:{self.server.server_address[1]}/tenant-id/oauth2/v2.0/token"
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
 
-    def answer(self, handler, form):
-        def send(status, body, extra=()):
-            send_json(handler, status, body, extra)
-
+    def answer(self, form):
+        """The status and JSON body of the answer to a request, or None for
+        no answer."""
         if self.mode == "silent":
             self.stopping.wait(60)
-            return
-        if self.mode == "500":
-            return send(500, {"error": "server_error", "error_description": "AADSTS50000: backend down"})
-        if self.mode == "too_large":
-            return send(200, {"access_token": "t", "padding": "x" * (2 << 20)})
+            return None
         if self.mode == "quotes_secret":
-            return send(401, {"error": "invalid_client", "error_description":
-                              f"client_secret={urllib.parse.quote_plus(CLIENT_SECRET)} ({CLIENT_SECRET}) is wrong"})
-        if self.mode == "429":
-            return send(429, {"error": "temporarily_unavailable", "error_description": "slow down"},
-                        [("Retry-After", "30")])
+            return 401, {"error": "invalid_client", "error_description":
+                         f"client_secret={urllib.parse.quote_plus(CLIENT_SECRET)} ({CLIENT_SECRET}) is wrong"}
         good = (form.get("grant_type") == ["client_credentials"] and form.get("client_id") == [CLIENT_ID]
                 and form.get("client_secret") == [CLIENT_SECRET] and form.get("scope") == [SCOPE])
         if self.mode == "invalid_client" or not good:
-            return send(401, {"error": "invalid_client",
-                              "error_description": "AADSTS7000215: Invalid client secret provided."})
+            return 401, {"error": "invalid_client", "error_description": "AADSTS7000215: Invalid client secret provided."}
         token = f"eyJ0eXAiOiJKV1Qi.tok-{len(self.granted) + 1}-{time.monotonic_ns()}"
         if self.length:
             token = (token + ".").ljust(self.length, "x")
         self.granted.append(token)
-        send(200, {"token_type": "Bearer", "expires_in": self.expires_in, "ext_expires_in": self.expires_in,
-                   "access_token": token})
+        return 200, {"token_type": "Bearer", "expires_in": 3600, "access_token": token}
 
     def __enter__(self):
         self.thread.start()
@@ -112,30 +83,5 @@ class TokenEndpoint:
 
     def __exit__(self, *exc):
         self.stopping.set()
-        self.server.shutdown()
-        self.server.server_close()
-
-
-class Introspection:
-    """The endpoint a server asks about a token (RFC 7662 introspection,
-    POSTed as token=..., as Dovecot's oauth2 password database does):
-    active, with the user as its username, when accepted(token) says so (a
-    test sets it; none by default). Plain HTTP on 127.0.0.1; every token
-    asked about is recorded."""
-
-    def __init__(self, user):
-        self.asked = []
-        self.accepted = lambda token: False
-
-        def handle(handler, form):
-            token = form.get("token", [""])[0]
-            self.asked.append(token)
-            send_json(handler, 200, {"active": True, "username": user} if self.accepted(token) else {"active": False})
-
-        self.server = form_server(handle)
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/introspect"
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def stop(self):
         self.server.shutdown()
         self.server.server_close()
