@@ -325,3 +325,30 @@ def endpoint(certificates):
     with contextlib.ExitStack() as stack:
         yield lambda cert="good", **options: stack.enter_context(
             TokenEndpoint(**tls_files(certificates, cert), **options))
+@pytest.fixture(scope="session")
+def postfix_oauth(certificates):
+    """Postfix with Dovecot's oauth2 password database behind it
+    (real_server.py), started once per session and stopped at its end:
+    listener "smtp" offers OAUTHBEARER and XOAUTH2, and PLAIN, LOGIN and
+    CRAM-MD5 for `password` (of alerts@example.com, kept hashed);
+    "xoauth2" offers XOAUTH2 alone. Its `introspection.accepted(token)`
+    tells which tokens Dovecot takes; a test sets it."""
+    import real_server
+    from token_endpoint import Introspection
+    reason = real_server.missing()
+    if reason:
+        pytest.skip(reason)
+    introspection = Introspection("alerts@example.com")
+    server = real_server.PostfixDovecot(
+        certificates / "good.pem", certificates / "good.key",
+        lambda directory: real_server.together(real_server.oauth2_passdb(directory, introspection.url),
+                                               real_server.hashed_passdb(directory, "alerts@example.com",
+                                                                         "s3cret pass")),
+        listeners={"smtp": {}, "xoauth2": {"smtpd_sasl_mechanism_filter": "xoauth2"}})
+    server.introspection = introspection
+    server.password = "s3cret pass"
+    try:
+        yield server.start()
+    finally:
+        server.stop()
+        introspection.stop()

@@ -177,13 +177,6 @@ class FaultySMTP(SMTP):
         self.transport.close()
 
 
-class LongLineSMTP(FaultySMTP):
-    """Reads lines of up to 8 KiB, as a production server reads the answer
-    to a logon challenge: one that carries an OAuth token of some thousand
-    characters."""
-    line_length_limit = 8192
-
-
 def server_context(cert, key, tls13_only=False):
     context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     context.load_cert_chain(cert, key)
@@ -198,16 +191,14 @@ class Server(Controller):
     "127.0.0.1" or "::1"; size_limit: the SIZE the server announces;
     smtputf8: offer SMTPUTF8 (without it the server takes ASCII commands
     only); mechanisms: the logon mechanisms offered with auth; recorder:
-    a handler of the Recorder kind in place of a plain one; long_lines:
-    LongLineSMTP's line limit. Every byte a connection received is kept in
-    `received`."""
+    a handler of the Recorder kind in place of a plain one. Every byte a
+    connection received is kept in `received`."""
 
     def __init__(self, behaviour, auth=False, tls=None, cert=None, key=None,
                  require_starttls=False, auth_require_tls=False, host="127.0.0.1",
                  size_limit=None, auth_required=False, tls13_only=False, smtputf8=False,
-                 mechanisms=("CRAM-MD5", "PLAIN", "LOGIN"), recorder=None, long_lines=False):
+                 mechanisms=("CRAM-MD5", "PLAIN", "LOGIN"), recorder=None):
         self.recorder = recorder or Recorder(behaviour)
-        self.protocol = LongLineSMTP if long_lines else FaultySMTP
         self.received = b""
         kwargs = {"enable_SMTPUTF8": smtputf8}
         if size_limit is not None:
@@ -225,7 +216,7 @@ class Server(Controller):
 
     def factory(self):
         self.recorder.connections += 1
-        protocol = self.protocol(self.handler, **self.SMTP_kwargs)
+        protocol = FaultySMTP(self.handler, **self.SMTP_kwargs)
         received = protocol.data_received
 
         def record(data):

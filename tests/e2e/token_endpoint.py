@@ -2,7 +2,8 @@
 http.server over TLS with a certificate of the test CA. It grants the
 client-credentials grant to one client, hands out numbered tokens, records
 every request, and can instead answer with an error, one that quotes the
-secret, or nothing at all."""
+secret, or nothing at all. Beside it the introspection endpoint that a
+server asks about the tokens."""
 
 import json
 import ssl
@@ -83,5 +84,46 @@ class TokenEndpoint:
 
     def __exit__(self, *exc):
         self.stopping.set()
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class Introspection:
+    """The endpoint a server asks about a token (RFC 7662 introspection,
+    POSTed as token=..., as Dovecot's oauth2 password database does):
+    active, with the user as its username, when accepted(token) says so (a
+    test sets it; none by default). Plain HTTP on 127.0.0.1; every token
+    asked about is recorded."""
+
+    def __init__(self, user):
+        self.asked = []
+        self.accepted = lambda token: False
+        introspection = self
+
+        class Handler(BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_POST(self):
+                length = int(self.headers.get("Content-Length", "0"))
+                form = urllib.parse.parse_qs(self.rfile.read(length).decode("ascii"))
+                token = form.get("token", [""])[0]
+                introspection.asked.append(token)
+                answer = {"active": True, "username": user} if introspection.accepted(token) else {"active": False}
+                data = json.dumps(answer).encode()
+                self.send_response(200)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/introspect"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def stop(self):
         self.server.shutdown()
         self.server.server_close()
