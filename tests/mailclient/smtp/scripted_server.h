@@ -1,10 +1,10 @@
 // A server played from a script, for unit tests of the SMTP dialogue: each
 // step waits for one command line from the client (or for the whole message
 // after a 354 reply) and answers with its reply bytes. Everything the client
-// writes is recorded, write by write, with whether TLS was on, and every
-// wait it asks for is noted with its time-out. A wait for a reply the script
-// does not hold fails at once, as a time-out would. Deliver runs the
-// command's sequence against such a server.
+// writes is recorded, write by write, and every wait it asks for is noted
+// with its time-out. A wait for a reply the script does not hold fails at
+// once, as a time-out would. Deliver runs the command's sequence against
+// such a server.
 #pragma once
 
 #include <algorithm>
@@ -36,12 +36,6 @@ inline const std::string kEmptyLine = "<empty line>";
 /// A new connection after the first (its reply: the greeting).
 inline const std::string kConnect = "<connect>";
 
-/// What the client wrote in one Send.
-struct Write {
-  std::string bytes;
-  bool tls = false;
-};
-
 class Server {
  public:
   explicit Server(std::vector<Step> script) : script_(script.begin(), script.end()) { Advance(); }
@@ -53,13 +47,11 @@ class Server {
   /// Every command line the client sent, in order, without CR LF; the
   /// message counts as one line, kMessage.
   std::vector<std::string> commands;
-  /// The message as it went over the wire, up to and with the final ".".
-  std::string message;
-  std::vector<Write> writes;
+  /// What the client wrote, one Send each.
+  std::vector<std::string> writes;
   /// The configured limit of every wait for a reply, in milliseconds.
   std::vector<int> waits;
   int connections = 0;
-  bool tls = false;
   /// The server hangs up once its script is played out, instead of
   /// staying silent.
   bool hangs_up = false;
@@ -72,13 +64,12 @@ class Server {
   bool Strayed() const { return stray_; }
 
   void Receive(std::string_view bytes) {
-    writes.push_back({std::string(bytes), tls});
+    writes.emplace_back(bytes);
     in_ += bytes;
     for (;;) {
       if (in_message_) {
         const std::size_t end = in_.find("\r\n.\r\n");
         if (end == std::string::npos) return;
-        message += in_.substr(0, end + 5);
         in_.erase(0, end + 5);
         in_message_ = false;
         Command(kMessage);
@@ -160,7 +151,6 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
   t.connect = [this](const std::string&, int, int, std::string&,
                      const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
     if (connections++ > 0) {  // plays the step that waits for kConnect
-      tls = false;
       if (!script_.empty() && script_.front().expect == kConnect) {
         Queue();
         Advance();
@@ -175,8 +165,7 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
       error = "the certificate of the server is not issued for " + options.host + " (host name mismatch)";
       return nullptr;
     }
-    tls = true;  // the same line, marked as encrypted from here on
-    return plain;
+    return plain;  // the same line stands for the encrypted one
   };
   return t;
 }
@@ -264,7 +253,7 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
 /// True when some write of the client holds `text`.
 inline bool Wrote(const Server& server, const std::string& text) {
   return std::any_of(server.writes.begin(), server.writes.end(),
-                     [&](const Write& w) { return w.bytes.find(text) != std::string::npos; });
+                     [&](const std::string& w) { return w.find(text) != std::string::npos; });
 }
 
 /// True when a line of the trace gives `secret` away: as it is, in base64
