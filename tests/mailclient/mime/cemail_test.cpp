@@ -135,18 +135,6 @@ TEST(CEmailData, AnnouncesTheExactSizeOfWhatIsSentFromMemoryOrDisk) {
   }
 }
 
-TEST(CEmailData, ABodyWithNulBytesIsBase64OfItsLinesEndedByCrLf) {
-  CEmail mail;
-  mail.MailBody("a\0b\nbare LF\rbare CR\r\nCR LF\n"s);
-  const BodyPlan plan = mail.Plan(true);
-  ASSERT_EQ(plan.encoding, TransferEncoding::kBase64);
-  const std::string data = Data(mail, plan, "\r\n");
-  std::string encoded, body;
-  for (const std::string& line : Lines(data.substr(2, data.size() - 5))) encoded += line;
-  ASSERT_TRUE(Base64Decode(encoded, body));
-  EXPECT_EQ(body, "a\0b\r\nbare LF\r\nbare CR\r\nCR LF\r\n"s);
-}
-
 TEST(CEmailHeader, KeepsEveryLineAHeaderLine) {
   CEmail mail;
   mail.FromAddress("alerts@example.com");
@@ -165,13 +153,6 @@ TEST(CEmailHeader, KeepsEveryLineAHeaderLine) {
   EXPECT_NE(header.find("To: first@example.com,"), std::string::npos);
 }
 
-// A long subject once went on one line.
-const std::string kLongSubject =
-    "Nightly backup report for all file servers of the head office and the branch offices: "
-    "every job finished, with the totals by server, the time each took, the changes since "
-    "yesterday, the files that could not be read and were skipped, the free space left on "
-    "every volume, and the tapes that are due to be changed in the course of the next week";
-
 // A subject a reader would not show as typed goes as encoded words; either
 // way the reader shows the text typed (line breaks as blanks), within lines
 // of 78 characters, and each encoded word holds whole characters, since a
@@ -181,10 +162,9 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
   for (int i = 0; i < 40; ++i) two_and_three += "\xc3\xa4\xe2\x82\xac";
   const std::pair<std::string, bool> cases[] = {
       {"Nightly report", false}, {"a\tb", false}, {"red \x1b[31m alert", true}, {"ring\x07", true},
-      {"delete \x7f", true}, {"=?utf-8?B?SGk=?=", true}, {"re: =?iso-8859-1?Q?x?= y", true},
-      {"Bericht f\xc3\xbcr M\xc3\xa4rz", true}, {two_and_three, true},
+      {"delete \x7f", true}, {"re: =?iso-8859-1?Q?x?= y", true}, {"Bericht f\xc3\xbcr M\xc3\xa4rz", true},
+      {two_and_three, true}, {std::string(34, 'x') + " " + std::string(34, 'y'), false},
       {std::string(990, 'z'), true},  // longer than a line may be
-      {std::string(34, 'x') + " " + std::string(34, 'y'), false}, {kLongSubject, false},
       {"a " + std::string(998, 'w'), true},  // a word past 998
   };
   for (const auto& [subject, encoded] : cases) {
@@ -268,10 +248,7 @@ TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
 TEST(CEmailAttachment, TextSaysItsCharsetAndTravelsAsItsVeryBytes) {
   const std::pair<std::string, std::string> cases[] = {
       {"Zurich\r\n", "text/plain; charset=us-ascii"},
-      {"Z\xc3\xbcrich\n", "text/plain; charset=utf-8"},
       {"\xef\xbb\xbfZ\xc3\xbcrich", "text/plain; charset=utf-8"},
-      {"Z\xfcrich", "text/plain; charset=" + runtime::AnsiCharset()},
-      {"\xff\xfeZ\0\xfc\0"s, "text/plain; charset=utf-16"},
       {"\xfe\xff\0Z\0\xfc"s, "text/plain; charset=utf-16"},
       {"\xff\xfe\0\0Z\0\0\0"s, "text/plain; charset=utf-32"},
       {"", "text/plain; charset=us-ascii"},

@@ -48,11 +48,4 @@ TEST(ParseCapabilities, ReadsTheExtensionsPostrineUses) {
   EXPECT_TRUE(caps.pipelining && caps.eight_bit_mime && caps.starttls && caps.size);
   EXPECT_EQ(caps.size_limit, 35882577u);
   EXPECT_EQ(caps.auth, (std::vector<std::string>{"PLAIN", "LOGIN", "CRAM-MD5", "LOGIN"}));
-
-  ehlo.lines = {"mail.example.com", "SIZE"};
-  const Capabilities plain = ParseCapabilities(ehlo);
-  EXPECT_TRUE(plain.size);
-  EXPECT_EQ(plain.size_limit, 0u);
-  EXPECT_FALSE(plain.pipelining || plain.starttls);
-  EXPECT_TRUE(plain.auth.empty());
 }
