@@ -70,9 +70,7 @@ TEST(ParseAddress, RefusesWhatIsNoAddressAndSaysWhy) {
       {"a\x7f@x.io", true, "a control character"},
       {"a@-x.io", true, "the domain is no valid domain name"},
       {"a@x_y.io", true, "the domain is no valid domain name"},
-      {"a@x.io.", true, "the domain is no valid domain name"},
       {"a@x..io", true, "the domain is no valid domain name"},
-      {"a@\"x\".io", true, "the domain is no valid domain name"},
       {"a@" + DomainOf(64), true, "the domain is no valid domain name"},  // one label of 64
       // A label that IDNA makes longer than 63 octets.
       {"a@" + std::string(60, 'a') + "\xc3\xbc.example", true, "the domain is no valid international domain name"},

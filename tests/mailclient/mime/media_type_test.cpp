@@ -27,10 +27,6 @@ TEST(MediaType, IsTheSameOnEverySystemForTheCommonExtensions) {
   const std::pair<const char*, const char*> cases[] = {
       {"Q1.CSV", "text/csv"},
       {"data.json", "application/json"},
-      {"sheet.xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
-      {"old.xls", "application/vnd.ms-excel"},
-      {"invite.ics", "text/calendar"},
-      {"photo.jpeg", "image/jpeg"},
       {"no extension", "application/octet-stream"},
       {"dir.pdf/README", "application/octet-stream"},
       {"unknown.zzqx", "application/octet-stream"},

