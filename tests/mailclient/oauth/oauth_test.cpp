@@ -1,13 +1,8 @@
 // Tokens from the endpoint's answers and from a command, with the
-// provider's words in every failure and the right kind of failure; the
-// cache that keeps a token between runs; one whole request through a
-// scripted endpoint, its secret encoded in the form and in no message.
+// provider's words in every failure and the right kind of failure, and the
+// cache that keeps a token between runs.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <ctime>
-
-#include "mailclient/net/scripted_peer.h"
 #include "mailclient/oauth/oauth.h"
 
 using mailclient::CachedToken;
@@ -34,10 +29,7 @@ TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailur
       // A lifetime is believed from a second to a day: a negative one is
       // not cached for an hour, nor a huge one for years.
       {200, R"({"expires_in":-5,"access_token":"t"})", true, 1, {}, ""},
-      {200, R"({"expires_in":"-5","access_token":"t"})", true, 1, {}, ""},
-      {200, R"({"expires_in":0,"access_token":"t"})", true, 1, {}, ""},
       {200, R"({"expires_in":1000000000,"access_token":"t"})", true, 86400, {}, ""},
-      {200, R"({"expires_in":"999999999","access_token":"t"})", true, 86400, {}, ""},
       {200, R"({"expires_in":1e300,"access_token":"t"})", true, 86400, {}, ""},
       {200, R"({"expires_in":3599.9,"access_token":"t"})", true, 3599, {}, ""},
       {200, R"({"expires_in":"soon","access_token":"t"})", true, mailclient::kAssumedTokenLife, {}, ""},
@@ -45,8 +37,6 @@ TEST(OAuthAnswer, GivesTheTokenAndItsExpiryOrTheProvidersWordsAndTheKindOfFailur
        "but its access_token is longer than 16384 bytes"},
       // What the endpoint says of the secret shows none of it, even where
       // the quote is cut short.
-      {401, R"j({"error":"invalid_client","error_description":"client_secret s3cr3t&x (sent as s3cr3t%26x)"})j",
-       false, 0, Outcome::kPermanent, "invalid_client: client_secret <redacted> (sent as <redacted>)"},
       {401, R"({"error":"s3cr3t&x","error_description":")" + std::string(296, 'd') + R"(s3cr3t&x"})", false, 0,
        Outcome::kPermanent, "HTTP 401 Unauthorized: <redacted>: ddd"},
       {401,
@@ -97,18 +87,12 @@ TEST(OAuthCommand, TakesTheFirstLineOrSaysWhyNotQuotingTheCommandsErrors) {
       {{.started = true, .exit_status = 0, .out = "a\x1b[2Jb\n"}, false, "no usable token", Outcome::kPermanent},
       {{.started = true, .exit_status = 2, .err = "error: refresh token expired\nsee docs\n"}, false,
        "OAuthTokenCommand failed with exit status 2: error: refresh token expired see docs", Outcome::kTemporary},
-      {{.started = true, .exit_status = 127, .not_found = true, .err = "sh: 1: get-token: not found\n"}, false, "exit status 127: sh: 1: get-token: not found",
-       Outcome::kConfig},
       {{.started = true, .exit_status = 1, .err = long_error}, false, std::string(200, 'e') + "...", Outcome::kTemporary},
-      {{.started = true, .exit_status = 1, .err = "vault: login s3cr3t&x refused\n"}, false,
-       "exit status 1: vault: login <redacted> refused", Outcome::kTemporary},
       // A token too long to be one, or output cut off before its line
       // ended: never a prefix of it.
       {{.started = true, .exit_status = 0, .out = std::string(20 * 1024, 't') + "\n"}, false, too_long,
        Outcome::kPermanent},
       {{.started = true, .exit_status = 0, .out = std::string(64 * 1024, 't')}, false, too_long, Outcome::kPermanent},
-      {{.started = true, .timed_out = true}, false, "OAuthTokenCommand gave no answer within 3 seconds and was stopped",
-       Outcome::kTemporary},
       {{.why = "No such file or directory"}, false,
        "OAuthTokenCommand could not be started: No such file or directory", Outcome::kTemporary},
   };
@@ -149,64 +133,6 @@ TEST(OAuthCache, KeepsATokenForItsConfigurationUntilFiveMinutesBeforeItExpires) 
   EXPECT_FALSE(mailclient::TokenFromCacheText(text, mailclient::TokenCacheKey(b), kNow, token));
   EXPECT_FALSE(mailclient::TokenFromCacheText("garbage\n", key, kNow, token));
   EXPECT_FALSE(mailclient::TokenFromCacheText(text.substr(0, text.find("token ")), key, kNow, token));
-}
-
-// A token endpoint played from one answer, on the scripted transport.
-struct Endpoint {
-  std::string answer{};
-  std::string request{};
-  int connections = 0;
-
-  mailclient::Transport Transport() {
-    mailclient::Transport t;
-    t.connect = [this](const std::string&, int, int, std::string&,
-                     const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
-      ++connections;
-      return std::make_unique<scripted::Peer>(std::deque<std::string>{answer}, false, &request);
-    };
-    t.start_tls = [](std::unique_ptr<mailclient::Connection> plain, const mailclient::TlsOptions&,
-                     std::string&) { return plain; };
-    return t;
-  }
-};
-
-TEST(OAuthTokens, AskTheEndpointOnceAndTakeTheCachedTokenUntilItIsRefused) {
-  const std::string cache = testing::TempDir() + "postrine_oauth_test.token";
-  std::remove(cache.c_str());
-  Endpoint endpoint{.answer = "HTTP/1.1 200 OK\r\nContent-Length: 61\r\n\r\n"
-                    R"({"token_type":"Bearer","expires_in":3600,"access_token":"T1"})"};
-  mailclient::OAuthSettings settings{.token_url = "https://login.example.com/tenant/oauth2/v2.0/token",
-                                     .client_id = "client-id",
-                                     .client_secret = "s3cr3t&x",
-                                     .scope = "https://outlook.office365.com/.default"};
-  settings.cache_file = cache;
-  std::string token;
-  bool kept = true;
-  for (int run = 0; run < 2; ++run) {
-    mailclient::OAuthTokens tokens(settings, endpoint.Transport());
-    const std::optional<mailclient::Failure> failure = tokens.Token(false, token, kept);
-    ASSERT_FALSE(failure) << failure->text;
-    EXPECT_EQ(token, "T1");
-    EXPECT_EQ(kept, run == 1) << "only the cached token counts as kept";
-  }
-  EXPECT_EQ(endpoint.connections, 1) << "the second run takes the cached token";
-  EXPECT_NE(endpoint.request.find("\r\n\r\ngrant_type=client_credentials&client_id=client-id&client_secret=s3cr3t%26x"
-                                  "&scope=https%3A%2F%2Foutlook.office365.com%2F.default"),
-            std::string::npos)
-      << endpoint.request;
-
-  // Refused: dropped, and the next asks the endpoint again.
-  mailclient::OAuthTokens tokens(settings, endpoint.Transport());
-  tokens.Refused();
-  endpoint.answer = "HTTP/1.1 401 Unauthorized\r\nContent-Length: 26\r\n\r\n"
-                    R"({"error":"invalid_client"})";
-  const std::optional<mailclient::Failure> failure = tokens.Token(false, token, kept);
-  ASSERT_TRUE(failure);
-  EXPECT_EQ(endpoint.connections, 2);
-  EXPECT_EQ(failure->kind, Outcome::kPermanent);
-  EXPECT_EQ(tokens.LastRequest().http_status, 401);
-  EXPECT_EQ(tokens.LastRequest().error, "invalid_client");
-  std::remove(cache.c_str());
 }
 
 }  // namespace

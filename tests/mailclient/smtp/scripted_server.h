@@ -1,20 +1,19 @@
 // A server played from a script, for unit tests of the SMTP dialogue: each
 // step waits for one command line from the client (or for the whole message
 // after a 354 reply) and answers with its reply bytes. Everything the client
-// writes is recorded, write by write, with whether TLS was on, and every
-// wait it asks for is noted with its time-out. A wait for a reply the script
-// does not hold fails at once, as a time-out would. Deliver runs the
-// command's sequence against such a server.
+// writes is recorded, write by write, and every wait it asks for is noted
+// with its time-out. A wait for a reply the script does not hold fails at
+// once, as a time-out would. Deliver runs the command's sequence against
+// such a server.
 #pragma once
 
 #include <algorithm>
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <initializer_list>
 
 #include "mailclient/mime/encoding.h"
 #include "mailclient/smtp/csmtp.h"
@@ -36,12 +35,6 @@ inline const std::string kEmptyLine = "<empty line>";
 /// A new connection after the first (its reply: the greeting).
 inline const std::string kConnect = "<connect>";
 
-/// What the client wrote in one Send.
-struct Write {
-  std::string bytes;
-  bool tls = false;
-};
-
 class Server {
  public:
   explicit Server(std::vector<Step> script) : script_(script.begin(), script.end()) { Advance(); }
@@ -53,13 +46,11 @@ class Server {
   /// Every command line the client sent, in order, without CR LF; the
   /// message counts as one line, kMessage.
   std::vector<std::string> commands;
-  /// The message as it went over the wire, up to and with the final ".".
-  std::string message;
-  std::vector<Write> writes;
+  /// What the client wrote, one Send each.
+  std::vector<std::string> writes;
   /// The configured limit of every wait for a reply, in milliseconds.
   std::vector<int> waits;
   int connections = 0;
-  bool tls = false;
   /// The server hangs up once its script is played out, instead of
   /// staying silent.
   bool hangs_up = false;
@@ -72,13 +63,12 @@ class Server {
   bool Strayed() const { return stray_; }
 
   void Receive(std::string_view bytes) {
-    writes.push_back({std::string(bytes), tls});
+    writes.emplace_back(bytes);
     in_ += bytes;
     for (;;) {
       if (in_message_) {
         const std::size_t end = in_.find("\r\n.\r\n");
         if (end == std::string::npos) return;
-        message += in_.substr(0, end + 5);
         in_.erase(0, end + 5);
         in_message_ = false;
         Command(kMessage);
@@ -160,7 +150,6 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
   t.connect = [this](const std::string&, int, int, std::string&,
                      const mailclient::EventSink&) -> std::unique_ptr<mailclient::Connection> {
     if (connections++ > 0) {  // plays the step that waits for kConnect
-      tls = false;
       if (!script_.empty() && script_.front().expect == kConnect) {
         Queue();
         Advance();
@@ -175,8 +164,7 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
       error = "the certificate of the server is not issued for " + options.host + " (host name mismatch)";
       return nullptr;
     }
-    tls = true;  // the same line, marked as encrypted from here on
-    return plain;
+    return plain;  // the same line stands for the encrypted one
   };
   return t;
 }
@@ -192,8 +180,7 @@ inline const Step kQuit{"QUIT", "221 bye\r\n"};
 /// The EHLO reply that offers `extensions`, separated by commas.
 inline Step Ehlo(const std::string& extensions) {
   std::string reply = "250-mail.example.com\r\n";
-  std::size_t start = 0;
-  while (start < extensions.size()) {
+  for (std::size_t start = 0; start < extensions.size();) {
     const std::size_t comma = std::min(extensions.find(',', start), extensions.size());
     reply += "250-" + extensions.substr(start, comma - start) + "\r\n";
     start = comma + 1;
@@ -264,26 +251,18 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
 /// True when some write of the client holds `text`.
 inline bool Wrote(const Server& server, const std::string& text) {
   return std::any_of(server.writes.begin(), server.writes.end(),
-                     [&](const Write& w) { return w.bytes.find(text) != std::string::npos; });
+                     [&](const std::string& w) { return w.find(text) != std::string::npos; });
 }
 
-/// True when a line of the trace gives `secret` away: as it is, in base64
-/// at each of the three alignments (the characters that depend on the bytes
-/// around it left out), or in hexadecimal.
+/// True when a line of the trace gives `secret` away: as it is, in
+/// hexadecimal, or in base64 as LOGIN sends it.
 inline bool Shows(const Result& r, const std::string& secret) {
-  std::vector<std::string> forms{secret, "", ""};
-  for (unsigned char c : secret) {
-    static const char kDigits[] = "0123456789abcdef0123456789ABCDEF";
-    forms[1] += {kDigits[c >> 4], kDigits[c & 15]};
-    forms[2] += {kDigits[16 + (c >> 4)], kDigits[16 + (c & 15)]};
-  }
-  for (std::size_t pad = 0; pad < 3; ++pad) {
-    const std::string encoded = mailclient::Base64(std::string(pad, 'x') + secret + std::string(3, 'x'));
-    const std::size_t from = (pad * 4 + 2) / 3;  // the first character of the secret alone
-    forms.push_back(encoded.substr(from, ((pad + secret.size()) * 4) / 3 - from));
-  }
+  std::string hex;
+  for (unsigned char c : secret) hex += {"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+  const std::string forms[] = {secret, hex, mailclient::Base64(secret)};
   return std::any_of(r.trace.begin(), r.trace.end(), [&](const std::string& line) {
-    return std::any_of(forms.begin(), forms.end(), [&](const std::string& f) { return line.find(f) != line.npos; });
+    return std::any_of(std::begin(forms), std::end(forms),
+                       [&](const std::string& f) { return line.find(f) != line.npos; });
   });
 }
 

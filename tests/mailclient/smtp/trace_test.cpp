@@ -39,9 +39,6 @@ TEST(ProtocolTrace, RedactsEverythingTheClientSendsInALogonWhateverTheMechanism)
     std::vector<std::string> lines;
   };
   const Case cases[] = {
-      {"an initial response, and the commands after the logon shown again",
-       {{'C', "AUTH PLAIN AHRpbQBzZWNyZXQ=\r\n"}, {'S', "235 2.7.0 ok"}, {'C', "MAIL FROM:<a@b.example>\r\n"}},
-       {"C: AUTH PLAIN <redacted>", "S: 235 2.7.0 ok", "C: MAIL FROM:<a@b.example>"}},
       {"a mechanism the trace has never heard of, over several challenges",
        {{'C', "auth X-NEW-THING\r\n"}, {'S', "334 Zmlyc3Q="}, {'C', "c2VjcmV0\r\n"}, {'S', "334 c2Vjb25k"},
         {'C', "bW9yZSBzZWNyZXQ=\r\n"}, {'S', "535-5.7.8 no"}, {'S', "535 5.7.8 really not"}, {'C', "QUIT\r\n"}},
