@@ -11,24 +11,18 @@
 #include "mailclient/mime/cemail.h"
 #include "mailclient/mime/encoding.h"
 #include "runtime/ansi_text.h"
+#include "support/scratch_dir.h"
 
 using namespace mailclient;
 using namespace std::string_literals;
 
 namespace {
 
-// The files a test made, removed when it ends (after the messages that
-// hold them open).
-struct TempFiles {
-  std::vector<std::string> paths;
-  ~TempFiles() {
-    for (const std::string& p : paths) std::remove(p.c_str());
-  }
-};
-
-std::shared_ptr<runtime::FileSource> FileWith(TempFiles& made, const std::string& name, const std::string& bytes) {
-  const std::string path = testing::TempDir() + name;
-  made.paths.push_back(path);
+// A file in `made` (declared before the messages that hold its files open,
+// so that it is removed after them).
+std::shared_ptr<runtime::FileSource> FileWith(const test_support::ScratchDir& made, const std::string& name,
+                                              const std::string& bytes) {
+  const std::string path = made / name;
   std::ofstream(path, std::ios::binary) << bytes;
   auto file = std::make_shared<runtime::FileSource>();
   std::string reason;
@@ -101,7 +95,7 @@ TEST(CEmailData, AnnouncesTheExactSizeOfWhatIsSentFromMemoryOrDisk) {
   const std::vector<std::pair<std::string, std::string>> attachment_sets[] = {
       {}, {{"empty.csv", ""}}, {{"dir/report.pdf", std::string(100000, '\xff') + "\0\r\n."s}, {"b\xc3\xa4r.txt", "12"}}};
   int n = 0;
-  TempFiles made;
+  test_support::ScratchDir made("mime");
   for (const std::string& body : bodies) {
     for (const auto& attachments : attachment_sets) {
       CEmail memory;
@@ -214,7 +208,7 @@ TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
       {"application/octet-stream", std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true},
   };
   for (const Case& c : cases) {
-    TempFiles made;
+    test_support::ScratchDir made("mime");
     CEmail mail;
     const auto file = FileWith(made, "big.txt", c.planned);
     if (c.type != nullptr) {
@@ -224,13 +218,13 @@ TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
       ASSERT_FALSE(mail.MailBody(file));
     }
     const BodyPlan plan = mail.Plan(true);
-    if (!c.while_sent) std::ofstream(made.paths.back(), std::ios::binary | std::ios::trunc) << c.sent;
+    if (!c.while_sent) std::ofstream(made / "big.txt", std::ios::binary | std::ios::trunc) << c.sent;
     bool rewritten = !c.while_sent;
     std::string data;
     EXPECT_FALSE(mail.WriteData(plan, "\r\n", [&](std::string_view chunk) {
       data += chunk;
       // In place, at the same size.
-      if (!rewritten) std::fstream(made.paths.back(), std::ios::in | std::ios::out | std::ios::binary) << c.sent;
+      if (!rewritten) std::fstream(made / "big.txt", std::ios::in | std::ios::out | std::ios::binary) << c.sent;
       rewritten = true;
       return true;
     })) << c.sent.substr(0, 20);
@@ -250,7 +244,7 @@ TEST(CEmailAttachment, TextSaysItsCharsetAndTravelsAsItsVeryBytes) {
       {"", "text/plain; charset=us-ascii"},
       {"Z\xfcrich", "application/pdf"},
   };
-  TempFiles made;
+  test_support::ScratchDir made("mime");
   for (const auto& [bytes, content_type] : cases) {
     CEmail mail;
     mail.MailBody("see attached\n");
@@ -271,7 +265,7 @@ namespace {
 
 // The attachment's header block in the message.
 std::string AttachmentHeaderOf(const std::string& name, const std::string& type) {
-  TempFiles made;
+  test_support::ScratchDir made("mime");
   CEmail mail;
   mail.MailBody("see attached\n");
   EXPECT_FALSE(mail.Attach(name, FileWith(made, "named", "x"), type));

@@ -11,6 +11,7 @@
 
 #include "mailclient/smtp/csmtp.h"
 #include "mailclient/smtp/scripted_server.h"
+#include "support/scratch_dir.h"
 
 using mailclient::Outcome;
 using mailclient::TlsMode;
@@ -151,11 +152,8 @@ TEST(CSmtpTimeLimits, EveryWaitKeepsTheTimeoutAndTheEndOfTheMessageTenTimesIt) {
 }
 
 TEST(CSmtpData, AMailFileThatChangedWhileSendingIsNotEndedButDropped) {
-  const std::string path = testing::TempDir() + "changing_body";
-  struct RemovedAtTheEnd {
-    std::string path;
-    ~RemovedAtTheEnd() { std::remove(path.c_str()); }
-  } removed{path};
+  const test_support::ScratchDir scratch("smtp");
+  const std::string path = scratch / "changing_body";
   std::ofstream(path, std::ios::binary) << "the body as planned\n";
   auto file = std::make_shared<runtime::FileSource>();
   std::string reason;
