@@ -325,6 +325,8 @@ def endpoint(certificates):
     with contextlib.ExitStack() as stack:
         yield lambda cert="good", **options: stack.enter_context(
             TokenEndpoint(**tls_files(certificates, cert), **options))
+
+
 @pytest.fixture(scope="session")
 def postfix_oauth(certificates):
     """Postfix with Dovecot's oauth2 password database behind it
@@ -339,14 +341,9 @@ def postfix_oauth(certificates):
     if reason:
         pytest.skip(reason)
     introspection = Introspection("alerts@example.com")
-    server = real_server.PostfixDovecot(
-        certificates / "good.pem", certificates / "good.key",
-        lambda directory: real_server.together(real_server.oauth2_passdb(directory, introspection.url),
-                                               real_server.hashed_passdb(directory, "alerts@example.com",
-                                                                         "s3cret pass")),
-        listeners={"smtp": {}, "xoauth2": {"smtpd_sasl_mechanism_filter": "xoauth2"}})
+    server = real_server.PostfixDovecot(certificates / "good.pem", certificates / "good.key", introspection.url,
+                                        "alerts@example.com", "s3cret pass")
     server.introspection = introspection
-    server.password = "s3cret pass"
     try:
         yield server.start()
     finally:

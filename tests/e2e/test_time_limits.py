@@ -79,27 +79,21 @@ class Proxy:
 
 
 class TricklingProxy(Proxy):
-    """The client's bytes go on at once; the server's too, until the client
-    has sent `after` (at once when None) and the server has then sent
-    `lines_first` more lines; from there the server's bytes trickle."""
+    """The client's bytes go on at once; the server's trickle once the
+    client has sent `after` (from the start when None)."""
 
-    def __init__(self, upstream, after=None, lines_first=0):
+    def __init__(self, upstream, after=None):
         super().__init__(upstream)
-        self.after, self.lines_left, self.seen = after, lines_first, b""
-        self.triggered = after is None
+        self.after, self.seen = after, b""
 
     def up(self, data, server):
         self.seen = (self.seen + data)[-4096:]
-        self.triggered = self.triggered or self.after in self.seen
         server.sendall(data)
 
     def down(self, data, client):
         for byte in data:
-            if self.triggered and self.lines_left <= 0:
-                if self.stopping.wait(PAUSE):
-                    return
-            elif self.triggered and byte == 0x0A:
-                self.lines_left -= 1
+            if (self.after is None or self.after in self.seen) and self.stopping.wait(PAUSE):
+                return
             client.sendall(bytes([byte]))
 
 
@@ -167,10 +161,9 @@ CASES = {
     # name: (server's TLS, TLS setting, the peer in front of it, the error line's end)
     "clear-text reply": (None, "off", lambda port, _: TricklingProxy(port, b"EHLO"),
                          "[EHLO: the server did not answer: no answer within 2 seconds]"),
+    # STARTTLS takes the same handshake.
     "SMTPS handshake": ("smtps", "smtps", lambda port, _: TricklingProxy(port),
                         "[TLS handshake with localhost failed: no answer within 2 seconds]"),
-    "STARTTLS handshake": ("starttls", "starttls", lambda port, _: TricklingProxy(port, b"STARTTLS", 1),
-                           "[STARTTLS: TLS handshake with localhost failed: no answer within 2 seconds]"),
     # Some twenty seconds in all, each byte well within the limit.
     "record under TLS": (None, "smtps", lambda _, c: TricklingTlsServer(c / "good.pem", c / "good.key", 0.4),
                          "[greeting: the server did not answer: no answer within 2 seconds]"),

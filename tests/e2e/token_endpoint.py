@@ -1,8 +1,7 @@
 """An OAuth 2.0 token endpoint of the test suite's own, on loopback: Python's
 http.server over TLS with a certificate of the test CA. It grants the
 client-credentials grant to one client, hands out numbered tokens, records
-every request, and can instead answer with an error, one that quotes the
-secret, or nothing at all. Beside it the introspection endpoint that a
+every request, and can instead answer with an error or not at all. Beside it the introspection endpoint that a
 server asks about the tokens."""
 
 import json
@@ -18,8 +17,7 @@ SCOPE = "https://outlook.office365.com/.default"
 
 
 class TokenEndpoint:
-    """mode: "grant" (the default), "invalid_client", "quotes_secret" (a
-    401 that repeats the secret as sent and as it is) or "silent" (reads
+    """mode: "grant" (the default), "invalid_client" or "silent" (reads
     the request, never answers); length: the length of the tokens granted,
     at least that of a numbered token. They live an hour."""
 
@@ -65,9 +63,6 @@ class TokenEndpoint:
         if self.mode == "silent":
             self.stopping.wait(60)
             return None
-        if self.mode == "quotes_secret":
-            return 401, {"error": "invalid_client", "error_description":
-                         f"client_secret={urllib.parse.quote_plus(CLIENT_SECRET)} ({CLIENT_SECRET}) is wrong"}
         good = (form.get("grant_type") == ["client_credentials"] and form.get("client_id") == [CLIENT_ID]
                 and form.get("client_secret") == [CLIENT_SECRET] and form.get("scope") == [SCOPE])
         if self.mode == "invalid_client" or not good:
