@@ -93,18 +93,12 @@ class Program:
         if settings:
             self.write_ini(**settings)
         master, slave = pty.openpty()
-        p = subprocess.Popen(self.command(args), cwd=self.directory, stdin=slave, stdout=slave,
-                             stderr=slave)
+        p = subprocess.Popen(self.command(args), cwd=self.directory, stdin=slave, stdout=slave, stderr=slave)
         os.close(slave)
         out = b""
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            out += chunk
+        with contextlib.suppress(OSError):  # the end of the terminal's output
+            while chunk := os.read(master, 4096):
+                out += chunk
         p.wait(timeout=timeout)
         os.close(master)
         return out
@@ -149,33 +143,24 @@ def run_measured(program, *args, timeout=20):
 
 def copy_prefix(base: Path, own: Path):
     """Makes `own` a wine prefix like the booted `base`, whose server may
-    still be writing to it: the registry files (each always whole: the
-    server renames a new one over the old), the time stamp that tells
-    wineboot the prefix is up to date, the drive links, and drive_c with
-    its files hard-linked (wine never writes the system files in place).
-    A file that goes while the tree is walked is passed over."""
-    own.mkdir(exist_ok=True)
-    for entry in base.iterdir():
-        if entry.name.endswith(".reg") or entry.name == ".update-timestamp":
-            shutil.copy2(entry, own / entry.name)
-    shutil.copytree(base / "dosdevices", own / "dosdevices", symlinks=True)
-    for top, dirs, files in os.walk(base / "drive_c"):
-        target = own / Path(top).relative_to(base)
-        target.mkdir(exist_ok=True)
-        for name in dirs + files:
-            source = Path(top) / name
+    still be writing to it: the registry files, the time stamp that tells
+    wineboot the prefix is up to date, the drive links and drive_c, all
+    hard-linked (the server renames a new registry file over the old, and
+    wine never writes the system files in place). A file that goes while
+    the tree is walked is passed over."""
+    def link(source, target):
+        with contextlib.suppress(FileNotFoundError):
             try:
-                if source.is_symlink():
-                    os.symlink(os.readlink(source), target / name)
-                elif name in files:
-                    try:
-                        os.link(source, target / name)
-                    except OSError as error:
-                        if error.errno != errno.EXDEV:
-                            raise
-                        shutil.copy2(source, target / name)
-            except FileNotFoundError:
-                pass
+                os.link(source, target)
+            except OSError as error:
+                if error.errno != errno.EXDEV:
+                    raise
+                shutil.copy2(source, target)
+
+    kept = {"dosdevices", "drive_c", ".update-timestamp"}
+    shutil.copytree(base, own, symlinks=True, copy_function=link, dirs_exist_ok=True,
+                    ignore=lambda top, names: [n for n in names if Path(top) == base and n not in kept
+                                               and not n.endswith(".reg")])
 
 
 @pytest.fixture(scope="session", autouse=True)

@@ -32,8 +32,10 @@ WINE_REGISTRY = {"xml": "text/xml", "zip": "application/x-zip-compressed", "gz":
 CHARSETS = {"utf8.csv": "utf-8", "latin1.log": "windows-1252", "powershell.txt": "utf-16"}
 
 # Each case: the files to attach (name, bytes) and the subject, if any.
-# Names and subjects of any length keep the header lines short.
-LONG_SUBJECT = " ".join(["Nightly backup report of every file server, with the totals, the skipped files"] * 4)
+# Names and subjects of any length keep the header lines short; text
+# beyond the ANSI code page arrives as typed.
+LONG_SUBJECT = " ".join(["Nightly backup report of every file server, with the totals, the skipped files"] * 4
+                        + ["Gr\u00fc\u00dfe \u65e5\u672c \U0001f4ce"])
 CASES = {
     "several": ([("empty.csv", b""), ("data.bin", BINARY), ("Q1 report 2026.csv", b"a,b\n1,2\n"),
                  ("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], "Monthly figures"),
