@@ -88,10 +88,8 @@ class Program:
                            timeout=timeout, env={"WINEDEBUG": "-all", **os.environ, **(env or {})})
         return Run(p.returncode, p.stdout, p.stderr)
 
-    def run_on_terminal(self, *args, settings=None, timeout=60) -> bytes:
+    def run_on_terminal(self, *args, timeout=60) -> bytes:
         """Runs the program on a pseudo-terminal; returns all it wrote there."""
-        if settings:
-            self.write_ini(**settings)
         master, slave = pty.openpty()
         p = subprocess.Popen(self.command(args), cwd=self.directory, stdin=slave, stdout=slave, stderr=slave)
         os.close(slave)

@@ -12,7 +12,6 @@ import signal
 import stat
 import subprocess
 import time
-from pathlib import Path
 
 import pytest
 from aiosmtpd.smtp import AuthResult
@@ -243,19 +242,12 @@ def test_a_huge_token_cache_is_not_read_and_costs_one_request(program, oauth_ser
 
 
 def processes_with(text, present, seconds):
-    """Waits until the living processes whose command line holds `text`
-    (a wine process shows the Windows command line) are two or more, or
-    none; gives their ids."""
+    """Waits until the processes whose command line holds `text` (a wine
+    process shows the Windows command line) are two or more, or none;
+    gives their ids."""
     end = time.monotonic() + seconds
     while True:
-        found = []
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                line = Path(f"/proc/{pid}/cmdline").read_bytes().replace(b"\0", b" ").decode("latin-1")
-            except OSError:
-                continue
-            if text in line and int(pid) != os.getpid():
-                found.append(int(pid))
+        found = [int(pid) for pid in subprocess.run(["pgrep", "-f", "--", text], capture_output=True).stdout.split()]
         if (len(found) >= 2 if present else not found) or time.monotonic() > end:
             return found
         time.sleep(0.05)
