@@ -1,7 +1,6 @@
-"""Attachments, HTML bodies and a body from standard input, as a user
-sends them: what arrives must decode to the very bytes of each file through
-Python's email package without a defect, the size announced must be the
-size sent, and a body from standard input leaves no spool file behind."""
+"""Attachments, HTML bodies and a body from standard input: what arrives
+decodes to the very bytes of each file without a defect, and standard
+input leaves no spool file behind."""
 
 import os
 from pathlib import Path
@@ -50,8 +49,7 @@ CASES = {
 
 
 def overlong_lines(data):
-    """Lines beyond RFC 5322's 78 characters that hold more than a field
-    name and one word."""
+    """Lines beyond 78 characters that hold more than a field name and one word."""
     return [line for line in data.split(b"\r\n") if len(line) > 78 and len(line.split(b" ")) > 2]
 
 
@@ -110,8 +108,8 @@ def test_a_large_attachment_is_streamed_without_the_memory_growing(program, smtp
 
 def spool(tmp_path):
     """The environment for a run and a function listing the spool files it
-    could leave: on POSIX in a TMPDIR of the test's own; wine takes the
-    prefix's temporary folder whatever the environment says."""
+    could leave (wine takes the prefix's temporary folder whatever the
+    environment says)."""
     if WINE:
         prefix = Path(os.environ.get("WINEPREFIX", Path.home() / ".wine"))
         return {}, lambda: set(prefix.glob("drive_c/users/*/Temp/pst*.tmp"))

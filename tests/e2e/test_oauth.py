@@ -64,10 +64,10 @@ def oauth_server(smtp_server, certificates):
 
 
 def configure(program, server, certificates, **oauth):
-    program.configure(server, **{**dict(ServerName="localhost", Sender=USER, UserName=USER,
+    # The trace is searched for secrets with every other file.
+    program.configure(server, **{**dict(ServerName="localhost", Sender=USER, UserName=USER, Trace="trace",
                                         Password="the-password-never-sent", CAFile=native(certificates / "ca.pem"),
-                                        Timeout=5, Trace="trace"),  # searched for secrets with every other file
-                                 **oauth})
+                                        Timeout=5), **oauth})
 
 
 def by_url(e):
