@@ -88,23 +88,15 @@ class Program:
                            timeout=timeout, env={"WINEDEBUG": "-all", **os.environ, **(env or {})})
         return Run(p.returncode, p.stdout, p.stderr)
 
-    def run_on_terminal(self, *args, settings=None, timeout=60) -> bytes:
+    def run_on_terminal(self, *args, timeout=60) -> bytes:
         """Runs the program on a pseudo-terminal; returns all it wrote there."""
-        if settings:
-            self.write_ini(**settings)
         master, slave = pty.openpty()
-        p = subprocess.Popen(self.command(args), cwd=self.directory, stdin=slave, stdout=slave,
-                             stderr=slave)
+        p = subprocess.Popen(self.command(args), cwd=self.directory, stdin=slave, stdout=slave, stderr=slave)
         os.close(slave)
         out = b""
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            out += chunk
+        with contextlib.suppress(OSError):  # the end of the terminal's output
+            while chunk := os.read(master, 4096):
+                out += chunk
         p.wait(timeout=timeout)
         os.close(master)
         return out
@@ -149,33 +141,24 @@ def run_measured(program, *args, timeout=20):
 
 def copy_prefix(base: Path, own: Path):
     """Makes `own` a wine prefix like the booted `base`, whose server may
-    still be writing to it: the registry files (each always whole: the
-    server renames a new one over the old), the time stamp that tells
-    wineboot the prefix is up to date, the drive links, and drive_c with
-    its files hard-linked (wine never writes the system files in place).
-    A file that goes while the tree is walked is passed over."""
-    own.mkdir(exist_ok=True)
-    for entry in base.iterdir():
-        if entry.name.endswith(".reg") or entry.name == ".update-timestamp":
-            shutil.copy2(entry, own / entry.name)
-    shutil.copytree(base / "dosdevices", own / "dosdevices", symlinks=True)
-    for top, dirs, files in os.walk(base / "drive_c"):
-        target = own / Path(top).relative_to(base)
-        target.mkdir(exist_ok=True)
-        for name in dirs + files:
-            source = Path(top) / name
+    still be writing to it: the registry files, the time stamp that tells
+    wineboot the prefix is up to date, the drive links and drive_c, all
+    hard-linked (the server renames a new registry file over the old, and
+    wine never writes the system files in place). A file that goes while
+    the tree is walked is passed over."""
+    def link(source, target):
+        with contextlib.suppress(FileNotFoundError):
             try:
-                if source.is_symlink():
-                    os.symlink(os.readlink(source), target / name)
-                elif name in files:
-                    try:
-                        os.link(source, target / name)
-                    except OSError as error:
-                        if error.errno != errno.EXDEV:
-                            raise
-                        shutil.copy2(source, target / name)
-            except FileNotFoundError:
-                pass
+                os.link(source, target)
+            except OSError as error:
+                if error.errno != errno.EXDEV:
+                    raise
+                shutil.copy2(source, target)
+
+    kept = {"dosdevices", "drive_c", ".update-timestamp"}
+    shutil.copytree(base, own, symlinks=True, copy_function=link, dirs_exist_ok=True,
+                    ignore=lambda top, names: [n for n in names if Path(top) == base and n not in kept
+                                               and not n.endswith(".reg")])
 
 
 @pytest.fixture(scope="session", autouse=True)
@@ -325,6 +308,8 @@ def endpoint(certificates):
     with contextlib.ExitStack() as stack:
         yield lambda cert="good", **options: stack.enter_context(
             TokenEndpoint(**tls_files(certificates, cert), **options))
+
+
 @pytest.fixture(scope="session")
 def postfix_oauth(certificates):
     """Postfix with Dovecot's oauth2 password database behind it
@@ -339,14 +324,9 @@ def postfix_oauth(certificates):
     if reason:
         pytest.skip(reason)
     introspection = Introspection("alerts@example.com")
-    server = real_server.PostfixDovecot(
-        certificates / "good.pem", certificates / "good.key",
-        lambda directory: real_server.together(real_server.oauth2_passdb(directory, introspection.url),
-                                               real_server.hashed_passdb(directory, "alerts@example.com",
-                                                                         "s3cret pass")),
-        listeners={"smtp": {}, "xoauth2": {"smtpd_sasl_mechanism_filter": "xoauth2"}})
+    server = real_server.PostfixDovecot(certificates / "good.pem", certificates / "good.key", introspection.url,
+                                        "alerts@example.com", "s3cret pass")
     server.introspection = introspection
-    server.password = "s3cret pass"
     try:
         yield server.start()
     finally:

@@ -2,14 +2,8 @@
 its SASL logon through Dovecot's auth service, each with a configuration
 directory of its own under a fresh directory, on loopback and free ports
 only, ended with the test process whatever becomes of it. What
-Postfix accepts it relays to an aiosmtpd sink (smtp_server.Server), whose
-recorder keeps the messages.
-
-Dovecot's password databases are the caller's: `oauth2_passdb()` gives the
-OAuth 2.0 one, which asks an introspection endpoint about each token
-(token_endpoint.Introspection), `hashed_passdb()` one of passwords kept
-hashed, and `together()` joins them. Postfix keeps its shipped limits
-(line_length_limit 2048 among them)."""
+Postfix accepts it relays to an aiosmtpd sink (smtp_server.Server).
+Postfix keeps its shipped limits (line_length_limit 2048 among them)."""
 
 import os
 import shutil
@@ -45,41 +39,23 @@ WATCHED = ('exec 3<&0; "$@" 3<&- </dev/null & server=$!; '
            'wait "$server"; status=$?; kill "$watch" 2>/dev/null; exit $status')
 
 
-def oauth2_passdb(directory, introspection_url):
-    """Dovecot settings for OAUTHBEARER and XOAUTH2 checked by the oauth2
-    password database against `introspection_url`."""
+def passdbs(directory, introspection_url, user, password):
+    """Dovecot's logon settings: OAUTHBEARER and XOAUTH2 checked by the
+    oauth2 password database against `introspection_url`; PLAIN, LOGIN
+    and CRAM-MD5 against a file that holds only a SHA512-CRYPT hash of
+    `password`, so that CRAM-MD5 is offered and cannot be checked, as on
+    servers that keep hashed passwords."""
     args = Path(directory) / "dovecot-oauth2.conf.ext"
     args.write_text(f"introspection_mode = post\nintrospection_url = {introspection_url}\n"
                     "force_introspection = yes\nusername_attribute = username\n"
                     "active_attribute = active\nactive_value = true\ntimeout_msecs = 5000\n")
-    return ("auth_mechanisms = oauthbearer xoauth2\n"
-            f"passdb {{\n  driver = oauth2\n  mechanisms = oauthbearer xoauth2\n  args = {args}\n}}\n")
-
-
-def hashed_passdb(directory, user, password):
-    """Dovecot settings for PLAIN, LOGIN and CRAM-MD5 against a password
-    file that holds only a SHA512-CRYPT hash of `password`: CRAM-MD5 is
-    offered and cannot be checked, as on servers that keep hashed
-    passwords."""
     hashed = subprocess.run(["openssl", "passwd", "-6", "-stdin"], input=password, capture_output=True, text=True,
                             check=True).stdout.strip()
     users = Path(directory) / "users"
     users.write_text(f"{user}:{{SHA512-CRYPT}}{hashed}\n")
-    return ("auth_mechanisms = plain login cram-md5\n"
+    return ("auth_mechanisms = oauthbearer xoauth2 plain login cram-md5\n"
+            f"passdb {{\n  driver = oauth2\n  mechanisms = oauthbearer xoauth2\n  args = {args}\n}}\n"
             f"passdb {{\n  driver = passwd-file\n  mechanisms = plain login cram-md5\n  args = {users}\n}}\n")
-
-
-def together(*settings):
-    """The settings of several password databases as one: Dovecot takes
-    one auth_mechanisms line, which names the mechanisms of them all."""
-    mechanisms, rest = [], []
-    for text in settings:
-        for line in text.splitlines(keepends=True):
-            if line.startswith("auth_mechanisms = "):
-                mechanisms += line.split("=", 1)[1].split()
-            else:
-                rest.append(line)
-    return f"auth_mechanisms = {' '.join(mechanisms)}\n" + "".join(rest)
 
 
 # The services Postfix needs to take a message and relay it, none in a
@@ -107,28 +83,35 @@ postlog   unix-dgram n  -       n       -       1       postlogd
 """
 
 
-class PostfixDovecot:
-    """Postfix with STARTTLS (`cert`, `key`) and SASL through Dovecot, logon
-    required to relay, relaying to its own sink. `passdb(directory)` gives
-    Dovecot's logon settings (auth_mechanisms and the password databases).
-    `listeners` names SMTP listeners, each with the Postfix settings that
-    differ for it (smtpd_sasl_mechanism_filter, say); each gets a free
-    port of 127.0.0.1 in `ports`."""
+# The SMTP listeners, each with the Postfix settings that differ for it.
+LISTENERS = {"smtp": {}, "xoauth2": {"smtpd_sasl_mechanism_filter": "xoauth2"}}
 
-    def __init__(self, cert, key, passdb, listeners=None):
+
+def poll(ready, seconds=20):
+    """Waits until ready() holds or `seconds` have passed; gives ready()."""
+    end = time.monotonic() + seconds
+    while not ready() and time.monotonic() < end:
+        time.sleep(0.05)
+    return ready()
+
+
+class PostfixDovecot:
+    """Postfix with STARTTLS (`cert`, `key`) and SASL through Dovecot
+    (passdbs()), logon required to relay, relaying to its own sink; each
+    listener of LISTENERS on a free port of 127.0.0.1 in `ports`, "smtp"
+    first (`port`)."""
+
+    def __init__(self, cert, key, introspection_url, user, password):
         self.directory = Path(tempfile.mkdtemp(prefix="postrine-postfix-"))
         # Postfix's and Dovecot's own users must reach their files.
         self.directory.chmod(0o755)
-        self.listeners = listeners or {"smtp": {}}
-        self.ports = {name: free_port() for name in self.listeners}
+        self.ports = {name: free_port() for name in LISTENERS}
+        self.port = self.ports["smtp"]
         self.sink = Server(Behaviour())
         self.processes = []
-        self._cert, self._key, self._passdb = cert, key, passdb
-
-    @property
-    def port(self):
-        """The first listener's."""
-        return next(iter(self.ports.values()))
+        self.password = password
+        self._cert, self._key = cert, key
+        self._passdbs = lambda directory: passdbs(directory, introspection_url, user, password)
 
     @property
     def messages(self):
@@ -158,7 +141,7 @@ class PostfixDovecot:
             f"base_dir = {d}/dovecot/run\nstate_dir = {d}/dovecot/state\n"
             f"log_path = {d}/dovecot.log\nprotocols = none\nssl = no\nlisten = 127.0.0.1\n"
             "default_internal_user = dovecot\ndefault_login_user = dovenull\nauth_verbose = yes\n"
-            + self._passdb(d / "dovecot") +
+            + self._passdbs(d / "dovecot") +
             "userdb {\n  driver = static\n  args = uid=dovecot gid=dovecot home=/nonexistent\n}\n"
             f"service auth {{\n  unix_listener {d}/queue/private/auth {{\n"
             "    mode = 0660\n    user = postfix\n    group = postfix\n  }\n}\n")
@@ -189,7 +172,7 @@ class PostfixDovecot:
             "smtpd_recipient_restrictions =\n")
         listeners = "".join(f"127.0.0.1:{self.ports[name]} inet n - n - - smtpd\n"
                             + "".join(f"  -o {key}={value}\n" for key, value in settings.items())
-                            for name, settings in self.listeners.items())
+                            for name, settings in LISTENERS.items())
         (conf / "master.cf").write_text(listeners + MASTER_SERVICES)
         # The queue's directories, as "postfix start" makes them.
         made = subprocess.run([POSTFIX, "-c", str(conf), "post-install", "create-missing"], capture_output=True,
@@ -216,23 +199,17 @@ class PostfixDovecot:
         except OSError:
             return False
 
-    def _wait(self, ready, what, seconds=20):
-        end = time.monotonic() + seconds
-        while time.monotonic() < end:
-            if ready():
-                return
-            for p in self.processes:
-                if p.poll() is not None:
-                    raise RuntimeError(f"{p.args[0]} ended with {p.returncode} before {what}:\n{self.log()}")
-            time.sleep(0.05)
-        raise RuntimeError(f"no {what} within {seconds} seconds:\n{self.log()}")
+    def _wait(self, ready, what):
+        def ended():
+            return any(p.poll() is not None for p in self.processes)
 
-    def wait_for_messages(self, count, seconds=20):
-        """Waits until the sink holds `count` messages (Postfix relays
-        them a moment after it has taken them)."""
-        end = time.monotonic() + seconds
-        while len(self.messages) < count and time.monotonic() < end:
-            time.sleep(0.05)
+        if not poll(lambda: ready() or ended()) or ended():
+            raise RuntimeError(f"{what} did not come, {[p.returncode for p in self.processes]}:\n{self.log()}")
+
+    def wait_for_messages(self, count):
+        """The sink's messages once they are `count` (Postfix relays them
+        a moment after it has taken them) or some seconds have passed."""
+        poll(lambda: len(self.messages) >= count)
         return self.messages
 
     def stop(self):

@@ -1,7 +1,6 @@
-"""Attachments, HTML bodies and a body from standard input, as a user
-sends them: what arrives must decode to the very bytes of each file through
-Python's email package without a defect, the size announced must be the
-size sent, and a body from standard input leaves no spool file behind."""
+"""Attachments, HTML bodies and a body from standard input: what arrives
+decodes to the very bytes of each file without a defect, and standard
+input leaves no spool file behind."""
 
 import os
 from pathlib import Path
@@ -32,8 +31,10 @@ WINE_REGISTRY = {"xml": "text/xml", "zip": "application/x-zip-compressed", "gz":
 CHARSETS = {"utf8.csv": "utf-8", "latin1.log": "windows-1252", "powershell.txt": "utf-16"}
 
 # Each case: the files to attach (name, bytes) and the subject, if any.
-# Names and subjects of any length keep the header lines short.
-LONG_SUBJECT = " ".join(["Nightly backup report of every file server, with the totals, the skipped files"] * 4)
+# Names and subjects of any length keep the header lines short; text
+# beyond the ANSI code page arrives as typed.
+LONG_SUBJECT = " ".join(["Nightly backup report of every file server, with the totals, the skipped files"] * 4
+                        + ["Gr\u00fc\u00dfe \u65e5\u672c \U0001f4ce"])
 CASES = {
     "several": ([("empty.csv", b""), ("data.bin", BINARY), ("Q1 report 2026.csv", b"a,b\n1,2\n"),
                  ("forwarded.eml", b"From: a@example.com\nSubject: old\n\n.old body\n")], "Monthly figures"),
@@ -48,8 +49,7 @@ CASES = {
 
 
 def overlong_lines(data):
-    """Lines beyond RFC 5322's 78 characters that hold more than a field
-    name and one word."""
+    """Lines beyond 78 characters that hold more than a field name and one word."""
     return [line for line in data.split(b"\r\n") if len(line) > 78 and len(line.split(b" ")) > 2]
 
 
@@ -108,8 +108,8 @@ def test_a_large_attachment_is_streamed_without_the_memory_growing(program, smtp
 
 def spool(tmp_path):
     """The environment for a run and a function listing the spool files it
-    could leave: on POSIX in a TMPDIR of the test's own; wine takes the
-    prefix's temporary folder whatever the environment says."""
+    could leave (wine takes the prefix's temporary folder whatever the
+    environment says)."""
     if WINE:
         prefix = Path(os.environ.get("WINEPREFIX", Path.home() / ".wine"))
         return {}, lambda: set(prefix.glob("drive_c/users/*/Temp/pst*.tmp"))

@@ -1,9 +1,8 @@
 """An OAuth 2.0 token endpoint of the test suite's own, on loopback: Python's
 http.server over TLS with a certificate of the test CA. It grants the
 client-credentials grant to one client, hands out numbered tokens, records
-every request, and can instead answer with an error, one that quotes the
-secret, or nothing at all. Beside it the introspection endpoint that a
-server asks about the tokens."""
+every request, and can instead answer with an error or not at all. Beside
+it the introspection endpoint that a server asks about the tokens."""
 
 import json
 import ssl
@@ -17,20 +16,11 @@ CLIENT_SECRET = "cl1ent~s3cret&value"
 SCOPE = "https://outlook.office365.com/.default"
 
 
-class TokenEndpoint:
-    """mode: "grant" (the default), "invalid_client", "quotes_secret" (a
-    401 that repeats the secret as sent and as it is) or "silent" (reads
-    the request, never answers); length: the length of the tokens granted,
-    at least that of a numbered token. They live an hour."""
+class FormServer:
+    """An HTTP server on 127.0.0.1 that answers each POSTed form with
+    answer(fields): a status and a JSON body, or None for no answer."""
 
-    def __init__(self, cert, key, mode="grant", length=0):
-        self.mode = mode
-        self.length = length
-        self.requests = []  # the form fields of each request
-        self.granted = []   # the tokens handed out, in order
-        self.stopping = threading.Event()
-        endpoint = self
-
+    def __init__(self, answer):
         class Handler(BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
 
@@ -40,36 +30,52 @@ class TokenEndpoint:
             def do_POST(self):
                 length = int(self.headers.get("Content-Length", "0"))
                 form = urllib.parse.parse_qs(self.rfile.read(length).decode("ascii"))
-                endpoint.requests.append({k: v[0] for k, v in form.items()})
-                answer = endpoint.answer(form)
-                if answer is None:
+                reply = answer({k: v[0] for k, v in form.items()})
+                if reply is None:
                     return
-                data = json.dumps(answer[1]).encode()
-                self.send_response(answer[0])
+                data = json.dumps(reply[1]).encode()
+                self.send_response(reply[0])
                 self.send_header("Content-Type", "application/json")
                 self.send_header("Content-Length", str(len(data)))
                 self.end_headers()
                 self.wfile.write(data)
 
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.port = self.server.server_address[1]
+
+    def start(self):
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class TokenEndpoint(FormServer):
+    """mode: "grant" (the default), "invalid_client" or "silent" (reads
+    the request, never answers); length: the length of the tokens granted,
+    at least that of a numbered token. They live an hour."""
+
+    def __init__(self, cert, key, mode="grant", length=0):
+        super().__init__(self.answer)
+        self.mode = mode
+        self.length = length
+        self.requests = []  # the form fields of each request
+        self.granted = []   # the tokens handed out, in order
+        self.stopping = threading.Event()
         context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
         context.load_cert_chain(cert, key)
-        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self.server.socket = context.wrap_socket(self.server.socket, server_side=True)
-        self.server.daemon_threads = True
-        self.url = f"https://localhost:{self.server.server_address[1]}/tenant-id/oauth2/v2.0/token"
-        self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
+        self.url = f"https://localhost:{self.port}/tenant-id/oauth2/v2.0/token"
 
     def answer(self, form):
-        """The status and JSON body of the answer to a request, or None for
-        no answer."""
+        self.requests.append(form)
         if self.mode == "silent":
             self.stopping.wait(60)
             return None
-        if self.mode == "quotes_secret":
-            return 401, {"error": "invalid_client", "error_description":
-                         f"client_secret={urllib.parse.quote_plus(CLIENT_SECRET)} ({CLIENT_SECRET}) is wrong"}
-        good = (form.get("grant_type") == ["client_credentials"] and form.get("client_id") == [CLIENT_ID]
-                and form.get("client_secret") == [CLIENT_SECRET] and form.get("scope") == [SCOPE])
+        good = form == dict(grant_type="client_credentials", client_id=CLIENT_ID, client_secret=CLIENT_SECRET,
+                            scope=SCOPE)
         if self.mode == "invalid_client" or not good:
             return 401, {"error": "invalid_client", "error_description": "AADSTS7000215: Invalid client secret provided."}
         token = f"eyJ0eXAiOiJKV1Qi.tok-{len(self.granted) + 1}-{time.monotonic_ns()}"
@@ -79,51 +85,30 @@ class TokenEndpoint:
         return 200, {"token_type": "Bearer", "expires_in": 3600, "access_token": token}
 
     def __enter__(self):
-        self.thread.start()
+        self.start()
         return self
 
     def __exit__(self, *exc):
         self.stopping.set()
-        self.server.shutdown()
-        self.server.server_close()
+        self.stop()
 
 
-class Introspection:
+class Introspection(FormServer):
     """The endpoint a server asks about a token (RFC 7662 introspection,
     POSTed as token=..., as Dovecot's oauth2 password database does):
     active, with the user as its username, when accepted(token) says so (a
-    test sets it; none by default). Plain HTTP on 127.0.0.1; every token
-    asked about is recorded."""
+    test sets it; none by default). Plain HTTP; every token asked about is
+    recorded."""
 
     def __init__(self, user):
+        super().__init__(self.answer)
+        self.user = user
         self.asked = []
         self.accepted = lambda token: False
-        introspection = self
+        self.url = f"http://127.0.0.1:{self.port}/introspect"
+        self.start()
 
-        class Handler(BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
-            def do_POST(self):
-                length = int(self.headers.get("Content-Length", "0"))
-                form = urllib.parse.parse_qs(self.rfile.read(length).decode("ascii"))
-                token = form.get("token", [""])[0]
-                introspection.asked.append(token)
-                answer = {"active": True, "username": user} if introspection.accepted(token) else {"active": False}
-                data = json.dumps(answer).encode()
-                self.send_response(200)
-                self.send_header("Content-Type", "application/json")
-                self.send_header("Content-Length", str(len(data)))
-                self.end_headers()
-                self.wfile.write(data)
-
-        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.server.daemon_threads = True
-        self.url = f"http://127.0.0.1:{self.server.server_address[1]}/introspect"
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-    def stop(self):
-        self.server.shutdown()
-        self.server.server_close()
+    def answer(self, form):
+        token = form.get("token", "")
+        self.asked.append(token)
+        return 200, {"active": True, "username": self.user} if self.accepted(token) else {"active": False}
