@@ -1,7 +1,7 @@
-// The console on a real pseudo-terminal and on a pipe: the bytes a terminal
-// and a redirected stream receive, and the key waits in raw mode. Each case
-// runs the console in a child whose standard handles are the terminal's
-// slave side; the parent plays the user at the master side.
+// The console on a real pseudo-terminal: the bytes a terminal receives, and
+// the key waits in raw mode. Each case runs the console in a child whose
+// standard handles are the terminal's slave side; the parent plays the user
+// at the master side.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -160,22 +160,4 @@ TEST(ConsoleOnTerminal, WaitTakesOneKeyOrClickInRawModeAndReadTakesAtMost254Char
   ASSERT_TRUE(ReadUntil(run.master, screen, "\x1b[?1000l"));
   Put(run.master, typing + "one read too many\n");  // a read too few never hangs the test
   EXPECT_EQ(Finish(run, screen), expected);
-}
-
-// A second console in the child, on a pipe instead of the terminal.
-TEST(ConsoleRedirected, AStreamReceivesExactlyTheTextBytes) {
-  TerminalRun run = StartOnTerminal([](Console&) {
-    int fds[2];
-    if (::pipe(fds) != 0) return std::string("no pipe");
-    ::dup2(fds[1], STDOUT_FILENO);
-    Console c(runtime::Value(false));
-    bool ok = c.Write("") && c.WriteLine("") && c.WriteLine("will send a to b");
-    c.TextAttribute(12);  // no colour sequence on a stream
-    ok = ok && c.Write("x\n") && c.TextAttribute() == 0 && c.Title().empty();
-    char buf[256];
-    const ssize_t n = ::read(fds[0], buf, sizeof buf);
-    return std::string(ok ? "" : "failed: ") + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
-  });
-  std::string screen;
-  EXPECT_EQ(Finish(run, screen), "\r\nwill send a to b\r\nx\n");
 }

@@ -9,14 +9,6 @@ namespace {
 
 using ErrorLogTest = HandlerTest;
 
-std::shared_ptr<Error> Known() {
-  auto e = std::make_shared<Error>();
-  e->Severity = 2;
-  e->GenCode = 21;
-  e->Stack = "A (Line:1)\r\n";
-  return e;
-}
-
 TEST_F(ErrorLogTest, AMissingWorkDirectoryClearsTheDefaultSettingAndSaysSo) {
   runtime::SetWorkDir((dir_ / "gone") + runtime::PathSeparator());
   testing::internal::CaptureStderr();
@@ -43,7 +35,7 @@ TEST_F(ErrorLogTest, AMissingWorkDirectoryClearsTheDefaultSettingAndSaysSo) {
   // The whole handler: the internal error is told once, the dialog follows.
   testing::internal::CaptureStderr();
   runtime::SetBeep(false);
-  DefError(error::ErrorValue(Known()));
+  DefError(Record([](Error& e) { e.Stack = "A (Line:1)\r\n"; }));
   EXPECT_NE(testing::internal::GetCapturedStderr().find("SetDefault: "), std::string::npos);
   EXPECT_EQ(asked.size(), 1u);
 }

@@ -90,14 +90,12 @@ TEST(Value2Hex, EveryKindOfValue) {
       {runtime::Value(0), "00000000"},
       {runtime::Value(-1), "FFFFFFFF"},
       {runtime::Value(2147483651.0), "80000003"},
-      {runtime::Value(4294967295.0), "FFFFFFFF"},
       {runtime::Value(-5.0), "FFFFFFFB"},
       {runtime::Value(0.5), "000000003FE00000"},  // 0x3FE0000000000000, low word first
       {runtime::Value(4294967296.0), "0000000041F00000"},  // 0x41F0000000000000
       {runtime::Value(true), "00000001"},
       {runtime::Value(runtime::Pointer{0x12345678}), "12345678"},
       {runtime::Value(), "00000000"},
-      {runtime::Value(runtime::Symbol{}), "00000000"},
       {runtime::Value("abc"), "61 62 63 "},
       {runtime::Value(""), ""},
       {runtime::Value(std::string("\0\xff\r", 3)), "00 FF 0D "},

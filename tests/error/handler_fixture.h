@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,15 @@
 #include "runtime/places.h"
 #include "support/read_file.h"
 #include "support/scratch_dir.h"
+
+/// A record of severity 2 and generic code 33, as `fill` changes it.
+inline runtime::Value Record(const std::function<void(Error&)>& fill) {
+  auto e = std::make_shared<Error>();
+  e->Severity = 2;
+  e->GenCode = 33;
+  fill(*e);
+  return error::ErrorValue(e);
+}
 
 struct Asked {
   std::string text, caption;

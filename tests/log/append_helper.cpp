@@ -1,9 +1,6 @@
-// A second writer for the shared-log test: waits until the start file
-// exists, so that the writers of one test begin together, then appends
-// `count` numbered lines to the log with LogFile:DebugMsg as fast as it can
-// and exits with 0 when every line was written.
-//
-//   log_append_helper LOG TAG COUNT START
+// A writer for the shared-log test: from the moment the start file exists,
+// so that the writers begin together, appends COUNT numbered lines to LOG
+// with LogFile:DebugMsg as fast as it can; 0 when every line was written.
 #include <cstdio>
 #include <cstdlib>
 #include <string>

@@ -28,11 +28,4 @@ TEST_F(FormatTest, DatePictures) {
   EXPECT_EQ(runtime::DToS(d), "20260309");
 }
 
-TEST_F(FormatTest, NumbersUseTheDecimalSeparator) {
-  EXPECT_EQ(runtime::Str(45296.07, 18, 2), "          45296.07");
-  runtime::SetDecimalSep(',');
-  EXPECT_EQ(runtime::Str(45296.07, 18, 2), "          45296,07");
-  EXPECT_EQ(runtime::Str(0.5, 0, 2), "0,50");
-}
-
 }  // namespace

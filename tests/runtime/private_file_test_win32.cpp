@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <aclapi.h>
-#include <sddl.h>
 
 #include <vector>
 
@@ -28,10 +27,6 @@ TEST(PrivateFile, OnlyTheUserIsAllowedAndAnExistingFileIsLeftAlone) {
                                     DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr, &descriptor),
             static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_NE(dacl, nullptr);
-  LPSTR text = nullptr;
-  ::ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION,
-                                                         &text, nullptr);
-  SCOPED_TRACE(text != nullptr ? text : "(no text)");
   HANDLE token = nullptr;
   ASSERT_TRUE(::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token));
   DWORD size = 0;
@@ -56,7 +51,6 @@ TEST(PrivateFile, OnlyTheUserIsAllowedAndAnExistingFileIsLeftAlone) {
     user_allowed = user_allowed || (is_user && (allowed->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS);
   }
   EXPECT_TRUE(user_allowed);
-  if (text != nullptr) ::LocalFree(text);
   ::LocalFree(descriptor);
 }
 

@@ -6,24 +6,6 @@
 
 namespace {
 
-TEST(JoinCommandLine, QuotesOnlyWhereNeeded) {
-  struct Case {
-    std::vector<std::string> args;
-    const char* line;
-  } cases[] = {
-      {{"./postrine", "a", "b", "c"}, R"(./postrine a b c)"},
-      {{"p", ""}, R"(p "")"},
-      {{"p", "two words"}, R"(p "two words")"},
-      {{"p", R"(say "hi")"}, R"(p "say ""hi""")"},
-      {{"p", R"(a" b)"}, R"(p "a\" b")"},
-      {{"p", R"(C:\dir)"}, R"(p "C:\\dir")"},
-      {{"p", R"(end\)"}, R"(p "end\\)"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(runtime::JoinCommandLine(c.args), c.line);
-  }
-}
-
 // The executable's name, within its limit, and the work directory it lies in.
 TEST(Places, WorkDirIsTheExecutablesDirectoryWithItsSeparator) {
   const std::string exe = runtime::ExeFileName();

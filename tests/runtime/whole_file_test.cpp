@@ -34,7 +34,6 @@ TEST(WholeFileTest, AFileIsReadWholeOrRefusedBeforeAnythingIsRead) {
       {"empty.txt", runtime::kMaxWholeFile, true, ""},
       {"text.txt", runtime::kMaxWholeFile, true, std::string("a\r\nb\0c\n", 7)},
       {"large.txt", runtime::kMaxWholeFile, false, "larger than 2 GiB"},
-      {"large.txt", 65536, false, "larger than 65536 bytes"},
       {"bounded.txt", 65536, false, "larger than 65536 bytes"},
       {"bounded.txt", 65537, true, std::string(65537, 'x')},
   };

@@ -32,12 +32,10 @@ TEST_F(IniFile, ReadersTakeDefaultsTheLeadingNumberAndTrimmedValues) {
   Put("[Settings]\r\nServerName=   \r\nPort=0\r\nWord=abc\r\nHost = mail.example.com  \r\nCount=42 apples\r\n"
       "Negative=-7\r\n");
   IniFileSpec ini(name_);
-  EXPECT_EQ(ini.GetString("Settings", "Missing"), "");
   EXPECT_EQ(ini.GetString("Settings", "Missing", "x"), "x");
   EXPECT_EQ(ini.GetString("Other", "Count", "x"), "x");
   EXPECT_EQ(ini.GetInt("Settings", "Count"), 42);
   EXPECT_EQ(ini.GetInt("Settings", "Negative"), -7);
-  EXPECT_EQ(ini.GetInt("Settings", "Missing", 25), 25);
   EXPECT_EQ(ini.GetStringCheck("Settings", "Host", "x"), "mail.example.com");
   EXPECT_EQ(ini.GetIntCheck("Settings", "Port", 25), 0);
   const std::string before = Content();

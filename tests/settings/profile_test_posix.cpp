@@ -24,13 +24,11 @@ TEST(ProfileText, WritesKeepEveryOtherLineAsItWas) {
     const char* after;
   };
   const Case cases[] = {
-      {"a new file", "", "[S]\r\nk=v\r\n"},
       {"a key replaced in place", "; note\n[S]\nk = old \nz=1\n", "; note\n[S]\nk=v\nz=1\n"},
       {"a key added after the section's last line", "[S]\r\na=1\r\n\r\n[T]\r\nk=x\r\n",
        "[S]\r\na=1\r\nk=v\r\n\r\n[T]\r\nk=x\r\n"},
       {"a section added after a blank line", "[T]\nk=x", "[T]\nk=x\r\n\r\n[S]\r\nk=v\r\n"},
       {"only the first of two equal sections", "[S]\nk=1\n[S]\nk=2\n", "[S]\nk=v\n[S]\nk=2\n"},
-      {"a byte-order mark before the section", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "\xEF\xBB\xBF[S]\r\nk=v\r\n"},
       {"a byte-order mark alone", "\xEF\xBB\xBF", "\xEF\xBB\xBF[S]\r\nk=v\r\n"},
   };
   for (const Case& c : cases) {

@@ -8,8 +8,6 @@
 
 namespace test_support {
 
-/// Points the process's HKEY_LOCAL_MACHINE at an empty scratch place until
-/// it is destroyed.
 class ScratchMachineRegistry {
  public:
   ScratchMachineRegistry();

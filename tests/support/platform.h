@@ -1,7 +1,4 @@
-// What the unit tests need of the platform beyond the code under test:
-// loading a library themselves, setting an environment variable, the
-// system directory as the platform reports it, starting several processes
-// at once, and paths in the platform's separator.
+// What the unit tests need of the platform beyond the code under test.
 #pragma once
 
 #include <functional>
