@@ -157,9 +157,9 @@ inline mailclient::Transport Server::Transport(bool handshake_fails) {
     }
     return std::make_unique<Line>(*this);
   };
-  t.start_tls = [this, handshake_fails](std::unique_ptr<mailclient::Connection> plain,
-                                        const mailclient::TlsOptions& options,
-                                        std::string& error) -> std::unique_ptr<mailclient::Connection> {
+  t.start_tls = [handshake_fails](std::unique_ptr<mailclient::Connection> plain,
+                                  const mailclient::TlsOptions& options,
+                                  std::string& error) -> std::unique_ptr<mailclient::Connection> {
     if (handshake_fails) {
       error = "the certificate of the server is not issued for " + options.host + " (host name mismatch)";
       return nullptr;
