@@ -79,10 +79,10 @@ std::string Address::Mailbox(bool utf8) const {
   return local + "@" + (utf8 ? domain : ascii_domain);
 }
 
-std::string ParseAddress(std::string_view typed, bool recipient, Address& out) {
-  const runtime::Activation activation("PARSEADDRESS", __LINE__);
-  out = Address{};
-  out.typed = typed;
+namespace {
+
+// The bare address "local@domain" (or "postmaster") into `out`.
+std::string ParseBare(std::string_view typed, bool recipient, Address& out) {
   if (typed.empty()) return "empty";
   for (char ch : typed) {
     const auto c = static_cast<unsigned char>(ch);
@@ -137,6 +137,80 @@ std::string ParseAddress(std::string_view typed, bool recipient, Address& out) {
            std::to_string(kMaxDomain) + " after it, " + std::to_string(kMaxPath - 2) + " in all";
   }
   return {};
+}
+
+// Where the quoted string that starts `text` ends, after its closing
+// quote; npos when it is not closed.
+std::size_t QuoteEnd(std::string_view text) {
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    if (text[i] == '\\') {
+      ++i;
+    } else if (text[i] == '"') {
+      return i + 1;
+    }
+  }
+  return std::string_view::npos;
+}
+
+// The display name before the "<": a quoted string by its content, other
+// text as typed without the blanks around it. Nothing in it may break a
+// header line or stand for a line end.
+std::string ParseName(std::string_view typed, std::string& name) {
+  const std::string_view text = runtime::TrimBlanks(typed);
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || c == 0x7f) return "a control character in the name";
+  }
+  if (text.starts_with('"')) {
+    const std::size_t end = QuoteEnd(text);
+    if (end == std::string_view::npos) return "no closing quote after the name";
+    if (end != text.size()) return "text between the quoted name and \"<\"";
+    Unquote(text, name);
+  } else {
+    name = text;
+  }
+  if (!IsUtf8(name)) {
+    std::string utf8;
+    if (!runtime::AnsiToUtf8(name, utf8)) return "a character in the name that the code page does not define";
+    name = utf8;
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string ParseAddress(std::string_view typed, bool recipient, Address& out) {
+  const runtime::Activation activation("PARSEADDRESS", __LINE__);
+  out = Address{};
+  const std::string_view text = runtime::TrimBlanks(typed);
+  // A "<" inside a quoted name is part of the name.
+  std::size_t name_end = 0;
+  if (text.starts_with('"')) {
+    name_end = QuoteEnd(text);
+    if (name_end == std::string_view::npos) name_end = 0;
+  }
+  const std::size_t open = text.find('<', name_end);
+  if (open == std::string_view::npos) {
+    out.typed = typed;
+    return ParseBare(typed, recipient, out);
+  }
+  std::string name;
+  if (std::string reason = ParseName(text.substr(0, open), name); !reason.empty()) {
+    out.typed = typed;
+    return reason;
+  }
+  const std::size_t close = text.find('>', open);
+  std::string reason;
+  if (close == std::string_view::npos) {
+    reason = "no closing \">\"";
+  } else if (close + 1 != text.size()) {
+    reason = "text after \">\"";
+  } else {
+    reason = ParseBare(text.substr(open + 1, close - open - 1), recipient, out);
+  }
+  out.typed = typed;
+  out.name = std::move(name);
+  return reason;
 }
 
 std::string RecipientRefusal(const std::vector<Refusal>& refused) {

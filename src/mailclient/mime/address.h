@@ -15,6 +15,9 @@ namespace mailclient {
 struct Address {
   /// As typed, for messages.
   std::string typed;
+  /// The display name of "Name <addr>" in UTF-8, without its quotes or
+  /// escapes; empty when none was given.
+  std::string name;
   /// The local part as it travels: a dot-atom or a quoted string, UTF-8.
   std::string local;
   /// The domain in UTF-8 and as A-labels; both empty for a bare
@@ -37,7 +40,9 @@ inline constexpr std::size_t kMaxPath = 256;
 
 /// Checks `typed` and fills `out`. Returns why the address cannot be used,
 /// or an empty text when it can. Only a recipient may be the bare
-/// "postmaster" (RFC 5321 section 4.1.1.3).
+/// "postmaster" (RFC 5321 section 4.1.1.3). Besides a bare address it takes
+/// "<addr>", "Name <addr>" and "\"Quoted, Name\" <addr>", blanks around the
+/// whole and before the "<" passed over.
 std::string ParseAddress(std::string_view typed, bool recipient, Address& out);
 
 /// An address that cannot be used, with the reason.

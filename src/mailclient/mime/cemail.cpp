@@ -5,6 +5,7 @@
 
 #include "mailclient/mime/address.h"
 #include "mailclient/mime/encoding.h"
+#include "mailclient/mime/header_field.h"
 #include "mailclient/mime/system.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
@@ -47,18 +48,7 @@ std::string DateText(std::time_t now) {
   return text;
 }
 
-// An address as the header shows it: in the form it travels in, and a bare
-// "postmaster" as an empty group of that name, since a header's address
-// has a domain (RFC 5322 section 3.4). One that cannot be used (the client
-// sends none) is at least kept on its line.
-std::string HeaderAddress(const std::string& typed, bool recipient, bool utf8) {
-  Address address;
-  if (!ParseAddress(typed, recipient, address).empty()) return OneLine(typed);
-  if (address.domain.empty()) return address.local + ":;";
-  return address.Mailbox(utf8);
-}
-
-// A subject that a reader would not show as typed goes as encoded words:
+// Text that a reader would not show as typed goes as encoded words:
 // one with bytes beyond ASCII, with control characters (RFC 5322 allows
 // none), or with text that looks like an encoded word itself.
 bool NeedsEncodedWords(std::string_view subject) {
@@ -82,24 +72,97 @@ std::size_t LongestLine(std::string_view text) {
   return longest;
 }
 
-// "To: a, b, ..." folded before an address that would make the line long.
-std::string ToHeader(const std::vector<std::string>& recipients) {
-  std::string out = "To:";
-  std::size_t line = out.size();
-  for (std::size_t i = 0; i < recipients.size(); ++i) {
-    const std::string& r = recipients[i];
-    const bool last = i + 1 == recipients.size();
-    const std::size_t piece = r.size() + (last ? 0 : 1);
-    if (i > 0 && line + 1 + piece > kHeaderLine) {
-      out += "\r\n";
-      line = 0;
+// A display name as words a header line may fold between: atoms where it
+// is atext and blanks only, one quoted string where it holds specials, and
+// encoded words where a reader would not show it as typed or a word would
+// not fit on a line.
+std::vector<std::string> PhraseWords(const std::string& name) {
+  if (!NeedsEncodedWords(name)) {
+    const bool atoms = std::all_of(name.begin(), name.end(), [](char c) { return c == ' ' || IsAtext(c, false); });
+    std::vector<std::string> words;
+    if (atoms) {
+      for (std::size_t at = name.find_first_not_of(' '); at != std::string::npos;
+           at = name.find_first_not_of(' ', at)) {
+        const std::size_t end = std::min(name.find(' ', at), name.size());
+        words.push_back(name.substr(at, end - at));
+        at = end;
+      }
+    } else {
+      words.push_back(QuotedString(name));
     }
-    out += ' ';
-    out += r;
-    if (!last) out += ',';
-    line += 1 + piece;
+    // Each with a blank before it and a "," after it.
+    if (std::all_of(words.begin(), words.end(), [](const std::string& w) { return w.size() + 2 <= kHeaderLine; })) {
+      return words;
+    }
+  }
+  std::vector<std::string> words;
+  const std::string encoded = EncodedWords(name, "utf-8");
+  for (std::size_t at = 0; at < encoded.size();) {
+    const std::size_t end = std::min(encoded.find("\r\n ", at), encoded.size());
+    words.push_back(encoded.substr(at, end - at));
+    at = end + 3;
+  }
+  return words;
+}
+
+// A mailbox as the header shows it, in words a line may fold between: the
+// address in the form it travels in, after its display name between "<"
+// and ">" when it has one, and a bare "postmaster" as an empty group of
+// that name, since a header's address has a domain (RFC 5322 section 3.4).
+// One that cannot be used (the client sends none) is at least kept on its
+// line.
+std::vector<std::string> MailboxWords(const std::string& typed, bool recipient, bool utf8) {
+  Address address;
+  if (!ParseAddress(typed, recipient, address).empty()) return {OneLine(typed)};
+  if (address.domain.empty()) return {address.local + ":;"};
+  if (address.name.empty()) return {address.Mailbox(utf8)};
+  std::vector<std::string> words = PhraseWords(address.name);
+  words.push_back("<" + address.Mailbox(utf8) + ">");
+  return words;
+}
+
+// The pieces of a list of typed addresses that hold one.
+std::vector<std::string> Trimmed(const std::vector<std::string>& pieces) {
+  std::vector<std::string> out;
+  for (const std::string& piece : pieces) {
+    const std::string_view address = runtime::TrimBlanks(piece);
+    if (!address.empty()) out.emplace_back(address);
+  }
+  return out;
+}
+
+// "To: a, b, ..." with each mailbox's words, folded before a word that
+// would make the line long.
+std::string AddressField(std::string out, const std::vector<std::vector<std::string>>& mailboxes) {
+  std::size_t line = out.size();
+  bool first = true;
+  for (std::size_t i = 0; i < mailboxes.size(); ++i) {
+    const std::vector<std::string>& words = mailboxes[i];
+    for (std::size_t j = 0; j < words.size(); ++j) {
+      const bool comma = j + 1 == words.size() && i + 1 < mailboxes.size();
+      const std::size_t piece = words[j].size() + (comma ? 1 : 0);
+      if (!first && line + 1 + piece > kHeaderLine) {
+        out += "\r\n";
+        line = 0;
+      }
+      out += ' ';
+      out += words[j];
+      if (comma) out += ',';
+      line += 1 + piece;
+      first = false;
+    }
   }
   return out + "\r\n";
+}
+
+// An unstructured field (RFC 5322 section 3.6.5): folded at its blanks, or
+// as encoded words where a reader would not show it as typed or a word is
+// longer than a line may be.
+std::string UnstructuredField(const std::string& field, const std::string& text) {
+  const std::string folded = NeedsEncodedWords(text) ? std::string() : FoldAtBlanks(field + text);
+  if (!folded.empty() && LongestLine(folded) <= kMaxLine) return folded + "\r\n";
+  const std::string charset = IsUtf8(text) ? "utf-8" : runtime::AnsiCharset();
+  return field + EncodedWords(text, charset, field.size()) + "\r\n";
 }
 
 // The caller's extra lines with CR LF line ends, long ones folded; empty
@@ -292,12 +355,19 @@ std::optional<std::string> CEmail::Attach(const std::string& name, std::shared_p
 
 std::vector<std::string> CEmail::Recipients() const {
   const runtime::Activation activation("CEMAIL:RECIPIENTS", __LINE__);
-  std::vector<std::string> out;
-  for (const std::string& piece : dest_) {
-    const std::string_view address = runtime::TrimBlanks(piece);
-    if (!address.empty()) out.emplace_back(address);
+  std::vector<std::string> out = Trimmed(dest_);
+  for (const auto* list : {&cc_, &bcc_}) {
+    std::vector<std::string> more = Trimmed(*list);
+    out.insert(out.end(), more.begin(), more.end());
   }
   return out;
+}
+
+std::optional<std::string> CEmail::HeaderField(const std::string& name, const std::string& value) {
+  const runtime::Activation activation("CEMAIL:HEADERFIELD", __LINE__);
+  if (auto reason = HeaderFieldRefusal(name, value)) return reason;
+  fields_ += UnstructuredField(name + ": ", value);
+  return std::nullopt;
 }
 
 BodyPlan CEmail::Plan(bool eight_bit_ok) const {
@@ -321,20 +391,19 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
   const runtime::Activation activation("CEMAIL:HEADER", __LINE__);
   std::string h;
   h += "Date: " + DateText(now) + "\r\n";
-  h += "From: " + HeaderAddress(from_, false, utf8) + "\r\n";
-  std::vector<std::string> to;
-  for (const std::string& r : Recipients()) to.push_back(HeaderAddress(r, true, utf8));
-  h += ToHeader(to);
-  const std::string subject = OneLine(subject_);
-  const std::string field = "Subject: ";
-  const std::string folded = NeedsEncodedWords(subject) ? std::string() : FoldAtBlanks(field + subject);
-  if (!folded.empty() && LongestLine(folded) <= kMaxLine) {
-    h += folded + "\r\n";
-  } else {
-    const std::string charset = IsUtf8(subject) ? "utf-8" : runtime::AnsiCharset();
-    h += field + EncodedWords(subject, charset, field.size()) + "\r\n";
-  }
+  auto mailboxes = [&](const std::vector<std::string>& typed) {
+    std::vector<std::vector<std::string>> out;
+    for (const std::string& r : Trimmed(typed)) out.push_back(MailboxWords(r, true, utf8));
+    return out;
+  };
+  h += AddressField("From:", {MailboxWords(from_, false, utf8)});
+  h += AddressField("To:", mailboxes(dest_));
+  if (const auto cc = mailboxes(cc_); !cc.empty()) h += AddressField("Cc:", cc);
+  const std::string_view reply_to = runtime::TrimBlanks(reply_to_);
+  if (!reply_to.empty()) h += AddressField("Reply-To:", {MailboxWords(std::string(reply_to), false, utf8)});
+  h += UnstructuredField("Subject: ", OneLine(subject_));
   h += CargoLines(cargo_);
+  h += fields_;
   h += "MIME-Version: 1.0\r\n";
   if (Multipart()) {
     // A multipart entity is 7bit or 8bit as its most demanding part is.

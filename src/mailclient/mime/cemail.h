@@ -45,6 +45,20 @@ class CEmail {
   const std::string& Cargo() const { return cargo_; }
   void DestList(std::vector<std::string> value) { dest_ = std::move(value); }
   const std::vector<std::string>& DestList() const { return dest_; }
+  /// Recipients shown in a Cc: line, typed pieces like DestList.
+  void CcList(std::vector<std::string> value) { cc_ = std::move(value); }
+  const std::vector<std::string>& CcList() const { return cc_; }
+  /// Recipients that no header line shows.
+  void BccList(std::vector<std::string> value) { bcc_ = std::move(value); }
+  const std::vector<std::string>& BccList() const { return bcc_; }
+  /// The address of a Reply-To: line, as typed; the caller has checked it
+  /// with ParseAddress.
+  void ReplyTo(std::string typed) { reply_to_ = std::move(typed); }
+  const std::string& ReplyTo() const { return reply_to_; }
+  /// Adds the header line "name: value" after the Cargo lines, in the order
+  /// added. The reason, and nothing added, when `name` is no field name or
+  /// one the program writes itself, or `value` holds a line break or NUL.
+  std::optional<std::string> HeaderField(const std::string& name, const std::string& value);
   void MailBody(std::string value);
   /// The body read from `file` while sending. The reason when the first
   /// pass cannot read it or finds it larger than 2 GiB.
@@ -57,8 +71,9 @@ class CEmail {
   std::optional<std::string> Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file,
                                     std::string type);
 
-  /// The addresses of DestList with the blanks around them trimmed and
-  /// empty pieces left out.
+  /// The addresses of DestList, CcList and BccList in that order, with the
+  /// blanks around them trimmed and empty pieces left out. An address given
+  /// twice comes twice.
   std::vector<std::string> Recipients() const;
 
   /// The encoding for this body; `eight_bit_ok` when the server takes
@@ -120,6 +135,10 @@ class CEmail {
   std::string subject_;
   std::string cargo_;
   std::vector<std::string> dest_;
+  std::vector<std::string> cc_;
+  std::vector<std::string> bcc_;
+  std::string reply_to_;
+  std::string fields_;  // the lines HeaderField added, ended by CR LF
   Part body_;
   bool html_ = false;
   std::vector<Part> attachments_;

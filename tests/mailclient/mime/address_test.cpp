@@ -51,6 +51,31 @@ TEST(ParseAddress, GivesTheFormsAnAddressTravelsIn) {
   }
 }
 
+TEST(ParseAddress, TakesADisplayNameBeforeTheAddressInAngleBrackets) {
+  struct Case {
+    std::string typed;
+    std::string name;
+    std::string mailbox;
+  };
+  const Case cases[] = {
+      {"<ops@example.com>", "", "ops@example.com"},
+      {"Backup Cron <backup@example.com>", "Backup Cron", "backup@example.com"},
+      {"  Backup  Cron\t<backup@example.com> ", "Backup  Cron", "backup@example.com"},
+      {"\"Smith, John\" <j@x.io>", "Smith, John", "j@x.io"},
+      {"\"a \\\"q\\\" <b>\"<j@x.io>", "a \"q\" <b>", "j@x.io"},  // "<" inside the quotes
+      {"\"\" <j@x.io>", "", "j@x.io"},
+      {"J\xf6rg <\"j,x\"@x.io>", "J\xc3\xb6rg", "\"j,x\"@x.io"},  // ANSI code page
+      {"Desk <postmaster>", "Desk", "postmaster"},
+  };
+  for (const Case& c : cases) {
+    Address address;
+    EXPECT_EQ(ParseAddress(c.typed, true, address), "") << c.typed;
+    EXPECT_EQ(address.name, c.name) << c.typed;
+    EXPECT_EQ(address.Mailbox(false), c.mailbox) << c.typed;
+    EXPECT_EQ(address.typed, c.typed);
+  }
+}
+
 TEST(ParseAddress, RefusesWhatIsNoAddressAndSaysWhy) {
   const std::string too_long = "longer than SMTP allows";
   struct Case {
@@ -79,6 +104,20 @@ TEST(ParseAddress, RefusesWhatIsNoAddressAndSaysWhy) {
       {"a@" + DomainOf(258), true, too_long},
       {std::string(64, 'l') + "@" + DomainOf(190), true, too_long},  // a path of 257
       {std::string(8191, 's') + "@x.io", false, too_long},
+      // Display names.
+      {"Backup Cron backup@example.com", false, "a blank"},
+      {"Ops <ops@x.io", true, "no closing \">\""},
+      {"Ops <ops@x.io> (desk)", true, "text after \">\""},
+      {"Ops <ops@x.io>\r\nBcc: e@x.io", true, "text after \">\""},
+      {"Ops\r\nBcc: e@x.io <ops@x.io>", true, "a control character in the name"},
+      {std::string("\"O\0\" <ops@x.io>", 13), true, "a control character in the name"},
+      {"Op\x7fs <ops@x.io>", true, "a control character in the name"},
+      {"\"Ops <ops@x.io>", true, "no closing quote after the name"},
+      {"\"Ops\" Desk <ops@x.io>", true, "text between the quoted name and \"<\""},
+      {"Ops <o ps@x.io>", true, "a blank"},
+      {"Ops <<ops@x.io>", true, "\"<\" or \">\""},
+      {"Ops <ops@x.io\n>", true, "a control character"},
+      {"Ops <>", true, "empty"},
   };
   for (const Case& c : cases) {
     Address address;

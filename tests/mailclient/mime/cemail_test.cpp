@@ -8,6 +8,7 @@
 #include <fstream>
 #include <memory>
 
+#include "mailclient/mime/address.h"
 #include "mailclient/mime/cemail.h"
 #include "mailclient/mime/encoding.h"
 #include "runtime/ansi_text.h"
@@ -311,5 +312,171 @@ TEST(CEmailAttachment, NamesOfAnyLengthKeepEveryHeaderLineWithin78) {
         }
       }
     }
+  }
+}
+
+namespace {
+
+// The header's field `name` with its folds, or empty when it has none.
+std::string FieldOf(const std::string& header, const std::string& name) {
+  const std::size_t at = header.find("\r\n" + name + ":");
+  if (at == std::string::npos) return {};
+  std::size_t end = at + 2;
+  do end = header.find("\r\n", end) + 2;
+  while (header[end] == ' ');
+  return header.substr(at + 2, end - at - 2);
+}
+
+// What a reader shows of a folded field: folds taken out and encoded words
+// decoded, the blanks between two of them dropped. False when a word holds
+// part of a character, since a reader decodes each by itself.
+bool Shown(const std::string& field, std::string& shown) {
+  std::string unfolded;
+  for (const std::string& line : Lines(field)) unfolded += line;
+  shown.clear();
+  bool after_word = false;
+  for (std::size_t at = 0; at < unfolded.size();) {
+    const std::size_t word = unfolded.find("=?utf-8?B?", at);
+    const std::string between = unfolded.substr(at, word == std::string::npos ? word : word - at);
+    if (!after_word || between.find_first_not_of(' ') != std::string::npos || word == std::string::npos) {
+      shown += between;
+    }
+    if (word == std::string::npos) break;
+    const std::size_t close = unfolded.find("?=", word + 10);
+    std::string bytes;
+    if (!Base64Decode(unfolded.substr(word + 10, close - word - 10), bytes) || !IsUtf8(bytes)) return false;
+    shown += bytes;
+    at = close + 2;
+    after_word = true;
+  }
+  return true;
+}
+
+}  // namespace
+
+// A name a reader would take apart (a comma ends a mailbox) goes quoted, one
+// beyond ASCII or that reads like an encoded word goes as encoded words; the
+// envelope never sees it.
+TEST(CEmailHeader, ShowsEachMailboxWithItsDisplayNameAsAReaderParsesIt) {
+  std::string long_name;
+  for (int i = 0; i < 30; ++i) long_name += "M\xc3\xbcller \xe2\x82\xac ";
+  const std::pair<std::string, std::string> cases[] = {
+      {"ops@x.io", "From: ops@x.io\r\n"},
+      {"<ops@x.io>", "From: ops@x.io\r\n"},
+      {"Backup Cron <backup@x.io>", "From: Backup Cron <backup@x.io>\r\n"},
+      {"\"Smith, John (IT)\" <j@x.io>", "From: \"Smith, John (IT)\" <j@x.io>\r\n"},
+      {"\"say \\\"hi\\\"\" <j@x.io>", "From: \"say \\\"hi\\\"\" <j@x.io>\r\n"},
+      {"J\xc3\xb6rg <j@x.io>", "From: =?utf-8?B?SsO2cmc=?= <j@x.io>\r\n"},
+      {"=?utf-8?B?eA==?= <j@x.io>", "From: =?utf-8?B?PT91dGYtOD9CP2VBPT0/PQ==?= <j@x.io>\r\n"},
+      {std::string(90, 'a') + " <j@x.io>", ""},  // an atom longer than a line
+      {long_name + "<j@x.io>", ""},
+  };
+  for (const auto& [typed, expected] : cases) {
+    CEmail mail;
+    mail.FromAddress(typed);
+    const std::string field = FieldOf(mail.Header(mail.Plan(false), 0), "From");
+    for (const std::string& line : Lines(field)) EXPECT_LE(line.size(), 78u) << line;
+    if (!expected.empty()) {
+      EXPECT_EQ(field, expected);
+      continue;
+    }
+    std::string shown;
+    EXPECT_TRUE(Shown(field, shown)) << field;
+    Address address;
+    ParseAddress(typed, false, address);
+    EXPECT_EQ(shown, "From: " + address.name + " <j@x.io>");
+  }
+}
+
+TEST(CEmailHeader, ShowsToCcAndReplyToInTheirPlaceAndNoBccAnywhere) {
+  CEmail mail;
+  mail.FromAddress("Alerts <alerts@example.com>");
+  mail.DestList({"Ops <ops@example.com>", " "});
+  std::vector<std::string> cc = {"", "\xc3\x89quipe R\xc3\xa9seau <net@example.com>"};
+  for (int i = 0; i < 6; ++i) cc.push_back("Team Member " + std::to_string(i) + " <member" + std::to_string(i) + "@example.com>");
+  mail.CcList(cc);
+  mail.BccList({"archive@vault.example", "ops@example.com"});
+  mail.ReplyTo("Queue <queue@tickets.example>");
+  mail.Cargo("X-Mailer: postrine\r\n");
+  EXPECT_FALSE(mail.HeaderField("X-Ticket", "42"));
+  mail.Subject("s");
+  EXPECT_EQ(mail.Recipients(), (std::vector<std::string>{"Ops <ops@example.com>", cc[1], cc[2], cc[3], cc[4], cc[5],
+                                                          cc[6], cc[7], "archive@vault.example", "ops@example.com"}));
+  const std::string header = mail.Header(mail.Plan(false), 0);
+  EXPECT_EQ(header.find("vault"), std::string::npos) << header;
+  EXPECT_EQ(header.find("Bcc"), std::string::npos);
+  std::size_t last = 0;
+  for (const char* name : {"From:", "To:", "Cc:", "Reply-To:", "Subject:", "X-Mailer:", "X-Ticket:", "MIME-Version:"}) {
+    const std::size_t at = header.find(std::string("\r\n") + name);
+    ASSERT_NE(at, std::string::npos) << name;
+    EXPECT_GT(at, last) << name;
+    last = at;
+  }
+  EXPECT_EQ(FieldOf(header, "To"), "To: Ops <ops@example.com>\r\n");
+  EXPECT_EQ(FieldOf(header, "Reply-To"), "Reply-To: Queue <queue@tickets.example>\r\n");
+  const std::string cc_field = FieldOf(header, "Cc");
+  for (const std::string& line : Lines(cc_field)) EXPECT_LE(line.size(), 78u) << line;
+  std::string shown;
+  ASSERT_TRUE(Shown(cc_field, shown));
+  EXPECT_TRUE(shown.starts_with("Cc: \xc3\x89quipe R\xc3\xa9seau <net@example.com>, Team Member 0 <")) << shown;
+
+  // Without a usable Cc piece or Reply-To there is no such line.
+  mail.CcList({" "});
+  mail.ReplyTo("");
+  const std::string plain = mail.Header(mail.Plan(false), 0);
+  EXPECT_EQ(plain.find("Cc:"), std::string::npos);
+  EXPECT_EQ(plain.find("Reply-To:"), std::string::npos);
+}
+
+TEST(CEmailHeader, TakesAnExtraFieldOnlyWhenItStaysOneLineOfItsOwn) {
+  struct Case {
+    std::string name;
+    std::string value;
+    std::string result;  // the reason, or the line added
+  };
+  const Case cases[] = {
+      {"X-Ticket", "INC-42", "X-Ticket: INC-42\r\n"},
+      {"x-priority", "1 (Highest)", "x-priority: 1 (Highest)\r\n"},
+      {"X-Note", "Gr\xc3\xbc\xc3\x9f" "e", "X-Note: =?utf-8?B?R3LDvMOfZQ==?=\r\n"},
+      {"X-Note", "", "X-Note: \r\n"},
+      {"X Ticket", "1", "the header name \"X Ticket\" holds a blank"},
+      {"X:Ticket", "1", "the header name \"X:Ticket\" holds a \":\""},
+      {"X-T\xc3\xa4", "1", "the header name \"X-T\xc3\xa4\" holds a character other than printable ASCII"},
+      {"X-T\r\nBcc", "1", "the header name \"X-T..Bcc\" holds a character other than printable ASCII"},
+      {"", "1", "the header name is empty"},
+      {std::string(61, 'X'), "1", "the header name \"" + std::string(61, 'X') + "\" is longer than 60 characters"},
+      {"From", "a@x.io", "\"From\" is written by the program itself"},
+      {"bcc", "a@x.io", "\"bcc\" is written by the program itself"},
+      {"Content-Type", "text/html", "\"Content-Type\" is written by the program itself"},
+      {"MIME-version", "1.0", "\"MIME-version\" is written by the program itself"},
+      {"Reply-To", "a@x.io", "\"Reply-To\" is written by the program itself"},
+      {"X-Ticket", "1\r\nBcc: a@x.io", "the value of \"X-Ticket\" holds a line break"},
+      {"X-Ticket", "1\n", "the value of \"X-Ticket\" holds a line break"},
+      {"X-Ticket", "1\r\n 2", "the value of \"X-Ticket\" holds a line break"},  // a folded value
+      {"X-Ticket", "1\0Bcc"s, "the value of \"X-Ticket\" holds a NUL character"},
+  };
+  for (const Case& c : cases) {
+    CEmail mail;
+    const std::optional<std::string> reason = mail.HeaderField(c.name, c.value);
+    const std::string header = mail.Header(mail.Plan(false), 0);
+    if (c.result.ends_with("\r\n")) {
+      EXPECT_FALSE(reason) << *reason;
+      EXPECT_NE(header.find("\r\n" + c.result + "MIME-Version"), std::string::npos) << header;
+    } else {
+      EXPECT_EQ(reason.value_or(""), c.result);
+      EXPECT_EQ(header.find("\r\nMIME-Version"), header.find("Subject: \r\n") + 9) << "nothing added";
+    }
+  }
+  // A long value folds at its blanks, or goes as encoded words of whole
+  // characters where it has none.
+  for (const std::string& value : {"word " + std::string(200, 'w') + " and more words to fold", std::string(300, 'z'),
+                                   std::string(40, ' ') + std::string(100, 'y')}) {
+    CEmail mail;
+    ASSERT_FALSE(mail.HeaderField("X-Long", value));
+    const std::string field = FieldOf(mail.Header(mail.Plan(false), 0), "X-Long");
+    for (const std::string& line : Lines(field)) EXPECT_LE(line.size(), 998u);
+    std::string shown;
+    EXPECT_TRUE(Shown(field, shown));
+    EXPECT_EQ(shown, "X-Long: " + value);
   }
 }
