@@ -1,6 +1,8 @@
-// The message composer on any subject and body: what goes on the wire has
-// only CR LF line ends, no line of SMTP's forbidden length, and no line "."
-// before the one that ends the data.
+// The message composer on any subject and body, the same text also as a
+// display name and an extra field's value: what goes on the wire has only
+// CR LF line ends, no line of SMTP's forbidden length, a header that ends
+// only once and shows no Bcc recipient, and no line "." before the one that
+// ends the data.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,15 +14,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::size_t cut = data[0] % 64 < size ? data[0] % 64 : size - 1;
   mailclient::CEmail mail;
-  mail.FromAddress("alerts@example.com");
-  mail.Subject(std::string(reinterpret_cast<const char*>(data + 1), cut));
+  const std::string text(reinterpret_cast<const char*>(data + 1), cut);
+  mail.FromAddress(text + " <alerts@example.com>");
+  mail.Subject(text);
   mail.DestList({"ops@example.com"});
+  mail.CcList({text, "\"" + text + "\" <cc@example.com>"});
+  // Longer than the text may be, so that only the Bcc list can bring it.
+  const std::string hidden = std::string(60, 'h') + "@example.com";
+  mail.BccList({hidden});
+  mail.HeaderField("X-Fuzz", text);
   mail.Cargo("Message-Id: <1@example.com>\r\n");
   mail.MailBody(std::string(reinterpret_cast<const char*>(data + 1 + cut), size - 1 - cut));
   for (bool eight_bit : {false, true}) {
     const mailclient::BodyPlan plan = mail.Plan(eight_bit);
+    const std::string header = mail.Header(plan, 0);
+    if (header.find("\r\n\r\n") + 4 != header.size() || header.find(hidden) != std::string::npos) std::abort();
     std::string wire;
-    mail.WriteData(plan, mail.Header(plan, 0), [&](std::string_view chunk) {
+    mail.WriteData(plan, header, [&](std::string_view chunk) {
       wire.append(chunk);
       return true;
     });
