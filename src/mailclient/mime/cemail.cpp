@@ -25,6 +25,8 @@ constexpr std::size_t kHeaderLine = 78;
 constexpr std::size_t kChunk = 64 * 1024;
 // Base64 lines hold 76 characters (RFC 2045 section 6.8).
 constexpr std::size_t kBase64Line = 76;
+// The bytes one utf-8 encoded word of 75 characters holds.
+constexpr std::size_t kEncodedWordBytes = 45;
 
 // A header value may not break the header: CR, LF and NUL become blanks.
 std::string OneLine(std::string_view text) {
@@ -95,12 +97,26 @@ std::vector<std::string> PhraseWords(const std::string& name) {
       return words;
     }
   }
+  // Readers drop the blanks between two encoded words, but some keep them
+  // in an address field: a word of the name split between two encoded
+  // words would show split there. So a name too long for one word is cut
+  // after its own blanks, and only a single word too long for one encoded
+  // word is cut inside.
   std::vector<std::string> words;
-  const std::string encoded = EncodedWords(name, "utf-8");
-  for (std::size_t at = 0; at < encoded.size();) {
-    const std::size_t end = std::min(encoded.find("\r\n ", at), encoded.size());
-    words.push_back(encoded.substr(at, end - at));
-    at = end + 3;
+  for (std::size_t start = 0; start < name.size();) {
+    std::size_t end = name.size();
+    if (end - start > kEncodedWordBytes) {
+      const std::size_t blank = name.rfind(' ', start + kEncodedWordBytes - 1);
+      end = blank != std::string::npos && blank >= start ? blank + 1
+                                                         : std::min(name.find(' ', start), name.size() - 1) + 1;
+    }
+    const std::string encoded = EncodedWords(name.substr(start, end - start), "utf-8");
+    for (std::size_t at = 0; at < encoded.size();) {
+      const std::size_t word_end = std::min(encoded.find("\r\n ", at), encoded.size());
+      words.push_back(encoded.substr(at, word_end - at));
+      at = word_end + 3;
+    }
+    start = end;
   }
   return words;
 }
