@@ -413,8 +413,13 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
     return out;
   };
   h += AddressField("From:", {MailboxWords(from_, false, utf8)});
-  h += AddressField("To:", mailboxes(dest_));
-  if (const auto cc = mailboxes(cc_); !cc.empty()) h += AddressField("Cc:", cc);
+  std::vector<std::vector<std::string>> to = mailboxes(dest_);
+  const std::vector<std::vector<std::string>> cc = mailboxes(cc_);
+  // A To: field holds at least one address (RFC 5322 section 3.6.3): a
+  // message only for Cc or Bcc recipients names the empty group instead.
+  if (to.empty() && !Recipients().empty()) to.push_back({"undisclosed-recipients:;"});
+  h += AddressField("To:", to);
+  if (!cc.empty()) h += AddressField("Cc:", cc);
   const std::string_view reply_to = runtime::TrimBlanks(reply_to_);
   if (!reply_to.empty()) h += AddressField("Reply-To:", {MailboxWords(std::string(reply_to), false, utf8)});
   h += UnstructuredField("Subject: ", OneLine(subject_));

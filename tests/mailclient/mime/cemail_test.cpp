@@ -429,12 +429,15 @@ TEST(CEmailHeader, ShowsToCcAndReplyToInTheirPlaceAndNoBccAnywhere) {
   ASSERT_TRUE(Shown(cc_field, shown));
   EXPECT_TRUE(shown.starts_with("Cc: \xc3\x89quipe R\xc3\xa9seau <net@example.com>, Team Member 0 <")) << shown;
 
-  // Without a usable Cc piece or Reply-To there is no such line.
+  // Without a usable Cc piece or Reply-To there is no such line; a message
+  // only for Bcc recipients still has a To: field a reader can parse.
   mail.CcList({" "});
   mail.ReplyTo("");
+  mail.DestList({""});
   const std::string plain = mail.Header(mail.Plan(false), 0);
   EXPECT_EQ(plain.find("Cc:"), std::string::npos);
   EXPECT_EQ(plain.find("Reply-To:"), std::string::npos);
+  EXPECT_EQ(FieldOf(plain, "To"), "To: undisclosed-recipients:;\r\n");
 }
 
 TEST(CEmailHeader, TakesAnExtraFieldOnlyWhenItStaysOneLineOfItsOwn) {
