@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <string_view>
 
 #include "mailclient/smtp/bearer.h"
 #include "mailclient/net/digest.h"
@@ -56,6 +57,27 @@ std::string PasswordMechanism(const std::vector<std::string>& offered, bool tls)
   return "";
 }
 
+// RFC 3461 xtext: printable ASCII other than '+' and '=' as it is, every
+// other byte as '+' and two upper-case hex digits. Whatever the caller
+// gives, nothing of it can end the command line.
+std::string Xtext(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= '!' && c <= '~' && c != '+' && c != '=') {
+      out += static_cast<char>(c);
+    } else {
+      out += {'+', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15]};
+    }
+  }
+  return out;
+}
+
+// The same mailbox for delivery: the local part as it travels, the domain
+// without regard to case.
+bool SameMailbox(const Address& a, const Address& b) {
+  return a.local == b.local && runtime::AsciiLower(a.ascii_domain) == runtime::AsciiLower(b.ascii_domain);
+}
+
 }  // namespace
 
 Capabilities ParseCapabilities(const Reply& ehlo) {
@@ -78,6 +100,7 @@ Capabilities ParseCapabilities(const Reply& ehlo) {
     if (keyword == "8BITMIME") caps.eight_bit_mime = true;
     if (keyword == "STARTTLS") caps.starttls = true;
     if (keyword == "SMTPUTF8") caps.smtputf8 = true;
+    if (keyword == "DSN") caps.dsn = true;
     if (keyword == "SIZE") {
       caps.size = true;
       if (words.size() > 1) caps.size_limit = std::strtoull(words[1].c_str(), nullptr, 10);
@@ -410,20 +433,45 @@ std::optional<Failure> CSmtp::CheckAddresses() {
   for (const std::string& r : typed) {
     Address address;
     why = ParseAddress(r, true, address);
-    if (why.empty()) {
-      recipients_.push_back(std::move(address));
-    } else {
+    if (!why.empty()) {
       refused.push_back({r, why});
+    } else if (std::none_of(recipients_.begin(), recipients_.end(),
+                            [&](const Address& known) { return SameMailbox(known, address); })) {
+      // An address given twice, in whatever list, gets one RCPT: one copy.
+      recipients_.push_back(std::move(address));
     }
   }
   if (!refused.empty()) return Failure{Outcome::kBadAddress, RecipientRefusal(refused)};
   return std::nullopt;
 }
 
+std::string CSmtp::MailCommand(const BodyPlan& plan, std::uint64_t size) {
+  const runtime::Activation activation("CSMTP:MAILCOMMAND", __LINE__);
+  std::string mail = "MAIL FROM:<" + sender_.Mailbox(utf8_) + ">";
+  if (caps_.size) mail += " SIZE=" + std::to_string(size);
+  // A header in UTF-8 is eight-bit content too.
+  if ((plan.eight_bit_mime || utf8_) && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
+  if (utf8_) mail += " SMTPUTF8";
+  if (notify_.empty()) return mail;
+  if (!caps_.dsn) {
+    if (trace_) trace_->Event("the server offers no DSN: sent without delivery status notices");
+    return mail;
+  }
+  // Only the header comes back with a notice: the body may be large, and
+  // the header names the message. An empty ENVID is no valid parameter.
+  mail += " RET=HDRS";
+  if (!envid_.empty()) mail += " ENVID=" + Xtext(envid_);
+  return mail;
+}
+
 std::optional<Failure> CSmtp::Envelope(const std::string& mail) {
   const runtime::Activation activation("CSMTP:ENVELOPE", __LINE__);
-  std::vector<std::string> commands{mail};
-  for (const Address& r : recipients_) commands.push_back("RCPT TO:<" + r.Mailbox(utf8_) + ">");
+  // Messages name a recipient's command without its NOTIFY, as without one.
+  const std::string notify = !notify_.empty() && caps_.dsn ? " NOTIFY=" + notify_ : "";
+  std::vector<std::string> stages{mail};
+  for (const Address& r : recipients_) stages.push_back("RCPT TO:<" + r.Mailbox(utf8_) + ">");
+  std::vector<std::string> commands = stages;
+  for (std::size_t i = 1; i < commands.size(); ++i) commands[i] += notify;
   // With PIPELINING the whole envelope goes in one write and the replies
   // are read in order; without it each command waits for its reply.
   if (caps_.pipelining) {
@@ -436,8 +484,8 @@ std::optional<Failure> CSmtp::Envelope(const std::string& mail) {
   std::optional<Failure> mail_refused;
   Reply reply;
   for (std::size_t i = 0; i < commands.size(); ++i) {
-    if (!caps_.pipelining && !channel_->Send(commands[i] + "\r\n", timeout_ms_)) return Lost(commands[i]);
-    if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(commands[i]);
+    if (!caps_.pipelining && !channel_->Send(commands[i] + "\r\n", timeout_ms_)) return Lost(stages[i]);
+    if (!channel_->ReadReply(reply, timeout_ms_)) return Lost(stages[i]);
     if (reply.code == 250 || reply.code == 251) continue;
     if (i == 0) {
       mail_refused = Refused(runtime::Printable(commands[0]), reply);
@@ -445,7 +493,7 @@ std::optional<Failure> CSmtp::Envelope(const std::string& mail) {
       continue;
     }
     if (mail_refused) continue;  // the replies to the rest say only that
-    refused += (refused.empty() ? "" : "; ") + runtime::Printable(commands[i]) + ": " + Quoted(reply);
+    refused += (refused.empty() ? "" : "; ") + runtime::Printable(stages[i]) + ": " + Quoted(reply);
     permanent = permanent || reply.code >= 500;
   }
   if (!mail_refused && refused.empty()) return std::nullopt;
@@ -534,12 +582,7 @@ bool CSmtp::Postrine() {
                                             " bytes) is larger than the server accepts (" +
                                             std::to_string(caps_.size_limit) + " bytes)"});
   }
-  std::string mail = "MAIL FROM:<" + sender_.Mailbox(utf8_) + ">";
-  if (caps_.size) mail += " SIZE=" + std::to_string(size);
-  // A header in UTF-8 is eight-bit content too.
-  if ((plan.eight_bit_mime || utf8_) && caps_.eight_bit_mime) mail += " BODY=8BITMIME";
-  if (utf8_) mail += " SMTPUTF8";
-  std::optional<Failure> failure = Envelope(mail);
+  std::optional<Failure> failure = Envelope(MailCommand(plan, size));
   if (!failure) failure = Data(plan, header);
   if (failure) return Record(*failure);
   Quit();

@@ -34,6 +34,7 @@ struct Capabilities {
   bool starttls = false;
   bool smtputf8 = false;
   bool size = false;
+  bool dsn = false;  // delivery status notices (RFC 3461)
   std::uint64_t size_limit = 0;  // 0: none announced
   std::vector<std::string> auth;  // mechanisms, upper case
 };
@@ -67,6 +68,15 @@ class CSmtp {
   /// Writes the protocol trace to `sink`, secrets redacted. Without it no
   /// trace is made.
   void Trace(TraceSink sink) { trace_ = std::make_unique<ProtocolTrace>(std::move(sink)); }
+  /// Asks for delivery status notices: `notify` is "NEVER" or a comma list
+  /// of SUCCESS, FAILURE and DELAY, `envid` names this message in them.
+  /// Empty `notify` (the default): none asked for. Sent only where the
+  /// server offers DSN; elsewhere the message goes without them and the
+  /// trace says so.
+  void Dsn(std::string notify, std::string envid) {
+    notify_ = std::move(notify);
+    envid_ = std::move(envid);
+  }
   /// Reaches the server through `transport` instead of TCP and TLS.
   void UseTransport(Transport transport) { transport_ = std::move(transport); }
 
@@ -132,6 +142,8 @@ class CSmtp {
   /// in UTF-8 under SMTPUTF8, else with A-labels; refuses a local part
   /// beyond ASCII that only SMTPUTF8 could carry.
   std::optional<Failure> ChooseAddressForm();
+  /// The MAIL command with the parameters the message and the offer call for.
+  std::string MailCommand(const BodyPlan& plan, std::uint64_t size);
   std::optional<Failure> Envelope(const std::string& mail);
   std::optional<Failure> Data(const BodyPlan& plan, const std::string& header);
   void Reset();
@@ -156,6 +168,8 @@ class CSmtp {
   std::string ca_file_;
   int timeout_ms_ = 60000;
   Transport transport_;
+  std::string notify_;  // empty: no delivery status notices asked for
+  std::string envid_;
   std::unique_ptr<ProtocolTrace> trace_;  // null: no trace
 
   bool line_failed_ = false;  // before channel_: its streams report here to the end

@@ -40,6 +40,49 @@ TEST(CSmtpPipelining, BatchesTheEnvelopeAndQuitOnlyWhenTheServerPipelines) {
   }
 }
 
+// An address given again, in whatever form of its domain, gets one RCPT;
+// local parts keep their case. Delivery status notices are asked for
+// exactly where the server offers them, after the other MAIL parameters,
+// the envelope id as xtext; elsewhere nothing of them is sent and the
+// trace says why.
+TEST(CSmtpEnvelope, EachAddressOnceAndNoticesOnlyWhereOffered) {
+  const char* const kNoNotice = "the server offers no DSN: sent without delivery status notices";
+  struct Row {
+    const char* name;
+    Settings settings;
+    std::string offered;
+    std::string mail_parameters;  // after SIZE
+    std::vector<std::string> rcpts;
+    bool no_notice_event = false;
+  } rows[] = {
+      {"duplicates go once",
+       {.to = {"ops@example.com", "b@example.com", "ops@EXAMPLE.Com", "Ops@example.com", " b@example.com "}},
+       "SIZE,DSN", "", {"ops@example.com>", "b@example.com>", "Ops@example.com>"}},
+      {"notices asked and offered",
+       {.to = {"ops@example.com", "b@example.com"}, .notify = "SUCCESS,FAILURE", .envid = "job 7+a=b\xc3\xa9"},
+       "SIZE,DSN", " RET=HDRS ENVID=job+207+2Ba+3Db+C3+A9",
+       {"ops@example.com> NOTIFY=SUCCESS,FAILURE", "b@example.com> NOTIFY=SUCCESS,FAILURE"}},
+      {"no envelope id", {.notify = "NEVER"}, "DSN,SIZE", " RET=HDRS", {"ops@example.com> NOTIFY=NEVER"}},
+      {"notices asked, not offered", {.notify = "DELAY", .envid = "7"}, "SIZE", "", {"ops@example.com>"}, true},
+  };
+  for (const Row& row : rows) {
+    std::vector<Step> script{kGreeting, Ehlo(row.offered), {"MAIL FROM:", "250 ok\r\n"}};
+    for (const std::string& rcpt : row.rcpts) script.push_back({"RCPT TO:<" + rcpt + "\r\n", "250 ok\r\n"});
+    script.insert(script.end(), {kData, kAccepted, kQuit});
+    Server server(script);
+    const Result r = Deliver(server, row.settings);
+    ASSERT_TRUE(r.sent) << row.name << ": " << r.error;
+    EXPECT_EQ(server.Unplayed(), 0u) << row.name;
+    EXPECT_FALSE(server.Strayed()) << row.name << ": " << server.commands.back();
+    const std::string& mail = server.commands.at(1);
+    const std::size_t size_end = mail.find_first_not_of("0123456789", mail.find(" SIZE=") + 6);
+    EXPECT_EQ(mail.substr(0, 36), "MAIL FROM:<alerts@example.com> SIZE=") << row.name;
+    EXPECT_EQ(mail.substr(std::min(size_end, mail.size())), row.mail_parameters) << row.name << ": " << mail;
+    const bool event = std::find(r.trace.begin(), r.trace.end(), kNoNotice) != r.trace.end();
+    EXPECT_EQ(event, row.no_notice_event) << row.name;
+  }
+}
+
 struct Case {
   const char* name;
   Settings settings;
@@ -84,6 +127,11 @@ TEST(CSmtpDialogue, EachReplyDecidesTheOutcomeAndWhatIsSentAfterIt) {
       // Addresses refused before they reach the server: no recipient before
       // any connection (nor a logon), a sender's local part beyond ASCII
       // once the EHLO reply shows no SMTPUTF8.
+      {"a recipient refused is named by its address, not its notice request",
+       {.to = {"ops@example.com", "b@example.com"}, .notify = "FAILURE"},
+       {kGreeting, Ehlo("DSN"), {"MAIL FROM:<alerts@example.com> RET=HDRS\r\n", "250 ok\r\n"},
+        Rcpt("ops@example.com"), Rcpt("b@example.com", "550 5.1.1 user unknown"), kRset, kQuit},
+       Outcome::kPermanent, "RCPT TO:<b@example.com>: 550 5.1.1 user unknown"},
       {"no recipient at all", {.to = {"", " "}, .user = "tim", .password = kPassword, .tls = TlsMode::kOff}, {},
        Outcome::kBadAddress, "no recipient given"},
       {"a sender beyond ASCII", {.from = "j\xc3\xb6rg@example.com"}, {kGreeting, Ehlo("8BITMIME"), kQuit},

@@ -212,6 +212,8 @@ struct Settings {
   int port = 25;
   int timeout_seconds = 60;
   bool handshake_fails = false;
+  std::string notify{};  // empty: Dsn not called
+  std::string envid{};
 };
 
 struct Result {
@@ -233,6 +235,7 @@ inline Result Deliver(Server& server, const Settings& s = {}) {
   smtp.UseTransport(server.Transport(s.handshake_fails));
   smtp.Tls(s.tls);
   smtp.TimeoutSeconds(s.timeout_seconds);
+  if (!s.notify.empty()) smtp.Dsn(s.notify, s.envid);
   Result r;
   smtp.Trace([&r](std::string_view line) { r.trace.emplace_back(line); });
   if (!s.user.empty()) {
