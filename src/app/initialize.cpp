@@ -1,5 +1,6 @@
 // Preparing a run: the settings beside the executable, then the command
 // line. Every refusal writes its own lines and ends the run.
+#include "app/call_options.h"
 #include "app/exit_codes.h"
 #include "app/options.h"
 #include "app/postrine.h"
@@ -8,12 +9,70 @@
 #include "runtime/ascii.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
+#include "runtime/whole_file.h"
 #include "settings/ini_file_spec.h"
 
 namespace {
 
-bool IsBlankOnly(const std::string& s) {
-  return s.find_first_not_of(" \t\r\n") == std::string::npos;
+// The settings of this run: those of [Settings], whose five keys a first
+// run writes, and over them the keys of the section given with -profile.
+bool ReadSettings(Postrine& app, const std::string& profile) {
+  IniFileSpec ini(app::SettingsFileName());
+  const struct {
+    const char* key;
+    std::string* value;
+    const char* fallback;
+  } keys[] = {{"ServerName", &app.ServerName, app::kNotSet},
+              {"UserName", &app.UserName, app::kNotSet},
+              {"Password", &app.Password, app::kNotSet},
+              {"Sender", &app.Sender, app::kDefaultSender}};
+  for (const auto& k : keys) *k.value = ini.GetStringCheck(app::kSettingsSection, k.key, k.fallback);
+  std::int64_t port = ini.GetIntCheck(app::kSettingsSection, "PortNumber", 25);
+  if (!profile.empty()) {
+    std::string text, reason;
+    if (!runtime::ReadWholeFile(ini.FullPath(), text, reason) || !app::HasSection(text, profile)) {
+      app.WriteError("no section [" + profile + "] in postrine.ini for -profile " + profile);
+      runtime::SetErrorLevel(app::kExitConfig);
+      return false;
+    }
+    for (const auto& k : keys) *k.value = ini.GetString(profile, k.key, *k.value);
+    port = ini.GetInt(profile, "PortNumber", port);
+  }
+  app.PortNumber = static_cast<std::int32_t>(port);
+  app.Options = app::ReadMailOptions(ini, profile);
+  // A port that wraps to another when cut to 32 bits is refused as it was
+  // written.
+  if (const std::string problem = app::PortProblem(port); !problem.empty()) app.Options.problem = problem;
+  return true;
+}
+
+// Takes the options of `call`; the recipients of its recipient files join
+// the others. False when one of those files cannot be read.
+bool TakeCall(Postrine& app, const app::Call& call) {
+  app.Subject = call.subject;
+  app.MailFileName = call.mail_file;
+  app.Recipients = call.recipients;
+  app.Attachments = call.attachments;
+  app.Cc = call.cc;
+  app.Bcc = call.bcc;
+  app.ReplyTo = call.reply_to;
+  app.Priority = call.priority;
+  app.Receipt = call.receipt;
+  app.Dsn = call.dsn;
+  app.HeaderFields = call.header_fields;
+  for (const std::string& name : call.recipient_files) {
+    std::string text, reason;
+    if (!runtime::ReadWholeFile(name, text, reason)) {
+      app.WriteError("cannot read recipient file " + name + " [" + reason + "]");
+      runtime::SetErrorLevel(app::kExitNoInput);
+      return false;
+    }
+    for (const std::string& line : app::RecipientFileLines(text)) {
+      if (!app.Recipients.empty()) app.Recipients += ',';
+      app.Recipients += line;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -28,17 +87,14 @@ std::string app::SettingsFileName() {
 
 bool Postrine::Initialize() {
   const runtime::Activation activation("POSTRINE:INITIALIZE", __LINE__);
-  IniFileSpec ini(app::SettingsFileName());
-  ServerName = ini.GetStringCheck(app::kSettingsSection, "ServerName", app::kNotSet);
-  UserName = ini.GetStringCheck(app::kSettingsSection, "UserName", app::kNotSet);
-  Password = ini.GetStringCheck(app::kSettingsSection, "Password", app::kNotSet);
-  Sender = ini.GetStringCheck(app::kSettingsSection, "Sender", app::kDefaultSender);
-  const std::int64_t port = ini.GetIntCheck(app::kSettingsSection, "PortNumber", 25);
-  PortNumber = static_cast<std::int32_t>(port);
-  Options = app::ReadMailOptions(ini);
-  // A port that wraps to another when cut to 32 bits is refused as it was
-  // written.
-  if (const std::string problem = app::PortProblem(port); !problem.empty()) Options.problem = problem;
+  const std::string cmd = runtime::CommandLine();
+  const bool is_text = runtime::CommandLineIsText();
+  const std::vector<std::string> args = is_text ? Text2Array(cmd, " ", "\"") : std::vector<std::string>();
+  const app::CallParse parsed = args.size() >= 3 ? app::ParseCall(args) : app::CallParse();
+  // Only a call that needs the extended reading can name a profile, and its
+  // server counts for the check below.
+  if (parsed.call) Profile = parsed.call->profile;
+  if (!ReadSettings(*this, Profile)) return false;
   StartTrace();
 
   // A missing server is the one thing reported, whatever the arguments.
@@ -48,8 +104,7 @@ bool Postrine::Initialize() {
     return false;
   }
 
-  const std::string cmd = runtime::CommandLine();
-  if (!runtime::CommandLineIsText()) {
+  if (!is_text) {
     WriteError("the command line holds characters that are no valid Unicode text");
     runtime::SetErrorLevel(app::kExitUsage);
     return false;
@@ -61,46 +116,22 @@ bool Postrine::Initialize() {
     return false;
   };
   if (cmd.empty()) return refuse("(1)Call was:");
-  const std::vector<std::string> args = Text2Array(cmd, " ", "\"");
-  const std::size_t n = args.size();
-  if (n < 3) return refuse("(2)Call was:");
+  if (args.size() < 3) return refuse("(2)Call was:");
+  if (!parsed.call && parsed.why.empty()) return refuse("(3)Call was:");
+  if (!parsed.call) {
+    WriteError(parsed.why);
+    runtime::SetErrorLevel(app::kExitUsage);
+    return false;
+  }
+  if (!TakeCall(*this, *parsed.call)) return false;
 
-  // args[0] is the program's name. "-s" takes the next argument as the
-  // subject unless it is the last one; blank arguments are passed over.
-  // "-a" takes a file to attach the same way, but only in a call that
-  // would be refused for a third positional argument without it: every
-  // call accepted so far keeps its meaning.
-  auto parse = [&](bool attach) {
-    Subject.clear();
-    MailFileName.clear();
-    Recipients.clear();
-    Attachments.clear();
-    int positional = 0;
-    for (std::size_t i = 1; i < n; ++i) {
-      const std::string& a = args[i];
-      const std::string option = runtime::AsciiLower(a);
-      if (option == "-s" && i + 1 < n) {
-        Subject = args[++i];
-        continue;
-      }
-      if (attach && option == "-a" && i + 1 < n) {
-        Attachments.push_back(args[++i]);
-        continue;
-      }
-      if (IsBlankOnly(a)) continue;
-      if (positional == 0) {
-        MailFileName = a;
-      } else if (positional == 1) {
-        Recipients = a;
-      } else {
-        return false;
-      }
-      ++positional;
-    }
-    return true;
-  };
-  if (!parse(false) && !parse(true)) return refuse("(3)Call was:");
-
-  ConsoleWindow.WriteLine("will send " + MailFileName + " to " + Recipients);
+  ConsoleWindow.WriteLine("will send " + MailFileName + " to " + RecipientText());
   return true;
+}
+
+std::string Postrine::RecipientText() const {
+  std::string text = Recipients;
+  if (!Cc.empty()) text += " cc " + Cc;
+  if (!Bcc.empty()) text += " bcc " + Bcc;
+  return text;
 }

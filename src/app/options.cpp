@@ -28,12 +28,12 @@ int Seconds(const std::string& text) {
 
 // The OAuth settings: one source of tokens, complete, and a user to log on.
 template <typename Problem>
-void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) {
-  options.oauth_token_url = ini.GetString(kSettingsSection, "OAuthTokenURL", "");
-  options.oauth_client_id = ini.GetString(kSettingsSection, "OAuthClientID", "");
-  options.oauth_client_secret = ini.GetString(kSettingsSection, "OAuthClientSecret", "");
-  options.oauth_scope = ini.GetString(kSettingsSection, "OAuthScope", "");
-  options.oauth_token_command = ini.GetString(kSettingsSection, "OAuthTokenCommand", "");
+void ReadOAuthOptions(IniFileSpec& ini, const std::string& profile, MailOptions& options, Problem& problem) {
+  options.oauth_token_url = Setting(ini, profile, "OAuthTokenURL", "");
+  options.oauth_client_id = Setting(ini, profile, "OAuthClientID", "");
+  options.oauth_client_secret = Setting(ini, profile, "OAuthClientSecret", "");
+  options.oauth_scope = Setting(ini, profile, "OAuthScope", "");
+  options.oauth_token_command = Setting(ini, profile, "OAuthTokenCommand", "");
   auto missing = [&](const char* key, const char* needed_by) {
     problem(std::string(key) + " is missing in postrine.ini (" + needed_by + " needs it)");
   };
@@ -51,12 +51,12 @@ void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) 
     if (options.oauth_client_secret.empty()) missing("OAuthClientSecret", "OAuthTokenURL");
   } else if (options.oauth_token_command.empty()) {
     for (const char* key : {"OAuthClientID", "OAuthClientSecret", "OAuthScope"}) {
-      if (!ini.GetString(kSettingsSection, key, "").empty()) missing("OAuthTokenURL", key);
+      if (!Setting(ini, profile, key, "").empty()) missing("OAuthTokenURL", key);
     }
   }
   if (options.UsesOAuth()) {
     // A token is sent for a user; without one there would be no logon.
-    const std::string user = ini.GetString(kSettingsSection, "UserName", kNotSet);
+    const std::string user = Setting(ini, profile, "UserName", kNotSet);
     if (!UserNameGiven(user)) {
       missing("UserName", options.oauth_token_url.empty() ? "OAuthTokenCommand" : "OAuthTokenURL");
     }
@@ -65,14 +65,14 @@ void ReadOAuthOptions(IniFileSpec& ini, MailOptions& options, Problem& problem) 
 
 }  // namespace
 
-MailOptions ReadMailOptions(IniFileSpec& ini) {
+MailOptions ReadMailOptions(IniFileSpec& ini, const std::string& profile) {
   const runtime::Activation activation("READMAILOPTIONS", __LINE__);
   MailOptions options;
   auto problem = [&](const std::string& text) {
     if (options.problem.empty()) options.problem = text;
   };
 
-  const std::string tls = runtime::AsciiLower(ini.GetString(kSettingsSection, "TLS", "auto"));
+  const std::string tls = runtime::AsciiLower(Setting(ini, profile, "TLS", "auto"));
   if (tls == "off") {
     options.tls = mailclient::TlsMode::kOff;
   } else if (tls == "starttls") {
@@ -83,20 +83,20 @@ MailOptions ReadMailOptions(IniFileSpec& ini) {
     problem(Malformed("TLS", tls, "auto, starttls, smtps or off"));
   }
 
-  const std::string verify = runtime::AsciiLower(ini.GetString(kSettingsSection, "TLSVerify", "on"));
+  const std::string verify = runtime::AsciiLower(Setting(ini, profile, "TLSVerify", "on"));
   if (verify != "on" && verify != "off") problem(Malformed("TLSVerify", verify, "on or off"));
   options.verify = verify != "off";
 
-  options.ca_file = ini.GetString(kSettingsSection, "CAFile", "");
-  options.trace = ini.GetString(kSettingsSection, "Trace", "");
+  options.ca_file = Setting(ini, profile, "CAFile", "");
+  options.trace = Setting(ini, profile, "Trace", "");
 
-  const std::string timeout = ini.GetString(kSettingsSection, "Timeout", "60");
+  const std::string timeout = Setting(ini, profile, "Timeout", "60");
   options.timeout_seconds = Seconds(timeout);
   if (options.timeout_seconds == 0) {
     problem(Malformed("Timeout", timeout, "a whole number of seconds from 1 to " + std::to_string(kLongestTimeout)));
     options.timeout_seconds = 60;
   }
-  ReadOAuthOptions(ini, options, problem);
+  ReadOAuthOptions(ini, profile, options, problem);
   // A value that could not be read as text would be used garbled: that
   // comes before anything else that may be wrong with it.
   if (!ini.UnreadableKeys().empty()) {
@@ -104,6 +104,12 @@ MailOptions ReadMailOptions(IniFileSpec& ini) {
                       " in postrine.ini holds characters that this system cannot read (save the file as UTF-8)";
   }
   return options;
+}
+
+std::string Setting(IniFileSpec& ini, const std::string& profile, const std::string& key,
+                    const std::string& fallback) {
+  const std::string value = ini.GetString(kSettingsSection, key, fallback);
+  return profile.empty() ? value : ini.GetString(profile, key, value);
 }
 
 std::string PortProblem(long long port) {

@@ -40,9 +40,16 @@ struct MailOptions {
   std::string problem;
 };
 
-/// Reads the optional settings from `ini`. A value read from it so far that
-/// is no text on this system (IniFileSpec::UnreadableKeys) is the problem.
-MailOptions ReadMailOptions(IniFileSpec& ini);
+/// Reads the optional settings from `ini`, each from section `profile` when
+/// that is given and holds it. A value read from it so far that is no text
+/// on this system (IniFileSpec::UnreadableKeys) is the problem.
+MailOptions ReadMailOptions(IniFileSpec& ini, const std::string& profile = "");
+
+/// The value of `key` in section `profile`, or in [Settings] when no
+/// profile is given or it lacks the key; `fallback` when neither has it.
+/// Nothing is written.
+std::string Setting(IniFileSpec& ini, const std::string& profile, const std::string& key,
+                    const std::string& fallback);
 
 /// The settings problem of a port number outside 1-65535; empty when the
 /// port can be used.

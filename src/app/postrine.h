@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/options.h"
@@ -36,6 +37,9 @@ class Postrine {
   void StartTrace();
   /// Ends it with the run's outcome.
   void EndTrace();
+  /// The recipients as the messages name them: the To list, then " cc "
+  /// and " bcc " with those lists when given.
+  std::string RecipientText() const;
 
   Console ConsoleWindow;
   std::string ServerName;
@@ -47,6 +51,20 @@ class Postrine {
   std::string Subject;
   /// The files given with "-a", in order.
   std::vector<std::string> Attachments;
+  /// The "-cc" and "-bcc" recipients as typed, joined by ",".
+  std::string Cc;
+  std::string Bcc;
+  std::string ReplyTo;
+  /// "high", "normal" or "low"; empty: no priority headers.
+  std::string Priority;
+  /// Asks for a read receipt.
+  bool Receipt = false;
+  /// The delivery notices asked for, as CSmtp::Dsn takes them; empty: none.
+  std::string Dsn;
+  /// The "-x" header lines as name and value, in order.
+  std::vector<std::pair<std::string, std::string>> HeaderFields;
+  /// The settings section given with "-profile"; empty: [Settings] alone.
+  std::string Profile;
   std::int32_t PortNumber = 0;
   /// The optional settings, read with the others.
   app::MailOptions Options;

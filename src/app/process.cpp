@@ -4,7 +4,9 @@
 
 #include <memory>
 #include <optional>
+#include <utility>
 
+#include "app/call_options.h"
 #include "app/exit_codes.h"
 #include "app/postrine.h"
 #include "app/text.h"
@@ -24,7 +26,11 @@ namespace {
 // The message identifier as a header wants it: "<left@domain>", unique by
 // the process id and random digits, its left side the time stamp's date
 // and seconds with any character a dot-atom forbids made a dot.
-std::string MessageId(const std::string& stamp, const std::string& sender) {
+std::string MessageId(const std::string& stamp, const std::string& typed_sender) {
+  // A sender with a display name gives its domain like a bare one.
+  mailclient::Address from;
+  const std::string sender =
+      mailclient::ParseAddress(typed_sender, false, from).empty() ? from.Mailbox(true) : typed_sender;
   std::string left = stamp.substr(0, stamp.find('@'));
   for (char& c : left) {
     if (!mailclient::IsAtext(c, false)) c = '.';
@@ -65,6 +71,47 @@ std::string TokenCacheFileName() {
   return settings.substr(0, settings.size() - std::string_view("postrine.ini").size()) + "postrine.token";
 }
 
+// Typed text in a message line, each control character shown as a dot, so
+// that the line stays one line.
+std::string Shown(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '.';
+  }
+  return text;
+}
+
+struct Refused {
+  int code;
+  std::string line;
+};
+
+// The header lines the options ask for: Reply-To, the priority, the read
+// receipt and the "-x" lines in their order. The first that cannot be
+// written ends the run with nothing sent.
+std::optional<Refused> AddOptionHeaders(mailclient::CEmail& email, const Postrine& app) {
+  if (!app.ReplyTo.empty()) {
+    mailclient::Address address;
+    if (const std::string why = mailclient::ParseAddress(app.ReplyTo, false, address); !why.empty()) {
+      return Refused{app::kExitBadAddress,
+                     "the reply address \"" + Shown(app.ReplyTo) + "\" cannot be used (" + why + ")"};
+    }
+    email.ReplyTo(app.ReplyTo);
+  }
+  std::vector<std::pair<std::string, std::string>> fields;
+  if (!app.Priority.empty()) fields = app::PriorityHeaders(app.Priority);
+  // RFC 8098: the notice goes to the sender as typed, name and all. A
+  // sender that cannot be used is refused as such when the message goes.
+  mailclient::Address sender;
+  if (app.Receipt && mailclient::ParseAddress(app.Sender, false, sender).empty()) {
+    fields.emplace_back("Disposition-Notification-To", app.Sender);
+  }
+  fields.insert(fields.end(), app.HeaderFields.begin(), app.HeaderFields.end());
+  for (const auto& [name, value] : fields) {
+    if (const auto why = email.HeaderField(name, value)) return Refused{app::kExitUsage, *why};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool Postrine::Process() {
@@ -72,15 +119,22 @@ bool Postrine::Process() {
   mailclient::CEmail email;
   email.FromAddress(Sender);
   email.Subject(Subject);
-  email.Cargo("Message-Id: " + MessageId(GetTimeStamp(), Sender) + "\r\n" + "X-Mailer: " + app::kProgramName +
-              "\r\n");
+  const std::string message_id = MessageId(GetTimeStamp(), Sender);
+  email.Cargo("Message-Id: " + message_id + "\r\n" + "X-Mailer: " + app::kProgramName + "\r\n");
   std::vector<std::string> passed_over;
   email.DestList(Text2Array(Recipients, ",", "\"", &passed_over));
+  email.CcList(Text2Array(Cc, ",", "\"", &passed_over));
+  email.BccList(Text2Array(Bcc, ",", "\"", &passed_over));
 
   // A broken configuration is reported as such, before any work is done.
   if (!Options.problem.empty()) {
     WriteError(Options.problem);
     runtime::SetErrorLevel(app::kExitConfig);
+    return true;
+  }
+  if (const auto refused = AddOptionHeaders(email, *this)) {
+    WriteError(refused->line);
+    runtime::SetErrorLevel(refused->code);
     return true;
   }
 
@@ -112,7 +166,7 @@ bool Postrine::Process() {
   if (!passed_over.empty()) {
     std::vector<mailclient::Refusal> refused;
     for (const std::string& piece : passed_over) refused.push_back({piece, "text after a closing quote"});
-    WriteError("error sending mail to " + Recipients + " [" + mailclient::RecipientRefusal(refused) + "]");
+    WriteError("error sending mail to " + RecipientText() + " [" + mailclient::RecipientRefusal(refused) + "]");
     runtime::SetErrorLevel(app::kExitBadAddress);
     return true;
   }
@@ -123,6 +177,8 @@ bool Postrine::Process() {
   smtp.Verify(Options.verify);
   smtp.CaFile(Options.ca_file);
   smtp.TimeoutSeconds(Options.timeout_seconds);
+  // The envelope identifier is the message's own, without its brackets.
+  if (!Dsn.empty()) smtp.Dsn(Dsn, message_id.substr(1, message_id.size() - 2));
   // With a token source the logon sends a token and never the password.
   std::unique_ptr<mailclient::OAuthTokens> tokens;
   if (Options.UsesOAuth()) {
@@ -145,7 +201,7 @@ bool Postrine::Process() {
     smtp.Logon();
   }
   if (!smtp.Postrine()) {
-    WriteError("error sending mail to " + Recipients + " [" + smtp.ErrorMsg() + "]");
+    WriteError("error sending mail to " + RecipientText() + " [" + smtp.ErrorMsg() + "]");
     runtime::SetErrorLevel(ExitCode(smtp.Result()));
   }
   return true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <tuple>
 
@@ -48,6 +49,20 @@ TEST_F(Options, AMalformedValueIsASettingsErrorThatSaysWhatIsAllowed) {
   EXPECT_EQ(Read("TLS=none\r\nTimeout=x\r\n").problem,
             "unknown TLS setting \"none\" in postrine.ini (use auto, starttls, smtps or off)")
       << "the first of several";
+}
+
+TEST_F(Options, AProfileTakesThePlaceOfSettingsKeyByKeyAndWritesNothing) {
+  const std::string text =
+      "[Settings]\r\nServerName=mail\r\nTLS=smtps\r\nTimeout=30\r\n[Work]\r\nTimeout=90\r\nCAFile=work.pem\r\n";
+  std::ofstream(name_, std::ios::binary) << text;
+  IniFileSpec ini(name_);
+  const MailOptions work = ReadMailOptions(ini, "work");
+  EXPECT_EQ(std::tuple(work.tls, work.timeout_seconds, work.ca_file, work.problem),
+            std::tuple(mailclient::TlsMode::kSmtps, 90, std::string("work.pem"), std::string()));
+  EXPECT_EQ(app::Setting(ini, "Work", "ServerName", "??"), "mail");
+  EXPECT_EQ(ReadMailOptions(ini).timeout_seconds, 30);
+  std::ifstream in(name_, std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), text);
 }
 
 }  // namespace

@@ -60,6 +60,10 @@ def test_a_bad_call_shows_the_usage_and_the_command_line(program, args, label):
     (["mail.txt", "-A"], "will send mail.txt to -A"),
     (["-a", "report.pdf", "mail.txt", "r1"], "will send mail.txt to r1"),
     (["mail.txt", "-A", "x.csv", "-s", "s", "r1", "-a", "y.csv"], "will send mail.txt to r1"),
+    # The other options are read the same way; the line then names every recipient.
+    (["mail.txt", "-cc"], "will send mail.txt to -cc"),
+    (["-CC", "c@x.io", "mail.txt", "a@x.io,b@x.io", "-bcc", "d@x.io", "-cc", "e@x.io"],
+     "will send mail.txt to a@x.io,b@x.io cc c@x.io,e@x.io bcc d@x.io"),
     # Text beyond the ANSI code page arrives as typed, and shows as such.
     (["-s", "Grüße 日本", "日本語の報告.txt", "zoë@x.io,担当@例え.jp"], "will send 日本語の報告.txt to zoë@x.io,担当@例え.jp"),
 ])
@@ -67,6 +71,36 @@ def test_an_accepted_call_announces_what_it_will_send(program, args, line):
     program.write_ini(ServerName="127.0.0.1", PortNumber="9")
     run = program.run(*args)
     assert run.text_lines[0] == line
+
+
+@pytest.mark.parametrize("args, line, code", [
+    (["-x", "X-Ticket 42", "mail.txt", "r1"], 'the header "X-Ticket 42" given with -x holds no ":"', 64),
+    (["-tf", "missing.txt", "mail.txt", "r1"], "cannot read recipient file missing.txt [", 66),
+    (["-profile", "home", "mail.txt", "r1"], "no section [home] in postrine.ini for -profile home", 78),
+])
+def test_an_option_value_that_cannot_be_used_ends_the_run_with_the_reason(program, args, line, code):
+    program.write_ini(ServerName="127.0.0.1", PortNumber="9")
+    run = program.run(*args)
+    assert len(run.lines) == 1 and run.lines[0].startswith(line), run.lines
+    assert run.returncode == code
+
+
+def test_recipient_files_join_the_recipients(program):
+    program.write_ini(ServerName="127.0.0.1", PortNumber="9")
+    (program.directory / "team.txt").write_bytes(b"\xef\xbb\xbf# the team\r\nb@x.io, c@x.io\r\n\r\nd@x.io # on call\r\n")
+    run = program.run("-tf", "team.txt", "mail.txt", "a@x.io")
+    assert run.text_lines[0] == "will send mail.txt to a@x.io,b@x.io, c@x.io,d@x.io"
+
+
+# The profile's server counts even where [Settings] has none; the first run
+# writes [Settings] alone, and a profile writes nothing.
+def test_a_profile_takes_the_place_of_the_settings_for_one_run(program):
+    text = "[Settings]\r\nServerName=??\r\nUserName=??\r\nPassword=??\r\nSender=a@x.io\r\nPortNumber=25\r\n" \
+           "[Work]\r\nServerName=127.0.0.1\r\nPortNumber=9\r\n"
+    program.ini.write_bytes(text.encode())
+    assert program.run("-profile", "work", "mail.txt", "r1").lines[0] == "will send mail.txt to r1"
+    assert program.run("mail.txt", "r1").lines == ["no server given - quit"]
+    assert program.ini.read_bytes() == text.encode()
 
 
 @pytest.mark.skipif(WINE, reason="pseudo-terminals are a POSIX test")

@@ -1,0 +1,58 @@
+"""Copies, replies and extra headers as a user meets them: what a mail
+reader parses of each header, who gets the message, and every way of
+slipping a line into the header refused with nothing sent."""
+
+import pytest
+
+from conftest import parsed
+
+
+def test_every_option_shows_in_the_header_a_reader_parses(program, smtp_server):
+    server = smtp_server()
+    program.configure(server, Sender="Backup Cron <backup@example.com>")
+    run = program.send("-cc", "Team <team@example.com>,ops@example.com", "-bcc", "archive@example.com",
+                       "-replyto", "Tickets <tickets@example.com>", "-priority", "High", "-receipt",
+                       "-x", "X-Ticket-Queue: ops", "-dsn", "failure", "mail.txt", "ops@example.com")
+    assert run.returncode == 0, run.lines
+    (message,) = server.messages
+    # Each address once in the envelope; the server offers no DSN, so none asked.
+    assert message.mail_from == "backup@example.com"
+    assert message.rcpt_tos == ["ops@example.com", "team@example.com", "archive@example.com"]
+    assert not any(o.startswith(("RET=", "ENVID=")) for o in message.options)
+    assert b"archive" not in message.data
+    mail = parsed(message)
+    assert mail["From"].addresses[0].display_name == "Backup Cron"
+    assert [a.addr_spec for a in mail["Cc"].addresses] == ["team@example.com", "ops@example.com"]
+    assert mail["Reply-To"].addresses[0].addr_spec == "tickets@example.com"
+    assert (mail["X-Priority"], mail["Importance"], mail["Priority"]) == ("1 (Highest)", "high", "urgent")
+    assert mail["Disposition-Notification-To"] == "Backup Cron <backup@example.com>"
+    assert mail["X-Ticket-Queue"] == "ops"
+
+
+@pytest.mark.parametrize("args, line, code, sender", [
+    (["-x", "From: boss@example.com"], '"From" is written by the program itself', 64, None),
+    (["-x", "content-type: text/html"], "", 64, None),
+    (["-x", "X-Ticket: 1\r\nBcc: victim@example.com"], "", 64, None),
+    (["-x", "X-Ticket: 1\nRCPT TO:<victim@example.com>"], "", 64, None),
+    (["-x", "X Ticket: 1"], "", 64, None),
+    (["-replyto", "desk@example.com\r\nBcc: victim@example.com"],
+     'the reply address "desk@example.com..Bcc: victim@example.com" cannot be used', 65, None),
+    (["-cc", "victim@example.com\r\nX: y"], "error sending mail to", 65, None),
+    # A sender from the settings file with a control character in it.
+    (["-receipt"], 'the sender address "alerts@example.com.x" cannot be used', 65, "alerts@example.com\x01x"),
+])
+def test_no_option_can_add_a_line_to_the_header(program, smtp_server, args, line, code, sender):
+    server = smtp_server()
+    program.configure(server, **({"Sender": sender} if sender else {}))
+    run = program.send(*args, "mail.txt", "ops@example.com")
+    assert run.returncode == code, run.lines
+    assert any(line in shown for shown in run.lines) and server.messages == []
+
+
+def test_a_refused_copy_stops_the_whole_message(program, smtp_server):
+    server = smtp_server(refuse_rcpt={"team@example.com": "550 5.1.1 no such user"})
+    program.configure(server)
+    run = program.send("-cc", "team@example.com", "-bcc", "archive@example.com", "mail.txt", "ops@example.com")
+    assert run.returncode == 69 and server.messages == []
+    assert run.lines[-1].startswith("error sending mail to ops@example.com cc team@example.com bcc archive@example.com [")
+    assert run.lines[-1].endswith("[RCPT TO:<team@example.com>: 550 5.1.1 no such user]")
