@@ -24,12 +24,14 @@ class Message:
     data: bytes  # as received, dot-stuffing undone
     encrypted: bool = False
     options: list = field(default_factory=list)  # the MAIL parameters
+    rcpt_options: dict = field(default_factory=dict)  # address -> its RCPT parameters
 
 
 @dataclass
 class Behaviour:
     """What the server does, per test."""
     refuse_rcpt: dict = field(default_factory=dict)  # address -> reply
+    dsn: bool = False           # offer DSN and take its parameters
     fault: tuple = ()           # (stage, action): see FaultySMTP
 
 
@@ -55,12 +57,14 @@ class Recorder:
 
     async def handle_EHLO(self, server, session, envelope, hostname, responses):
         session.host_name = hostname
-        return responses[:-1] + ["250-PIPELINING"] + responses[-1:]
+        offered = ["250-PIPELINING"] + (["250-DSN"] if self.behaviour.dsn else [])
+        return responses[:-1] + offered + responses[-1:]
 
     async def handle_RCPT(self, server, session, envelope, address, options):
         if address in self.behaviour.refuse_rcpt:
             return self.behaviour.refuse_rcpt[address]
         envelope.rcpt_tos.append(address)
+        envelope.rcpt_options_of = {**getattr(envelope, "rcpt_options_of", {}), address: options}
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
@@ -77,7 +81,7 @@ class Recorder:
         encrypted = bool(session.ssl) or server.transport.get_extra_info("ssl_object") is not None
         self.messages.append(Message(envelope.mail_from, list(envelope.rcpt_tos),
                                      envelope.original_content, encrypted,
-                                     list(envelope.mail_options)))
+                                     list(envelope.mail_options), getattr(envelope, "rcpt_options_of", {})))
         return "250 Message accepted"
 
     def authenticate(self, server, session, envelope, mechanism, auth_data):
@@ -154,6 +158,13 @@ class FaultySMTP(SMTP):
                     return
                 return await self.inject()
         return await super().push(status)
+
+    def _getparams(self, params):
+        taken = super()._getparams(params)
+        if taken is not None and self.event_handler.behaviour.dsn:
+            for name in ("RET", "ENVID", "NOTIFY", "ORCPT"):
+                taken.pop(name, None)
+        return taken
 
     async def auth_CRAM__MD5(self, _, args):
         # Offered, so that a logon in clear text takes it; each test of it

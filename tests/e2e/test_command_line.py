@@ -75,6 +75,8 @@ def test_an_accepted_call_announces_what_it_will_send(program, args, line):
 
 @pytest.mark.parametrize("args, line, code", [
     (["-x", "X-Ticket 42", "mail.txt", "r1"], 'the header "X-Ticket 42" given with -x holds no ":"', 64),
+    (["-priority", "urgent", "mail.txt", "r1"], 'unknown -priority value "urgent" (use high, normal or low)', 64),
+    (["-dsn", "sometimes", "mail.txt", "r1"], 'unknown -dsn value "sometimes"', 64),
     (["-tf", "missing.txt", "mail.txt", "r1"], "cannot read recipient file missing.txt [", 66),
     (["-profile", "home", "mail.txt", "r1"], "no section [home] in postrine.ini for -profile home", 78),
 ])
