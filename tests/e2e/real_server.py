@@ -127,7 +127,19 @@ class PostfixDovecot:
             self.sink.start()
             self.sink.baseline = self.sink.recorder.connections
             self._start_dovecot()
-            self._start_postfix()
+            for attempt in range(3):
+                try:
+                    self._start_postfix()
+                    break
+                except RuntimeError:
+                    if attempt == 2:
+                        raise
+                # Another process took a free port before Postfix bound it
+                # (the greeting names this instance): once more on others.
+                self._stop_processes(self.processes[1:])
+                self.ports = {name: free_port() for name in LISTENERS}
+                self.port = self.ports["smtp"]
+                shutil.rmtree(self.directory / "postfix")
         except BaseException:
             self.stop()
             raise
@@ -165,6 +177,7 @@ class PostfixDovecot:
             "mydestination =\nmynetworks = 127.0.0.0/8\nalias_maps =\nlocal_recipient_maps =\n"
             f"relayhost = [127.0.0.1]:{self.sink.port}\nsmtp_tls_security_level = none\n"
             "smtpd_peername_lookup = no\nsmtp_host_lookup = native\n"
+            f"smtpd_banner = $myhostname ESMTP {d.name}\n"
             f"smtpd_tls_security_level = may\nsmtpd_tls_cert_file = {conf}/cert.pem\n"
             f"smtpd_tls_key_file = {conf}/key.pem\nsmtpd_tls_auth_only = yes\n"
             "smtpd_sasl_auth_enable = yes\nsmtpd_sasl_type = dovecot\nsmtpd_sasl_path = private/auth\n"
@@ -193,7 +206,8 @@ class PostfixDovecot:
         try:
             for port in self.ports.values():
                 with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
-                    if not s.recv(100).startswith(b"220 "):
+                    # This instance's, not another one's on a port taken meanwhile.
+                    if not s.recv(200).startswith(f"220 mail.postrine.test ESMTP {self.directory.name}".encode()):
                         return False
             return True
         except OSError:
@@ -212,15 +226,18 @@ class PostfixDovecot:
         poll(lambda: len(self.messages) >= count)
         return self.messages
 
-    def stop(self):
-        for p in reversed(self.processes):
+    def _stop_processes(self, processes):
+        for p in reversed(processes):
             p.stdin.close()
             try:
                 p.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 p.kill()
                 p.wait()
-        self.processes = []
+        self.processes = [p for p in self.processes if p not in processes]
+
+    def stop(self):
+        self._stop_processes(self.processes)
         try:
             self.sink.stop()
         except Exception:  # never started
