@@ -113,8 +113,8 @@ CallParse Parse(const std::vector<std::string>& args, bool extended) {
       if (!TakeValue(option, args[++i], call, why)) return {std::nullopt, why};
       continue;
     }
-    if (extended && option == "-receipt") {
-      call.receipt = true;
+    if (extended && (option == "-receipt" || option == "-html")) {
+      (option == "-html" ? call.html : call.receipt) = true;
       continue;
     }
     if (IsBlankOnly(a)) continue;

@@ -25,6 +25,8 @@ struct Call {
   /// "high", "normal" or "low" in lower case; empty when not given.
   std::string priority;
   bool receipt = false;
+  /// "-html": the body is HTML whatever the mail file's name.
+  bool html = false;
   /// "NEVER" or a comma list of SUCCESS, FAILURE, DELAY; empty: none asked.
   std::string dsn;
   /// The "-x" headers as name and value.

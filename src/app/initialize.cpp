@@ -58,6 +58,7 @@ bool TakeCall(Postrine& app, const app::Call& call) {
   app.ReplyTo = call.reply_to;
   app.Priority = call.priority;
   app.Receipt = call.receipt;
+  app.Html = call.html;
   app.Dsn = call.dsn;
   app.HeaderFields = call.header_fields;
   for (const std::string& name : call.recipient_files) {

@@ -59,6 +59,8 @@ class Postrine {
   std::string Priority;
   /// Asks for a read receipt.
   bool Receipt = false;
+  /// The body is HTML whatever the mail file's name ("-html").
+  bool Html = false;
   /// The delivery notices asked for, as CSmtp::Dsn takes them; empty: none.
   std::string Dsn;
   /// The "-x" header lines as name and value, in order.

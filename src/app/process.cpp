@@ -149,7 +149,7 @@ bool Postrine::Process() {
     runtime::SetErrorLevel(app::kExitNoInput);
     return true;
   }
-  email.Html(IsHtmlName(MailFileName));
+  email.Html(Html || IsHtmlName(MailFileName));
   for (const std::string& name : Attachments) {
     auto file = std::make_shared<runtime::FileSource>();
     const auto unattached =

@@ -26,6 +26,7 @@ std::string Shown(const std::vector<std::string>& args) {
   if (!c.reply_to.empty()) out << " replyto=" << c.reply_to;
   if (!c.priority.empty()) out << " priority=" << c.priority;
   if (c.receipt) out << " receipt";
+  if (c.html) out << " html";
   if (!c.dsn.empty()) out << " dsn=" << c.dsn;
   for (const auto& [name, value] : c.header_fields) out << " x=" << name << "|" << value;
   for (const std::string& f : c.recipient_files) out << " tf=" << f;
@@ -41,6 +42,7 @@ TEST(ParseCall, OptionsOnlyChangeCallsThatWouldBeRefused) {
       // Calls the plain reading accepts: an option name is a file or a recipient.
       {{"p", "-cc", "a@x.io"}, "s= m=-cc r=a@x.io"},
       {{"p", "m.txt", "-receipt"}, "s= m=m.txt r=-receipt"},
+      {{"p", "-html", "a@x.io"}, "s= m=-html r=a@x.io"},
       {{"p", "-s", "-bcc", "m.txt", "a@x.io"}, "s=-bcc m=m.txt r=a@x.io"},
       {{"p", "m.txt", "a@x.io", "-s"}, "usage"},
       // A trailing option is an ordinary argument, so the call stays refused.
@@ -49,6 +51,7 @@ TEST(ParseCall, OptionsOnlyChangeCallsThatWouldBeRefused) {
       {{"p", "-CC", "c@x.io,d@x.io", "m.txt", "-Bcc", "e@x.io", "a@x.io", "-cc", "f@x.io"},
        "ext s= m=m.txt r=a@x.io cc=c@x.io,d@x.io,f@x.io bcc=e@x.io"},
       {{"p", "-receipt", "-s", "Hi", "m.txt", "a@x.io", "-A", "f.pdf"}, "ext s=Hi m=m.txt r=a@x.io a=f.pdf receipt"},
+      {{"p", "-", "-HTML", "a@x.io"}, "ext s= m=- r=a@x.io html"},
       {{"p", "-tf", "one.txt", "-TF", "two.txt", "m.txt", "-profile", "work"},
        "ext s= m=m.txt r= tf=one.txt tf=two.txt profile=work"},
       {{"p", "-replyto", "Desk <desk@x.io>", "m.txt", "a@x.io"}, "ext s= m=m.txt r=a@x.io replyto=Desk <desk@x.io>"},

@@ -143,12 +143,15 @@ def test_standard_input_is_the_body_of_mail_file_dash_and_its_spool_goes(program
         assert parsed(message).get_payload(decode=True) == body.replace(b"\n", b"\r\n")
 
 
-def test_an_html_mail_file_is_sent_as_html(program, smtp_server):
+# By its name, or by "-html" whatever the name, standard input included.
+@pytest.mark.parametrize("args", [["Summary.HTML"], ["-html", "-"]])
+def test_an_html_mail_file_is_sent_as_html(program, smtp_server, args):
     server = smtp_server()
     program.configure(server)
     page = "<html><body><p>Gr\u00fc\u00dfe</p></body></html>\n".encode()
     (program.directory / "Summary.HTML").write_bytes(page)
-    run = program.run("Summary.HTML", "ops@example.com")
+    with open(program.directory / "Summary.HTML", "rb") as stdin:
+        run = program.run(*args, "ops@example.com", stdin=stdin)
     assert run.returncode == 0, run.lines
     (message,) = server.messages
     mail = parsed(message)
