@@ -141,13 +141,17 @@ def run_measured(program, *args, timeout=20):
 
 def copy_prefix(base: Path, own: Path):
     """Makes `own` a wine prefix like the booted `base`, whose server may
-    still be writing to it: the registry files, the time stamp that tells
-    wineboot the prefix is up to date, the drive links and drive_c, all
-    hard-linked (the server renames a new registry file over the old, and
-    wine never writes the system files in place). A file that goes while
-    the tree is walked is passed over."""
+    still be writing to it: the registry files and the time stamp that
+    tells wineboot the prefix is up to date copied, the drive links, and
+    drive_c hard-linked (wine never writes the system files in place). A
+    registry file shared with the base was seen to leave the base's
+    certificate checks failing for every later session. A file that goes
+    while the tree is walked is passed over."""
     def link(source, target):
         with contextlib.suppress(FileNotFoundError):
+            if Path(source).parent == base:
+                shutil.copy2(source, target)
+                return
             try:
                 os.link(source, target)
             except OSError as error:
