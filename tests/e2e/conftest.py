@@ -19,6 +19,7 @@ import pytest
 
 PLATFORM = os.environ.get("POSTRINE_PLATFORM", "posix")
 WINE = PLATFORM == "wine"
+WINE_LAUNCH_FAILED = b"Application could not be started, or no application associated with the specified file."
 EXE = os.environ.get("POSTRINE_EXE", "")
 FAST_EXE = os.environ.get("POSTRINE_FAST_EXE", "")
 
@@ -84,8 +85,16 @@ class Program:
         return [str(self.exe)] + list(args)
 
     def run(self, *args, timeout=120, stdin=subprocess.DEVNULL, env=None) -> Run:
-        p = subprocess.run(self.command(args), cwd=self.directory, stdin=stdin, capture_output=True,
-                           timeout=timeout, env={"WINEDEBUG": "-all", **os.environ, **(env or {})})
+        for _ in range(3):
+            p = subprocess.run(self.command(args), cwd=self.directory, stdin=stdin, capture_output=True,
+                               timeout=timeout, env={"WINEDEBUG": "-all", **os.environ, **(env or {})})
+            if not (WINE and p.returncode == 1 and p.stdout.startswith(WINE_LAUNCH_FAILED)):
+                break
+            # Now and then wine's loader fails to start a program at all
+            # and hands it to its shell, which fails too: the program never
+            # ran, so it is started once more (stdin from its beginning).
+            if hasattr(stdin, "seek"):
+                stdin.seek(0)
         return Run(p.returncode, p.stdout, p.stderr)
 
     def run_on_terminal(self, *args, timeout=60) -> bytes:
