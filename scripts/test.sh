@@ -106,7 +106,9 @@ for pair in "fuzz_text2array fuzz_profile" "fuzz_reply fuzz_compose"; do
   fuzz "$2"
   collect "$1"
 done
-fuzz fuzz_token_answer
+background fuzz_token_answer fuzz fuzz_token_answer
+fuzz fuzz_html_text
+collect fuzz_token_answer
 
 export WINEDEBUG=-all
 if [ -z "${WINEPREFIX:-}" ]; then

@@ -53,6 +53,7 @@ class HtmlText {
   };
   static constexpr std::size_t kMaxLevels = 16;
 
+  std::size_t Run(std::string_view html);
   void Byte(unsigned char c);
   void Step(unsigned char c);
   void StepReplacement();
