@@ -7,7 +7,6 @@
 #include "runtime/activation.h"
 #include "runtime/ansi_text.h"
 #include "runtime/ascii.h"
-#include "runtime/unicode.h"
 
 namespace mailclient {
 
@@ -19,7 +18,7 @@ enum Kind {
 };
 
 struct Name {
-  const char* name;
+  std::string_view name;
   int kind;
 };
 
@@ -614,7 +613,8 @@ void HtmlText::StartValue() {
 
 void HtmlText::ValueByte(unsigned char c) {
   if (!capturing_) return;
-  if (value_.size() < kMaxTarget) {
+  // A value cut short ends with a whole character.
+  if (!value_long_ && (value_.size() < kMaxTarget || (c & 0xC0) == 0x80)) {
     value_ += static_cast<char>(c);
   } else {
     value_long_ = true;
@@ -996,8 +996,7 @@ void HtmlText::Tag(int kind, bool end) {
       return;
     case kImg: {
       if (end || !value_found_) return;
-      std::string alt = DecodeValue(value_);
-      alt.resize(runtime::Utf8PrefixLength(alt, alt.size()));
+      const std::string alt = DecodeValue(value_);
       if (alt.find_first_not_of(" \t\r\n\f") == std::string::npos) return;
       Char('[');
       for (char c : alt) {

@@ -36,7 +36,7 @@ class HtmlText {
   /// The width lines are wrapped to, in code points.
   static constexpr std::size_t kWidth = 76;
   /// The longest word held whole; a longer one is written in pieces of
-  /// this many bytes, each on a line of its own.
+  /// this many bytes, each on a line of its own where lines are wrapped.
   static constexpr std::size_t kMaxWord = 998;
   /// The longest link target kept; a longer one is left out of the text.
   static constexpr std::size_t kMaxTarget = 2000;

@@ -33,6 +33,12 @@ std::string Convert(std::string_view html, std::size_t chunk, bool utf8 = true, 
   return text;
 }
 
+std::string Repeat(std::string_view unit, std::size_t times) {
+  std::string s;
+  for (std::size_t i = 0; i < times; ++i) s += unit;
+  return s;
+}
+
 struct Case {
   std::string html;
   std::string text;
@@ -106,6 +112,8 @@ const Case kCases[] = {
     {"<pre>" + kLong + "</pre><table><tr><td>" + kLong + "</td><td>" + kWords + "</td></tr></table>",
      kLong + "\n\n" + kLong + " | " + kWords + "\n"},
     {"<a href=\"https://x.io/" + std::string(HtmlText::kMaxTarget, 'p') + "\">long</a> target", "long target\n"},
+    {"<img alt=\"" + Repeat("\xC3\xA4", 1500) + "\">", 
+     "[" + Repeat("\xC3\xA4", 499) + "\n" + Repeat("\xC3\xA4", 499) + "\n\xC3\xA4\xC3\xA4]\n"},
     // Quotes
     {"<blockquote><p>quoted</p><p>twice</p></blockquote>after", "> quoted\n>\n> twice\n\nafter\n"},
     {"a<blockquote>b<blockquote>" + kWords + "</blockquote></blockquote>",
