@@ -1,8 +1,9 @@
 // The message composer on any subject and body, the same text also as a
 // display name and an extra field's value: what goes on the wire has only
 // CR LF line ends, no line of SMTP's forbidden length, a header that ends
-// only once and shows no Bcc recipient, and no line "." before the one that
-// ends the data.
+// only once and shows no Bcc recipient, no line "." before the one that
+// ends the data, and the size announced is the size sent. The body is
+// HTML, with its text alternative, when the first byte's high bit is set.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -24,6 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   mail.BccList({hidden});
   mail.HeaderField("X-Fuzz", text);
   mail.Cargo("Message-Id: <1@example.com>\r\n");
+  mail.Html(data[0] >= 0x80);
   mail.MailBody(std::string(reinterpret_cast<const char*>(data + 1 + cut), size - 1 - cut));
   for (bool eight_bit : {false, true}) {
     const mailclient::BodyPlan plan = mail.Plan(eight_bit);
@@ -36,6 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     if (wire.size() < 5 || wire.compare(wire.size() - 5, 5, "\r\n.\r\n") != 0) std::abort();
     std::size_t start = 0;
+    std::size_t stuffed = 0;
     while (start < wire.size()) {
       const std::size_t end = wire.find("\r\n", start);
       if (end == std::string::npos) std::abort();
@@ -44,8 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (line.size() > 998) std::abort();
       if (line == "." && end + 2 != wire.size()) std::abort();
       if (!eight_bit && plan.eight_bit_mime) std::abort();
+      if (line.starts_with('.') && end + 2 != wire.size()) ++stuffed;
       start = end + 2;
     }
+    if (mail.DataSize(plan, header) != wire.size() - 3 - stuffed) std::abort();
   }
   return 0;
 }

@@ -60,6 +60,10 @@ bool TakeValue(const std::string& option, const std::string& value, Call& call, 
     Append(call.bcc, value);
   } else if (option == "-replyto") {
     call.reply_to = value;
+  } else if (option == "-alt") {
+    call.alt_file = value;
+  } else if (option == "-embed") {
+    call.embeds.push_back(value);
   } else if (option == "-tf") {
     call.recipient_files.push_back(value);
   } else if (option == "-profile") {
@@ -88,7 +92,7 @@ bool TakeValue(const std::string& option, const std::string& value, Call& call, 
 }
 
 bool TakesValue(const std::string& option) {
-  for (const char* known : {"-a", "-cc", "-bcc", "-replyto", "-tf", "-profile", "-priority", "-dsn", "-x"}) {
+  for (const char* known : {"-a", "-cc", "-bcc", "-replyto", "-tf", "-profile", "-priority", "-dsn", "-x", "-alt", "-embed"}) {
     if (option == known) return true;
   }
   return false;

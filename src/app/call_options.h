@@ -27,6 +27,10 @@ struct Call {
   bool receipt = false;
   /// "-html": the body is HTML whatever the mail file's name.
   bool html = false;
+  /// "-alt": the text alternative of an HTML body; empty: made from it.
+  std::string alt_file;
+  /// The "-embed" images of an HTML body, in order.
+  std::vector<std::string> embeds;
   /// "NEVER" or a comma list of SUCCESS, FAILURE, DELAY; empty: none asked.
   std::string dsn;
   /// The "-x" headers as name and value.

@@ -59,6 +59,8 @@ bool TakeCall(Postrine& app, const app::Call& call) {
   app.Priority = call.priority;
   app.Receipt = call.receipt;
   app.Html = call.html;
+  app.AltFile = call.alt_file;
+  app.Embeds = call.embeds;
   app.Dsn = call.dsn;
   app.HeaderFields = call.header_fields;
   for (const std::string& name : call.recipient_files) {

@@ -61,6 +61,10 @@ class Postrine {
   bool Receipt = false;
   /// The body is HTML whatever the mail file's name ("-html").
   bool Html = false;
+  /// The text alternative of an HTML body ("-alt"); empty: made from it.
+  std::string AltFile;
+  /// The images of an HTML body ("-embed"), in order.
+  std::vector<std::string> Embeds;
   /// The delivery notices asked for, as CSmtp::Dsn takes them; empty: none.
   std::string Dsn;
   /// The "-x" header lines as name and value, in order.

@@ -112,6 +112,50 @@ std::optional<Refused> AddOptionHeaders(mailclient::CEmail& email, const Postrin
   return std::nullopt;
 }
 
+// The body and the files that go with it: the text alternative and the
+// images of an HTML body, and the attachments. A mail file that cannot be
+// read is never sent as an empty message, and no file that cannot be read
+// is left out: the run ends before any connection.
+std::optional<Refused> AddParts(mailclient::CEmail& email, const Postrine& app) {
+  const bool html = app.Html || IsHtmlName(app.MailFileName);
+  if (!html && (!app.AltFile.empty() || !app.Embeds.empty())) {
+    return Refused{app::kExitUsage, std::string(app.AltFile.empty() ? "-embed" : "-alt") +
+                                        " goes with an HTML body: name the mail file .html or add -html"};
+  }
+  email.Html(html);
+  std::string reason;
+  // "-" is standard input, kept in a temporary file while it is sent.
+  auto body = std::make_shared<runtime::FileSource>();
+  const bool read = app.MailFileName == "-" ? body->OpenStandardInput(reason) : body->Open(app.MailFileName, reason);
+  if (const auto unread = read ? email.MailBody(body) : std::optional(reason)) {
+    return Refused{app::kExitNoInput, "cannot read mail file " + app.MailFileName + " [" + *unread + "]"};
+  }
+  // Each named file, opened and handed to `add`; the line that says why
+  // not, with "what" before its name.
+  auto take = [&](const std::string& what, const std::string& name, const auto& add) -> std::optional<Refused> {
+    auto file = std::make_shared<runtime::FileSource>();
+    const auto unread = file->Open(name, reason) ? add(file) : std::optional(reason);
+    if (!unread) return std::nullopt;
+    return Refused{app::kExitNoInput, "cannot read " + what + " " + name + " [" + *unread + "]"};
+  };
+  if (!app.AltFile.empty()) {
+    auto add = [&](auto file) { return email.AlternativeText(file); };
+    if (auto refused = take("text file", app.AltFile, add)) return refused;
+  }
+  for (const std::string& name : app.Embeds) {
+    if (const auto why = email.ContentIdRefusal(name)) {
+      return Refused{app::kExitUsage, "cannot embed " + name + " [" + *why + "]"};
+    }
+    auto add = [&](auto file) { return email.Embed(name, file, mailclient::MediaType(name)); };
+    if (auto refused = take("embedded image", name, add)) return refused;
+  }
+  for (const std::string& name : app.Attachments) {
+    auto add = [&](auto file) { return email.Attach(name, file, mailclient::MediaType(name)); };
+    if (auto refused = take("attachment", name, add)) return refused;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool Postrine::Process() {
@@ -138,27 +182,10 @@ bool Postrine::Process() {
     return true;
   }
 
-  // A mail file that cannot be read is never sent as an empty message;
-  // "-" is standard input, kept in a temporary file while it is sent.
-  auto body = std::make_shared<runtime::FileSource>();
-  std::string reason;
-  const bool opened = MailFileName == "-" ? body->OpenStandardInput(reason) : body->Open(MailFileName, reason);
-  const auto unread = opened ? email.MailBody(body) : std::optional(reason);
-  if (unread) {
-    WriteError("cannot read mail file " + MailFileName + " [" + *unread + "]");
-    runtime::SetErrorLevel(app::kExitNoInput);
+  if (const auto refused = AddParts(email, *this)) {
+    WriteError(refused->line);
+    runtime::SetErrorLevel(refused->code);
     return true;
-  }
-  email.Html(Html || IsHtmlName(MailFileName));
-  for (const std::string& name : Attachments) {
-    auto file = std::make_shared<runtime::FileSource>();
-    const auto unattached =
-        file->Open(name, reason) ? email.Attach(name, file, mailclient::MediaType(name)) : std::optional(reason);
-    if (unattached) {
-      WriteError("cannot read attachment " + name + " [" + *unattached + "]");
-      runtime::SetErrorLevel(app::kExitNoInput);
-      return true;
-    }
   }
 
   // A piece that the split does not give back whole ("ab"@x.io) would be

@@ -27,6 +27,8 @@ std::string Shown(const std::vector<std::string>& args) {
   if (!c.priority.empty()) out << " priority=" << c.priority;
   if (c.receipt) out << " receipt";
   if (c.html) out << " html";
+  if (!c.alt_file.empty()) out << " alt=" << c.alt_file;
+  for (const std::string& e : c.embeds) out << " embed=" << e;
   if (!c.dsn.empty()) out << " dsn=" << c.dsn;
   for (const auto& [name, value] : c.header_fields) out << " x=" << name << "|" << value;
   for (const std::string& f : c.recipient_files) out << " tf=" << f;
@@ -52,6 +54,9 @@ TEST(ParseCall, OptionsOnlyChangeCallsThatWouldBeRefused) {
        "ext s= m=m.txt r=a@x.io cc=c@x.io,d@x.io,f@x.io bcc=e@x.io"},
       {{"p", "-receipt", "-s", "Hi", "m.txt", "a@x.io", "-A", "f.pdf"}, "ext s=Hi m=m.txt r=a@x.io a=f.pdf receipt"},
       {{"p", "-", "-HTML", "a@x.io"}, "ext s= m=- r=a@x.io html"},
+      {{"p", "-embed", "chart.png", "r.html", "-Alt", "r.txt", "a@x.io", "-EMBED", "logo.gif"},
+       "ext s= m=r.html r=a@x.io alt=r.txt embed=chart.png embed=logo.gif"},
+      {{"p", "-embed", "chart.png"}, "s= m=-embed r=chart.png"},
       {{"p", "-tf", "one.txt", "-TF", "two.txt", "m.txt", "-profile", "work"},
        "ext s= m=m.txt r= tf=one.txt tf=two.txt profile=work"},
       {{"p", "-replyto", "Desk <desk@x.io>", "m.txt", "a@x.io"}, "ext s= m=m.txt r=a@x.io replyto=Desk <desk@x.io>"},

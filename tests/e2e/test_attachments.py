@@ -1,4 +1,4 @@
-"""Attachments, HTML bodies and a body from standard input: what arrives
+"""Attachments and a body from standard input: what arrives
 decodes to the very bytes of each file without a defect, and standard
 input leaves no spool file behind."""
 
@@ -141,23 +141,6 @@ def test_standard_input_is_the_body_of_mail_file_dash_and_its_spool_goes(program
     if code == 0:
         (message,) = server.messages
         assert parsed(message).get_payload(decode=True) == body.replace(b"\n", b"\r\n")
-
-
-# By its name, or by "-html" whatever the name, standard input included.
-@pytest.mark.parametrize("args", [["Summary.HTML"], ["-html", "-"]])
-def test_an_html_mail_file_is_sent_as_html(program, smtp_server, args):
-    server = smtp_server()
-    program.configure(server)
-    page = "<html><body><p>Gr\u00fc\u00dfe</p></body></html>\n".encode()
-    (program.directory / "Summary.HTML").write_bytes(page)
-    with open(program.directory / "Summary.HTML", "rb") as stdin:
-        run = program.run(*args, "ops@example.com", stdin=stdin)
-    assert run.returncode == 0, run.lines
-    (message,) = server.messages
-    mail = parsed(message)
-    assert mail.get_content_type() == "text/html"
-    assert mail.get_content_charset() == "utf-8"
-    assert mail.get_payload(decode=True) == page.replace(b"\n", b"\r\n")
 
 
 @pytest.mark.skipif(WINE, reason="wine takes the prefix's temporary folder")

@@ -202,6 +202,18 @@ std::string CargoLines(std::string_view cargo) {
 
 constexpr char kPreamble[] = "This is a multi-part message in MIME format.\r\n";
 
+// The charset of a text whose byte-order mark says UTF-16 or UTF-32 (as
+// PowerShell 5.1 writes files); empty for others. Such a text goes as
+// base64 of its very bytes: its line ends are no CR LF bytes to make.
+std::string WideCharset(const ContentScan& scan) {
+  const std::string charset = scan.CharsetByByteOrderMark();
+  return charset == "utf-16" || charset == "utf-32" ? charset : std::string();
+}
+
+// "=_" can occur in neither base64 nor quoted-printable; a body or text
+// sent as it is that holds it goes as quoted-printable (Plan).
+std::string NewBoundary() { return "=_" + runtime::RandomHex(24); }
+
 std::uint64_t Base64Size(std::uint64_t bytes) {
   const std::uint64_t encoded = (bytes + 2) / 3 * 4;
   return encoded + 2 * ((encoded + kBase64Line - 1) / kBase64Line);
@@ -319,14 +331,70 @@ const char* EncodingName(TransferEncoding e) {
 
 void CEmail::MailBody(std::string value) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = Part{Content(std::move(value)), {}, {}, {}, {}};
+  body_ = Part{Content(std::move(value)), "the mail file"};
   Scan(body_, true);
+  body_.charset = WideCharset(body_.scan);
+  MakeText();
 }
 
 std::optional<std::string> CEmail::MailBody(std::shared_ptr<runtime::FileSource> file) {
   const runtime::Activation activation("CEMAIL:MAILBODY", __LINE__);
-  body_ = Part{Content(std::move(file)), {}, {}, {}, {}};
-  return Scan(body_, true);
+  body_ = Part{Content(std::move(file)), "the mail file"};
+  if (auto reason = Scan(body_, true)) return reason;
+  body_.charset = WideCharset(body_.scan);
+  MakeText();
+  return text_.scan.size > runtime::kMaxWholeFile ? std::optional(std::string(runtime::kFileTooLarge)) : std::nullopt;
+}
+
+void CEmail::Html(bool on) {
+  html_ = on;
+  if (on && boundary_[1].empty()) boundary_[1] = NewBoundary();
+  MakeText();
+}
+
+void CEmail::MakeText() {
+  if (!html_ || text_given_ || body_.what.empty()) return;
+  // The text is made from the HTML on every pass: the first one learns
+  // its size and charset like a body's. The HTML was read just before, so
+  // a failure here shows again, and is reported, when the text is sent.
+  text_ = Part{Content::TextOfHtml(body_.content, body_.scan.utf8), "the mail file"};
+  Scan(text_, true);
+}
+
+std::optional<std::string> CEmail::AlternativeText(std::shared_ptr<runtime::FileSource> file) {
+  const runtime::Activation activation("CEMAIL:ALTERNATIVETEXT", __LINE__);
+  text_given_ = true;
+  text_ = Part{Content(std::move(file)), "the text alternative"};
+  if (auto reason = Scan(text_, true)) return reason;
+  text_.charset = WideCharset(text_.scan);
+  return std::nullopt;
+}
+
+std::optional<std::string> CEmail::ContentIdRefusal(const std::string& name) const {
+  const std::string base = BaseName(name);
+  // A dot-atom of the characters that a URL and a message identifier both
+  // carry as they are (RFC 2392: the cid: URL is the Content-ID unescaped).
+  const bool plain = !base.empty() && std::all_of(base.begin(), base.end(), [](char c) {
+    return runtime::IsAsciiAlnum(c) || std::string_view("-._~+").find(c) != std::string_view::npos;
+  });
+  if (!plain || base.front() == '.' || base.back() == '.' || base.find("..") != std::string::npos) {
+    return "its name cannot follow cid: as it stands: use a name of letters, digits and . - _ ~ +";
+  }
+  for (const Part& image : images_) {
+    if (image.name == base) return "an image of the name " + base + " is embedded already";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> CEmail::Embed(const std::string& name, std::shared_ptr<runtime::FileSource> file,
+                                         std::string type) {
+  const runtime::Activation activation("CEMAIL:EMBED", __LINE__);
+  Part part{Content(std::move(file)), "the embedded image " + BaseName(name), BaseName(name), std::move(type)};
+  part.inline_image = true;
+  if (auto reason = Scan(part, false)) return reason;
+  images_.push_back(std::move(part));
+  if (boundary_[2].empty()) boundary_[2] = NewBoundary();
+  return std::nullopt;
 }
 
 std::optional<std::string> CEmail::Scan(Part& part, bool text) {
@@ -355,7 +423,7 @@ std::optional<std::string> CEmail::Scan(Part& part, bool text) {
 std::optional<std::string> CEmail::Attach(const std::string& name, std::shared_ptr<runtime::FileSource> file,
                                           std::string type) {
   const runtime::Activation activation("CEMAIL:ATTACH", __LINE__);
-  Part part{Content(file), {}, BaseName(name), std::move(type), {}};
+  Part part{Content(file), "the attachment " + BaseName(name), BaseName(name), std::move(type)};
   // An attachment goes as base64 whatever it holds: the plan needs only
   // its size, and a text's charset, since a reader takes text without
   // one for US-ASCII.
@@ -363,9 +431,7 @@ std::optional<std::string> CEmail::Attach(const std::string& name, std::shared_p
   if (auto reason = Scan(part, text)) return reason;
   if (text) part.charset = part.scan.CharsetByByteOrderMark();
   attachments_.push_back(std::move(part));
-  // "=_" can occur in neither base64 nor quoted-printable; a body sent as
-  // it is that holds it goes as quoted-printable (Plan).
-  if (boundary_.empty()) boundary_ = "=_" + runtime::RandomHex(24);
+  if (boundary_[0].empty()) boundary_[0] = NewBoundary();
   return std::nullopt;
 }
 
@@ -388,22 +454,27 @@ std::optional<std::string> CEmail::HeaderField(const std::string& name, const st
 
 BodyPlan CEmail::Plan(bool eight_bit_ok) const {
   const runtime::Activation activation("CEMAIL:PLAN", __LINE__);
-  const ContentScan& scan = body_.scan;
+  const bool multipart = Multipart();
+  auto encoding = [&](const Part& part) {
+    const ContentScan& scan = part.scan;
+    if (scan.has_nul || !part.charset.empty()) return TransferEncoding::kBase64;
+    if (scan.longest_line > kMaxLine || (!scan.ascii && !eight_bit_ok) || (multipart && scan.has_boundary_mark)) {
+      return TransferEncoding::kQuotedPrintable;
+    }
+    return scan.ascii ? TransferEncoding::k7Bit : TransferEncoding::k8Bit;
+  };
   BodyPlan plan;
-  plan.charset = scan.Charset();
-  const bool long_lines = scan.longest_line > kMaxLine;
-  if (scan.has_nul) {
-    plan.encoding = TransferEncoding::kBase64;
-  } else if (long_lines || (!scan.ascii && !eight_bit_ok) || (Multipart() && scan.has_boundary_mark)) {
-    plan.encoding = TransferEncoding::kQuotedPrintable;
-  } else if (!scan.ascii) {
-    plan.encoding = TransferEncoding::k8Bit;
-    plan.eight_bit_mime = true;
+  plan.charset = body_.charset.empty() ? body_.scan.Charset() : body_.charset;
+  plan.encoding = encoding(body_);
+  if (html_) {
+    plan.text_charset = text_.charset.empty() ? text_.scan.Charset() : text_.charset;
+    plan.text_encoding = encoding(text_);
   }
+  plan.eight_bit_mime = plan.encoding == TransferEncoding::k8Bit || plan.text_encoding == TransferEncoding::k8Bit;
   return plan;
 }
 
-std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) const {
+std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8, bool bcc_field) const {
   const runtime::Activation activation("CEMAIL:HEADER", __LINE__);
   std::string h;
   h += "Date: " + DateText(now) + "\r\n";
@@ -420,22 +491,41 @@ std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8) con
   if (to.empty() && !Recipients().empty()) to.push_back({"undisclosed-recipients:;"});
   h += AddressField("To:", to);
   if (!cc.empty()) h += AddressField("Cc:", cc);
+  if (const auto bcc = mailboxes(bcc_); bcc_field && !bcc.empty()) h += AddressField("Bcc:", bcc);
   const std::string_view reply_to = runtime::TrimBlanks(reply_to_);
   if (!reply_to.empty()) h += AddressField("Reply-To:", {MailboxWords(std::string(reply_to), false, utf8)});
   h += UnstructuredField("Subject: ", OneLine(subject_));
   h += CargoLines(cargo_);
   h += fields_;
   h += "MIME-Version: 1.0\r\n";
-  if (Multipart()) {
-    // A multipart entity is 7bit or 8bit as its most demanding part is.
-    h += "Content-Type: multipart/mixed; boundary=\"" + boundary_ + "\"\r\n";
-    h += std::string("Content-Transfer-Encoding: ") +
-         (plan.encoding == TransferEncoding::k8Bit ? "8bit" : "7bit") + "\r\n";
-  } else {
-    h += BodyPartHeader(plan);
-  }
+  h += EntityHeader(Outer(), plan);
   h += "\r\n";
   return h;
+}
+
+CEmail::Entity CEmail::Outer() const {
+  if (!attachments_.empty()) return Entity::kMixed;
+  return Inner(Entity::kMixed);
+}
+
+CEmail::Entity CEmail::Inner(Entity entity) const {
+  if (entity == Entity::kMixed && html_) return Entity::kAlternative;
+  if (entity != Entity::kRelated && !images_.empty()) return Entity::kRelated;
+  return Entity::kBody;
+}
+
+std::string CEmail::EntityHeader(Entity entity, const BodyPlan& plan) const {
+  if (entity == Entity::kBody) return BodyPartHeader(plan);
+  static const char* const kTypes[] = {"multipart/mixed", "multipart/alternative", "multipart/related"};
+  const auto level = static_cast<std::size_t>(entity);
+  std::vector<Parameter> parameters{{"boundary=\"" + boundary_[level] + "\""}};
+  // RFC 2387: the type of the part that the others belong to.
+  if (entity == Entity::kRelated) parameters.push_back({html_ ? "type=\"text/html\"" : "type=\"text/plain\""});
+  // A multipart entity is 7bit or 8bit as its most demanding part is.
+  const bool eight_bit = plan.encoding == TransferEncoding::k8Bit ||
+                         (entity != Entity::kRelated && plan.text_encoding == TransferEncoding::k8Bit);
+  return FieldWithParameters(std::string("Content-Type: ") + kTypes[level], parameters) +
+         "Content-Transfer-Encoding: " + (eight_bit ? "8bit" : "7bit") + "\r\n";
 }
 
 std::string CEmail::BodyPartHeader(const BodyPlan& plan) const {
@@ -472,15 +562,18 @@ std::string CEmail::AttachmentHeader(const Part& part) const {
       disposition = Continuations("filename", part.name, charset);
     }
   }
-  return FieldWithParameters("Content-Type: " + part.type, type) + "Content-Transfer-Encoding: base64\r\n" +
-         FieldWithParameters("Content-Disposition: attachment", disposition) + "\r\n";
+  // An image's name is plain (ContentIdRefusal): its Content-ID is the
+  // name as the HTML's cid: URL gives it.
+  const std::string id = part.inline_image ? "Content-ID: <" + part.name + ">\r\n" : "";
+  return FieldWithParameters("Content-Type: " + part.type, type) + "Content-Transfer-Encoding: base64\r\n" + id +
+         FieldWithParameters(part.inline_image ? "Content-Disposition: inline" : "Content-Disposition: attachment",
+                             disposition) +
+         "\r\n";
 }
 
-std::string CEmail::What(const Part& part) {
-  return part.name.empty() ? std::string("the mail file") : "the attachment " + part.name;
+std::string CEmail::Delimiter(Entity entity, bool last) const {
+  return "--" + boundary_[static_cast<std::size_t>(entity)] + (last ? "--\r\n" : "\r\n");
 }
-
-std::string CEmail::Delimiter(bool last) const { return "--" + boundary_ + (last ? "--\r\n" : "\r\n"); }
 
 // The pieces of the message as Layout gives them: its own text (header,
 // delimiters, part headers) as it is, and each part whole, so that the
@@ -526,7 +619,7 @@ class CEmail::SizeCounter final : public CEmail::MessageSink {
             },
             scan.size, error_);
         if (!read) {
-          error_ = "cannot read " + What(body) + " [" + error_ + "]";
+          error_ = "cannot read " + body.what + " [" + error_ + "]";
           return false;
         }
         encoded.clear();
@@ -555,7 +648,10 @@ class CEmail::SizeCounter final : public CEmail::MessageSink {
 // about 64 KiB.
 class CEmail::DataWriter final : public CEmail::MessageSink {
  public:
-  DataWriter(const std::function<bool(std::string_view)>& sink, std::string& error) : sink_(sink), error_(error) {
+  /// `smtp`: dots doubled and the data ended by the line "."; otherwise
+  /// the message as it is.
+  DataWriter(const std::function<bool(std::string_view)>& sink, std::string& error, bool smtp = true)
+      : sink_(sink), error_(error), data_(smtp) {
     out_.reserve(3 * kChunk);
   }
 
@@ -637,8 +733,8 @@ class CEmail::DataWriter final : public CEmail::MessageSink {
         part.scan.size, error_);
     if (!sink_ok_) return false;
     if (read && seen == part.scan.size && again.Value() == part.digest) return true;
-    error_ = error_.empty() ? What(part) + " changed while it was sent"
-                            : "cannot read " + What(part) + " [" + error_ + "]";
+    error_ = error_.empty() ? part.what + " changed while it was sent"
+                            : "cannot read " + part.what + " [" + error_ + "]";
     return false;
   }
 
@@ -652,12 +748,39 @@ class CEmail::DataWriter final : public CEmail::MessageSink {
 bool CEmail::Layout(const BodyPlan& plan, const std::string& header, MessageSink& sink) const {
   const runtime::Activation activation("CEMAIL:LAYOUT", __LINE__);
   if (!sink.Put(header)) return false;
-  if (Multipart() && !sink.Put(kPreamble + Delimiter(false) + BodyPartHeader(plan) + "\r\n")) return false;
-  if (!sink.Body(body_, plan.encoding)) return false;
-  for (const Part& a : attachments_) {
-    if (!sink.Put("\r\n" + Delimiter(false) + AttachmentHeader(a)) || !sink.Attachment(a)) return false;
+  if (Multipart() && !sink.Put(kPreamble)) return false;
+  return LayoutEntity(Outer(), plan, sink);
+}
+
+// mixed (alternative (text, related (html, images)), attachments): the
+// first part of each level, then the parts that follow it.
+bool CEmail::LayoutEntity(Entity entity, const BodyPlan& plan, MessageSink& sink) const {
+  // A wide text (WideCharset) goes as its very bytes, as an attachment does.
+  auto text = [&sink](const Part& part, TransferEncoding encoding) {
+    return part.charset.empty() ? sink.Body(part, encoding) : sink.Attachment(part);
+  };
+  if (entity == Entity::kBody) return text(body_, plan.encoding);
+  const std::string delimiter = Delimiter(entity, false);
+  const Entity inner = Inner(entity);
+  static const std::vector<Part> kNone;
+  const std::vector<Part>& following =
+      entity == Entity::kAlternative ? kNone : entity == Entity::kRelated ? images_ : attachments_;
+  if (entity == Entity::kAlternative) {
+    const std::string text_header = std::string("Content-Type: text/plain; charset=") + plan.text_charset +
+                                    "\r\nContent-Transfer-Encoding: " + EncodingName(plan.text_encoding) + "\r\n";
+    if (!sink.Put(delimiter + text_header + "\r\n") || !text(text_, plan.text_encoding) ||
+        !sink.Put("\r\n" + delimiter + EntityHeader(inner, plan) + "\r\n") || !LayoutEntity(inner, plan, sink)) {
+      return false;
+    }
+  } else if (entity == Entity::kRelated) {
+    if (!sink.Put(delimiter + BodyPartHeader(plan) + "\r\n") || !text(body_, plan.encoding)) return false;
+  } else if (!sink.Put(delimiter + EntityHeader(inner, plan) + "\r\n") || !LayoutEntity(inner, plan, sink)) {
+    return false;
   }
-  return !Multipart() || sink.Put("\r\n" + Delimiter(true));
+  for (const Part& part : following) {
+    if (!sink.Put("\r\n" + delimiter + AttachmentHeader(part)) || !sink.Attachment(part)) return false;
+  }
+  return sink.Put("\r\n" + Delimiter(entity, true));
 }
 
 std::uint64_t CEmail::DataSize(const BodyPlan& plan, const std::string& header) const {
@@ -672,6 +795,14 @@ bool CEmail::WriteData(const BodyPlan& plan, const std::string& header,
   const runtime::Activation activation("CEMAIL:WRITEDATA", __LINE__);
   read_error_.clear();
   DataWriter writer(sink, read_error_);
+  return Layout(plan, header, writer) && writer.Finish();
+}
+
+bool CEmail::WriteMessage(const BodyPlan& plan, const std::string& header,
+                          const std::function<bool(std::string_view)>& sink) const {
+  const runtime::Activation activation("CEMAIL:WRITEMESSAGE", __LINE__);
+  read_error_.clear();
+  DataWriter writer(sink, read_error_, false);
   return Layout(plan, header, writer) && writer.Finish();
 }
 

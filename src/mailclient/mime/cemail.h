@@ -1,10 +1,12 @@
 // CEmail: one mail message, composed as RFC 5322 text. The header is built
 // from the sender, the recipients, the subject and the caller's extra lines
 // (Cargo); the body is sent as it was given, in the lightest transfer
-// encoding that carries it intact to the server at hand. With attachments
-// the message is multipart/mixed, the body its first part. Body and
-// attachments may stay on disk: they are read once to plan the message and
-// again while it is sent.
+// encoding that carries it intact to the server at hand. An HTML body goes
+// with a text alternative (multipart/alternative), and with the images it
+// shows (multipart/related); with attachments the message is
+// multipart/mixed, the body its first part. Each level is there only when
+// it has more than one part. Body, images and attachments may stay on
+// disk: they are read once to plan the message and again while it is sent.
 #pragma once
 
 #include <cstddef>
@@ -28,6 +30,9 @@ enum class TransferEncoding { k7Bit, k8Bit, kQuotedPrintable, kBase64 };
 struct BodyPlan {
   TransferEncoding encoding = TransferEncoding::k7Bit;
   std::string charset = "us-ascii";
+  /// The text alternative of an HTML body.
+  TransferEncoding text_encoding = TransferEncoding::k7Bit;
+  std::string text_charset = "us-ascii";
   /// The MAIL command must declare BODY=8BITMIME.
   bool eight_bit_mime = false;
 };
@@ -63,8 +68,22 @@ class CEmail {
   /// The body read from `file` while sending. The reason when the first
   /// pass cannot read it or finds it larger than 2 GiB.
   std::optional<std::string> MailBody(std::shared_ptr<runtime::FileSource> file);
-  /// The body is HTML (text/html) rather than plain text.
-  void Html(bool on) { html_ = on; }
+  /// The body is HTML (text/html) rather than plain text. It goes with a
+  /// text alternative, made from it unless AlternativeText gives one.
+  void Html(bool on);
+  /// The text alternative of an HTML body, read from `file` while sending.
+  /// The reason when the first pass cannot read it.
+  std::optional<std::string> AlternativeText(std::shared_ptr<runtime::FileSource> file);
+  /// Adds the open `file` as an image of an HTML body, of the media type
+  /// `type`: inline, its Content-ID the base name of `name`, which the HTML
+  /// reaches as "cid:" and that name. The reason when it cannot be read.
+  /// Check the name with ContentIdRefusal first.
+  std::optional<std::string> Embed(const std::string& name, std::shared_ptr<runtime::FileSource> file,
+                                   std::string type);
+  /// Why the base name of `name` cannot be the Content-ID of an embedded
+  /// image (it must read the same in a cid: URL and in the header, and be
+  /// unique); nothing when it can.
+  std::optional<std::string> ContentIdRefusal(const std::string& name) const;
   /// Adds the open `file` as an attachment named `name` (its base name is
   /// shown), of the media type `type`. Text (a type text/...) is read once
   /// to learn its charset: the reason when that fails.
@@ -82,8 +101,10 @@ class CEmail {
 
   /// The header block, ended by the empty line, dated `now`. `utf8`: the
   /// server takes SMTPUTF8, so addresses go in UTF-8 (RFC 6532); otherwise
-  /// their domains go as A-labels.
-  std::string Header(const BodyPlan& plan, std::time_t now, bool utf8 = false) const;
+  /// their domains go as A-labels. `bcc_field`: the Bcc recipients in a
+  /// Bcc: line, for a sender that takes the recipients from the header and
+  /// removes that line itself (Microsoft Graph); SMTP never gets one.
+  std::string Header(const BodyPlan& plan, std::time_t now, bool utf8 = false, bool bcc_field = false) const;
 
   /// The message's exact size as the SIZE parameter counts it (RFC 1870):
   /// header and encoded body with CR LF line ends, without the doubled dots
@@ -99,19 +120,31 @@ class CEmail {
   bool WriteData(const BodyPlan& plan, const std::string& header,
                  const std::function<bool(std::string_view)>& sink) const;
 
-  /// Why the last DataSize or WriteData could not read the body or an
-  /// attachment; empty when they could.
+  /// The message as WriteData lays it out, without the doubled dots and the
+  /// line "." of the DATA phase: DataSize bytes in all.
+  bool WriteMessage(const BodyPlan& plan, const std::string& header,
+                    const std::function<bool(std::string_view)>& sink) const;
+
+  /// Why the last DataSize, WriteData or WriteMessage could not read the
+  /// body or an attachment; empty when they could.
   const std::string& ReadError() const { return read_error_; }
 
  private:
   struct Part {
+    Part() = default;
+    Part(Content c, std::string w, std::string n = {}, std::string t = {})
+        : content(std::move(c)), what(std::move(w)), name(std::move(n)), type(std::move(t)) {}
     Content content;
     ContentScan scan;
-    std::string name;  // an attachment's base name
+    std::string what;  // how an error names it
+    std::string name;  // an attachment's or image's base name
     std::string type;
     std::string charset;  // a text attachment's
     std::uint64_t digest = 0;  // of the bytes the first pass read
+    bool inline_image = false;
   };
+  // The entities of the message, from the outside in.
+  enum class Entity { kMixed, kAlternative, kRelated, kBody };
   // Where the layout of the message goes: a counter of its size, or the
   // writer of the DATA phase.
   class MessageSink;
@@ -121,15 +154,22 @@ class CEmail {
   /// The first pass over a part: its size and digest, and what its text
   /// holds when `text` is true. The reason when it cannot be read.
   static std::optional<std::string> Scan(Part& part, bool text);
-  bool Multipart() const { return !attachments_.empty(); }
+  /// The text alternative made from the body, when it is HTML and none
+  /// was given.
+  void MakeText();
+  bool Multipart() const { return Outer() != Entity::kBody; }
+  Entity Outer() const;
+  /// The entity that `entity` holds first.
+  Entity Inner(Entity entity) const;
+  /// The Content-Type and Content-Transfer-Encoding lines of `entity`.
+  std::string EntityHeader(Entity entity, const BodyPlan& plan) const;
   std::string BodyPartHeader(const BodyPlan& plan) const;
   std::string AttachmentHeader(const Part& part) const;
-  std::string Delimiter(bool last) const;
-  /// How an error names the part.
-  static std::string What(const Part& part);
+  std::string Delimiter(Entity entity, bool last) const;
   /// The message, header first, laid out into `sink`; false at the first
   /// piece it refuses.
   bool Layout(const BodyPlan& plan, const std::string& header, MessageSink& sink) const;
+  bool LayoutEntity(Entity entity, const BodyPlan& plan, MessageSink& sink) const;
 
   std::string from_;
   std::string subject_;
@@ -141,8 +181,13 @@ class CEmail {
   std::string fields_;  // the lines HeaderField added, ended by CR LF
   Part body_;
   bool html_ = false;
+  Part text_;  // the text alternative of an HTML body
+  bool text_given_ = false;
+  std::vector<Part> images_;
   std::vector<Part> attachments_;
-  std::string boundary_;
+  // One for each multipart entity, each random of its own, so that none is
+  // the start of another.
+  std::string boundary_[3];
   mutable std::string read_error_;
 };
 

@@ -2,16 +2,98 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
+#include "mailclient/mime/html_text.h"
 #include "mailclient/mime/system.h"
 #include "runtime/activation.h"
 #include "runtime/ansi_text.h"
+#include "runtime/unicode.h"
+#include "runtime/whole_file.h"
 
 namespace mailclient {
 
 namespace {
 constexpr std::size_t kChunk = 64 * 1024;
+
+// The characters of an HTML document for HtmlText, from chunks of any
+// size: a byte-order mark is left out, and UTF-16 (as PowerShell 5.1
+// writes files) is decoded to UTF-8. Until its first three bytes are seen
+// it hands on nothing; a byte or a high surrogate at the end of a chunk
+// waits for the next.
+class HtmlCharacters {
+ public:
+  /// Appends what of `chunk` can go on to `out`.
+  void Feed(std::string_view chunk, std::string& out) {
+    if (!decided_) {
+      lead_.append(chunk);
+      if (lead_.size() < 3) return;
+      Decide(out);
+      return;
+    }
+    Pass(chunk, out);
+  }
+  /// The rest, after the last chunk.
+  void Finish(std::string& out) {
+    if (!decided_) Decide(out);
+    if (odd_ || high_ != 0) out += "\xEF\xBF\xBD";
+  }
+  bool Decided() const { return decided_; }
+  /// The text was UTF-16: what goes on is UTF-8 whatever the scan said.
+  bool Wide() const { return wide_; }
+
+ private:
+  void Decide(std::string& out) {
+    decided_ = true;
+    std::string_view lead(lead_);
+    if (lead.starts_with("\xFF\xFE") || lead.starts_with("\xFE\xFF")) {
+      wide_ = true;
+      big_endian_ = lead[0] == '\xFE';
+      lead.remove_prefix(2);
+    } else if (lead.starts_with("\xEF\xBB\xBF")) {
+      lead.remove_prefix(3);
+    }
+    Pass(lead, out);
+    lead_.clear();
+  }
+
+  void Pass(std::string_view bytes, std::string& out) {
+    if (!wide_) {
+      out.append(bytes);
+      return;
+    }
+    units_.clear();
+    if (high_ != 0) units_ += high_;
+    high_ = 0;
+    for (const char c : bytes) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (!odd_) {
+        first_ = byte;
+        odd_ = true;
+        continue;
+      }
+      odd_ = false;
+      units_ += static_cast<char16_t>(big_endian_ ? first_ << 8 | byte : byte << 8 | first_);
+    }
+    if (!units_.empty() && units_.back() >= 0xD800 && units_.back() <= 0xDBFF) {
+      high_ = units_.back();
+      units_.pop_back();
+    }
+    runtime::Utf16ToUtf8(units_, decoded_);
+    out += decoded_;
+  }
+
+  std::string lead_;  // the first bytes, until the mark is known
+  bool decided_ = false;
+  bool wide_ = false;
+  bool big_endian_ = false;
+  bool odd_ = false;  // a byte waits for the other of its unit
+  unsigned char first_ = 0;
+  char16_t high_ = 0;
+  std::u16string units_;
+  std::string decoded_;
+};
 }  // namespace
 
 namespace {
@@ -132,9 +214,45 @@ std::string ContentScan::CharsetByByteOrderMark() const {
   return Charset();
 }
 
+Content Content::TextOfHtml(const Content& html, bool utf8) {
+  Content text;
+  text.html_ = std::make_shared<const Content>(html);
+  text.html_utf8_ = utf8;
+  return text;
+}
+
 bool Content::Read(const std::function<bool(std::string_view)>& sink, std::uint64_t limit,
                    std::string& error) const {
   const runtime::Activation activation("CONTENT:READ", __LINE__);
+  if (html_) {
+    HtmlCharacters characters;
+    std::optional<HtmlText> converter;
+    std::string html;
+    std::string text;
+    // The text of a chunk may be somewhat longer than the chunk: it goes
+    // on in pieces of at most a chunk.
+    auto convert = [&](bool last) {
+      if (!converter && !characters.Decided()) return true;
+      if (!converter) converter.emplace(characters.Wide() || html_utf8_);
+      converter->Feed(html, text);
+      html.clear();
+      if (last) converter->Finish(text);
+      for (std::size_t at = 0; at < text.size(); at += kChunk) {
+        if (!sink(std::string_view(text).substr(at, kChunk))) return false;
+      }
+      text.clear();
+      return true;
+    };
+    const bool read = html_->Read(
+        [&](std::string_view chunk) {
+          characters.Feed(chunk, html);
+          return convert(false);
+        },
+        runtime::kMaxWholeFile, error);
+    if (!read) return false;
+    characters.Finish(html);
+    return convert(true);
+  }
   if (!file_) {
     for (std::size_t at = 0; at < text_.size(); at += kChunk) {
       if (!sink(std::string_view(text_).substr(at, kChunk))) return false;

@@ -76,18 +76,27 @@ class Content {
   Content() = default;
   explicit Content(std::string text) : text_(std::move(text)) {}
   explicit Content(std::shared_ptr<runtime::FileSource> file) : file_(std::move(file)) {}
+  /// The text made from the HTML of `html` (HtmlText), made anew on each
+  /// pass so that it is never held whole. `utf8`: the HTML's bytes beyond
+  /// ASCII are UTF-8, not the ANSI code page's; a byte-order mark is left
+  /// out, and one of UTF-16 says how to read the document, whatever `utf8`.
+  static Content TextOfHtml(const Content& html, bool utf8);
 
   /// Hands every byte to `sink` in chunks of at most 64 KiB, a file from
-  /// its first byte; reads no more than `limit` + 1 bytes. False when the
-  /// file could not be read (`error` says why) or `sink` refused a chunk.
+  /// its first byte; reads no more than `limit` + 1 bytes (text made from
+  /// HTML reads all of its HTML: the caller's limit is one of the text).
+  /// False when the file could not be read (`error` says why) or `sink`
+  /// refused a chunk.
   bool Read(const std::function<bool(std::string_view)>& sink, std::uint64_t limit, std::string& error) const;
 
-  bool InMemory() const { return !file_; }
+  bool InMemory() const { return !file_ && !html_; }
   const std::string& Text() const { return text_; }
 
  private:
   std::string text_;
   std::shared_ptr<runtime::FileSource> file_;
+  std::shared_ptr<const Content> html_;  // the source of text made from HTML
+  bool html_utf8_ = true;
 };
 
 }  // namespace mailclient

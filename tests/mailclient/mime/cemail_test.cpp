@@ -10,8 +10,10 @@
 
 #include "mailclient/mime/address.h"
 #include "mailclient/mime/cemail.h"
+#include "mailclient/mime/content.h"
 #include "mailclient/mime/encoding.h"
 #include "runtime/ansi_text.h"
+#include "runtime/unicode.h"
 #include "support/scratch_dir.h"
 
 using namespace mailclient;
@@ -79,7 +81,8 @@ TEST(CEmailPlan, ChoosesTheLightestEncodingThatCarriesTheBody) {
 // The SIZE parameter counts the message as it travels, without the doubled
 // dots and the final "." line (RFC 1870): a server that compares it with its
 // limit must not refuse a message that fits, nor take one that does not. A
-// body read from disk travels as the same bytes as one held in memory.
+// body read from disk travels as the same bytes as one held in memory. An
+// HTML body adds its text alternative, made on each pass, and an image.
 TEST(CEmailData, AnnouncesTheExactSizeOfWhatIsSentFromMemoryOrDisk) {
   const std::string bodies[] = {
       "",
@@ -92,36 +95,52 @@ TEST(CEmailData, AnnouncesTheExactSizeOfWhatIsSentFromMemoryOrDisk) {
       std::string("\0\1\2", 3),                        // base64, one short group
       "a\0b\nc\rd\r\n\n"s,                             // base64 of line ends made CR LF
       "a\0b\r"s + std::string(200000, 'y'),
+      "<p>K\xc3\xb6ln &amp; <b>=_</b></p>\n<ul><li>" + std::string(3000, 'w') + "</ul>",
   };
   const std::vector<std::pair<std::string, std::string>> attachment_sets[] = {
       {}, {{"empty.csv", ""}}, {{"dir/report.pdf", std::string(100000, '\xff') + "\0\r\n."s}, {"b\xc3\xa4r.txt", "12"}}};
   int n = 0;
   test_support::ScratchDir made("mime");
+  enum Shape { kPlain, kHtml, kHtmlAndImage };
   for (const std::string& body : bodies) {
     for (const auto& attachments : attachment_sets) {
-      CEmail memory;
-      memory.MailBody(body);
-      CEmail disk;
-      ASSERT_FALSE(disk.MailBody(FileWith(made, "body" + std::to_string(n++), body)));
-      for (const auto& [name, bytes] : attachments) {
-        ASSERT_FALSE(disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf"));
-      }
-      for (bool eight_bit_ok : {false, true}) {
-        const BodyPlan plan = disk.Plan(eight_bit_ok);
-        const std::string header = disk.Header(plan, 0);
-        std::string data = Data(disk, plan, header);
-        if (attachments.empty()) {
-          EXPECT_EQ(data, Data(memory, memory.Plan(eight_bit_ok), header));
+      for (const Shape shape : {kPlain, kHtml, kHtmlAndImage}) {
+        CEmail memory;
+        memory.MailBody(body);
+        CEmail disk;
+        disk.Html(shape != kPlain);
+        ASSERT_FALSE(disk.MailBody(FileWith(made, "body" + std::to_string(n++), body)));
+        if (shape == kHtmlAndImage) {
+          const auto image = FileWith(made, "image" + std::to_string(n++), "\x89PNG\0."s);
+          ASSERT_FALSE(disk.Embed("chart.png", image, "image/png"));
         }
-        ASSERT_EQ(data.substr(data.size() - 3), ".\r\n");
-        data.resize(data.size() - 3);
-        EXPECT_EQ(data.find("\r\n.\r\n"), std::string::npos);
-        std::size_t stuffed = 0;
-        for (std::size_t at = data.find("\n.."); at != std::string::npos; at = data.find("\n..", at + 1)) ++stuffed;
-        EXPECT_EQ(disk.DataSize(plan, header), data.size() - stuffed)
-            << body.size() << " bytes, " << attachments.size() << " attachments, 8BITMIME " << eight_bit_ok;
-        if (!attachments.empty() && body.find("=_") != std::string::npos) {
-          EXPECT_EQ(plan.encoding, TransferEncoding::kQuotedPrintable);
+        for (const auto& [name, bytes] : attachments) {
+          ASSERT_FALSE(disk.Attach(name, FileWith(made, "attachment" + std::to_string(n++), bytes), "application/pdf"));
+        }
+        for (bool eight_bit_ok : {false, true}) {
+          const BodyPlan plan = disk.Plan(eight_bit_ok);
+          const std::string header = disk.Header(plan, 0);
+          std::string data = Data(disk, plan, header);
+          if (attachments.empty() && shape == kPlain) {
+            EXPECT_EQ(data, Data(memory, memory.Plan(eight_bit_ok), header));
+          }
+          ASSERT_EQ(data.substr(data.size() - 3), ".\r\n");
+          data.resize(data.size() - 3);
+          EXPECT_EQ(data.find("\r\n.\r\n"), std::string::npos);
+          std::size_t stuffed = 0;
+          for (std::size_t at = data.find("\n.."); at != std::string::npos; at = data.find("\n..", at + 1)) ++stuffed;
+          std::string message;
+          EXPECT_TRUE(disk.WriteMessage(plan, header, [&](std::string_view chunk) {
+            message += chunk;
+            return true;
+          }));
+          EXPECT_EQ(message.size(), data.size() - stuffed);
+          EXPECT_EQ(disk.DataSize(plan, header), data.size() - stuffed)
+              << body.size() << " bytes, " << attachments.size() << " attachments, shape " << shape << ", 8BITMIME "
+              << eight_bit_ok;
+          if ((!attachments.empty() || shape != kPlain) && body.find("=_") != std::string::npos) {
+            EXPECT_EQ(plan.encoding, TransferEncoding::kQuotedPrintable);
+          }
         }
       }
     }
@@ -192,10 +211,11 @@ TEST(CEmailHeader, ASubjectAReaderWouldNotShowAsTypedGoesAsEncodedWords) {
 // data is never sent then.
 TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
   struct Case {
-    const char* type;  // an attachment's; none for the body
+    const char* type;  // an attachment's or an image's; none for the body
     std::string planned;
     std::string sent;
     bool while_sent;
+    bool html = false;  // the body is HTML, the image embedded in it
   };
   const std::string planned = "the body as planned\n";
   const Case cases[] = {
@@ -207,14 +227,19 @@ TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
       {"text/plain", "Zurich", "Z\xfcrich", false},
       {nullptr, std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true},
       {"application/octet-stream", std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true},
+      // Its text first, made again from what the file holds now.
+      {nullptr, "<p>the body</p>", "<p>the BODY</p>", false, true},
+      {nullptr, "<p>the body</p>", "<P>the body</P>", false, true},
+      {"image/png", std::string(300 * 1024, 'a'), std::string(300 * 1024, 'b'), true, true},
   };
   for (const Case& c : cases) {
     test_support::ScratchDir made("mime");
     CEmail mail;
     const auto file = FileWith(made, "big.txt", c.planned);
+    mail.Html(c.html);
     if (c.type != nullptr) {
       mail.MailBody("see attached\n");
-      ASSERT_FALSE(mail.Attach("big.txt", file, c.type));
+      ASSERT_FALSE(c.html ? mail.Embed("big.txt", file, c.type) : mail.Attach("big.txt", file, c.type));
     } else {
       ASSERT_FALSE(mail.MailBody(file));
     }
@@ -229,8 +254,9 @@ TEST(CEmailData, AFileThatChangedSinceItWasPlannedEndsTheDataWithoutItsEnd) {
       rewritten = true;
       return true;
     })) << c.sent.substr(0, 20);
-    EXPECT_EQ(mail.ReadError(), c.type ? "the attachment big.txt changed while it was sent"
-                                       : "the mail file changed while it was sent");
+    EXPECT_EQ(mail.ReadError(), !c.type  ? "the mail file changed while it was sent"
+                                : c.html ? "the embedded image big.txt changed while it was sent"
+                                         : "the attachment big.txt changed while it was sent");
     EXPECT_EQ(data.find("\r\n.\r\n"), std::string::npos) << c.sent.substr(0, 20);
   }
 }
@@ -428,6 +454,10 @@ TEST(CEmailHeader, ShowsToCcAndReplyToInTheirPlaceAndNoBccAnywhere) {
   std::string shown;
   ASSERT_TRUE(Shown(cc_field, shown));
   EXPECT_TRUE(shown.starts_with("Cc: \xc3\x89quipe R\xc3\xa9seau <net@example.com>, Team Member 0 <")) << shown;
+  // For a sender that takes the recipients from the header, after Cc.
+  const std::string with_bcc = mail.Header(mail.Plan(false), 0, false, true);
+  EXPECT_EQ(FieldOf(with_bcc, "Bcc"), "Bcc: archive@vault.example, ops@example.com\r\n");
+  EXPECT_GT(with_bcc.find("\r\nBcc:"), with_bcc.find("\r\nCc:"));
 
   // Without a usable Cc piece or Reply-To there is no such line; a message
   // only for Bcc recipients still has a To: field a reader can parse.
@@ -491,4 +521,40 @@ TEST(CEmailHeader, TakesAnExtraFieldOnlyWhenItStaysOneLineOfItsOwn) {
     EXPECT_TRUE(Shown(field, shown));
     EXPECT_EQ(shown, "X-Long: " + value);
   }
+}
+
+// The text of an HTML document is read in chunks of 64 KiB: a UTF-16
+// character cut by a chunk's end reads as whole, and a byte-order mark is
+// no text.
+TEST(ContentTextOfHtml, ReadsADocumentAsItsByteOrderMarkSays) {
+  auto text_of = [](const std::string& bytes, bool utf8) {
+    std::string text, error;
+    EXPECT_TRUE(Content::TextOfHtml(Content(bytes), utf8).Read(
+        [&](std::string_view chunk) {
+          EXPECT_LE(chunk.size(), 64u * 1024);
+          text += chunk;
+          return true;
+        },
+        0, error));
+    return text;
+  };
+  auto utf16 = [](const std::string& utf8, bool big_endian) {
+    std::u16string units;
+    runtime::Utf8ToUtf16(utf8, units);
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t u : units) {
+      const char high = static_cast<char>(u >> 8), low = static_cast<char>(u & 0xff);
+      bytes += big_endian ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+  };
+  // The emoji's two units end at the first chunk's end, or are cut by it.
+  for (const std::size_t before : {32765u, 32766u}) {
+    const std::string page = "<p>" + std::string(before - 3, 'a') + " \xF0\x9F\x93\x8E b</p>";
+    const std::string expected = text_of(page, true);
+    EXPECT_NE(expected.find("\xF0\x9F\x93\x8E b"), std::string::npos);
+    for (const bool big_endian : {false, true}) EXPECT_EQ(text_of(utf16(page, big_endian), false), expected);
+    EXPECT_EQ(text_of("\xEF\xBB\xBF" + page, true), expected);
+  }
+  EXPECT_EQ(text_of("\xFF\xFE<\0p\0>\0x\0y"s, false), "x\xEF\xBF\xBD\r\n") << "a unit cut off at the end";
 }
