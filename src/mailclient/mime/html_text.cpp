@@ -288,6 +288,7 @@ std::size_t HtmlText::Run(std::string_view html) {
       if (n > 0) {
         word_.append(html.data(), n);
         after_cr_ = false;
+        begun_ = true;
       }
       return n;
     }
@@ -329,10 +330,12 @@ void HtmlText::Finish(std::string& text) {
 // text written is UTF-8 whatever came in.
 void HtmlText::Byte(unsigned char c) {
   if (c < 0x80 && need_ == 0) {
+    begun_ = true;
     Step(c);
     return;
   }
   if (ansi_ != nullptr) {
+    begun_ = true;
     for (char b : (*ansi_)[c - 0x80]) Step(static_cast<unsigned char>(b));
     return;
   }
@@ -342,8 +345,13 @@ void HtmlText::Byte(unsigned char c) {
       low_ = 0x80;
       high_ = 0xBF;
       if (--need_ == 0) {
-        for (char b : sequence_) Step(static_cast<unsigned char>(b));
+        // A byte order mark starting the HTML says how it is written; it is
+        // no text.
+        if (begun_ || sequence_ != "\xEF\xBB\xBF") {
+          for (char b : sequence_) Step(static_cast<unsigned char>(b));
+        }
         sequence_.clear();
+        begun_ = true;
       }
       return;
     }
@@ -373,6 +381,7 @@ void HtmlText::Byte(unsigned char c) {
 }
 
 void HtmlText::StepReplacement() {
+  begun_ = true;
   for (char b : std::string_view("\xEF\xBF\xBD")) Step(static_cast<unsigned char>(b));
 }
 
@@ -406,7 +415,7 @@ void HtmlText::Step(unsigned char c) {
         return;
       }
       state_ = State::kText;
-      if (c == ';' && part == false) {
+      if (c == ';') {
         ResolveEntity(true);
         return;
       }

@@ -97,6 +97,7 @@ class HtmlText {
   std::string sequence_;
   unsigned need_ = 0;
   unsigned char low_ = 0x80, high_ = 0xBF;
+  bool begun_ = false;
   State state_ = State::kText;
   std::string name_;
   bool name_long_ = false;

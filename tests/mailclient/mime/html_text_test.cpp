@@ -104,6 +104,7 @@ const Case kCases[] = {
     {"<br", ""},
     // Invalid UTF-8 and long lines
     {"a\xFF" "b\xE2\x82" "c\xC3\xA4", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xC3\xA4\n"},
+    {"\xEF\xBB\xBF\n<p>Hi\xEF\xBB\xBF", "Hi\xEF\xBB\xBF\n"},
     {"aaaaaaaaa bbbbbbbbb ccccccccc ddddddddd eeeeeeeee fffffffff ggggggggg hhhhhhhhh "
      "\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4\xC3\xA4 iiiii",
      "aaaaaaaaa bbbbbbbbb ccccccccc ddddddddd eeeeeeeee fffffffff ggggggggg\n"
