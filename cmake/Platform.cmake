@@ -1,6 +1,6 @@
 # System libraries each platform's back ends need.
 if(WIN32)
-  target_link_libraries(postrine_runtime PUBLIC kernel32 user32 advapi32)
+  target_link_libraries(postrine_runtime PUBLIC kernel32 user32 advapi32 crypt32)
   target_link_libraries(postrine_mailclient_net PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
 else()
   find_package(Threads REQUIRED)

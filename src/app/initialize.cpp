@@ -4,11 +4,13 @@
 #include "app/exit_codes.h"
 #include "app/options.h"
 #include "app/postrine.h"
+#include "app/secrets.h"
 #include "app/text.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/places.h"
 #include "runtime/process.h"
+#include "runtime/user_secrets.h"
 #include "runtime/whole_file.h"
 #include "settings/ini_file_spec.h"
 
@@ -78,6 +80,32 @@ bool TakeCall(Postrine& app, const app::Call& call) {
   return true;
 }
 
+// "postrine -protect": reads a secret without showing it and prints the
+// value that holds it protected for this user, to paste into the settings.
+void Protect(Postrine& app) {
+  if (!runtime::HasUserSecrets()) {
+    app.WriteError("-protect protects a secret with Windows' DPAPI, which this system does not have "
+                   "(use PasswordCommand to keep the password out of postrine.ini)");
+    runtime::SetErrorLevel(app::kExitUsage);
+    return;
+  }
+  app.ConsoleWindow.WriteLine("Type the secret (it is not shown) and press Enter:");
+  std::string secret, reason, value;
+  if (!runtime::ReadHiddenLine(secret, reason) || secret.empty()) {
+    app.WriteError("no secret was typed" + (reason.empty() ? std::string() : " (" + reason + ")"));
+    runtime::SetErrorLevel(app::kExitNoInput);
+    return;
+  }
+  if (const auto why = app::ProtectedValue(secret, value)) {
+    app.WriteError(*why);
+    runtime::SetErrorLevel(app::kExitConfig);
+    return;
+  }
+  app.ConsoleWindow.WriteLine("Paste this as the value of Password or OAuthClientSecret in postrine.ini");
+  app.ConsoleWindow.WriteLine("(only this user on this machine can read it):");
+  app.ConsoleWindow.WriteLine(value);
+}
+
 }  // namespace
 
 std::string app::SettingsFileName() {
@@ -93,6 +121,11 @@ bool Postrine::Initialize() {
   const std::string cmd = runtime::CommandLine();
   const bool is_text = runtime::CommandLineIsText();
   const std::vector<std::string> args = is_text ? Text2Array(cmd, " ", "\"") : std::vector<std::string>();
+  // A call the usage line refuses; it needs no settings.
+  if (args.size() == 2 && runtime::AsciiLower(args[1]) == "-protect") {
+    Protect(*this);
+    return false;
+  }
   const app::CallParse parsed = args.size() >= 3 ? app::ParseCall(args) : app::CallParse();
   // Only a call that needs the extended reading can name a profile, and its
   // server counts for the check below.

@@ -34,6 +34,7 @@ void ReadOAuthOptions(IniFileSpec& ini, const std::string& profile, MailOptions&
   options.oauth_client_secret = Setting(ini, profile, "OAuthClientSecret", "");
   options.oauth_scope = Setting(ini, profile, "OAuthScope", "");
   options.oauth_token_command = Setting(ini, profile, "OAuthTokenCommand", "");
+  options.password_command = Setting(ini, profile, "PasswordCommand", "");
   auto missing = [&](const char* key, const char* needed_by) {
     problem(std::string(key) + " is missing in postrine.ini (" + needed_by + " needs it)");
   };

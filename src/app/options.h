@@ -34,6 +34,8 @@ struct MailOptions {
   std::string oauth_client_secret;
   std::string oauth_scope;
   std::string oauth_token_command;
+  /// A command whose first output line is the password ("PasswordCommand").
+  std::string password_command;
   bool UsesOAuth() const { return !oauth_token_url.empty() || !oauth_token_command.empty(); }
   /// The first malformed setting, in a sentence that names the key and
   /// the values it takes; empty when all are good.

@@ -9,6 +9,7 @@
 #include "app/call_options.h"
 #include "app/exit_codes.h"
 #include "app/postrine.h"
+#include "app/secrets.h"
 #include "app/text.h"
 #include "mailclient/mime/address.h"
 #include "mailclient/mime/cemail.h"
@@ -156,6 +157,34 @@ std::optional<Refused> AddParts(mailclient::CEmail& email, const Postrine& app) 
   return std::nullopt;
 }
 
+// The password and the client secret that this run uses, from where the
+// settings keep them; the line that says why one cannot be had (78).
+std::optional<Refused> ResolveSecrets(Postrine& app) {
+  const app::MailOptions& options = app.Options;
+  auto refused = [](const std::string& why) { return Refused{app::kExitConfig, why}; };
+  std::string secret;
+  if (app::UserNameGiven(app.UserName) && !options.UsesOAuth()) {
+    if (!options.password_command.empty()) {
+      if (!app.Password.empty() && app.Password != app::kNotSet) {
+        return refused("Password and PasswordCommand are both set in postrine.ini (use one of them)");
+      }
+      if (const auto why = app::CommandSecret(options.password_command, options.timeout_seconds, secret)) {
+        return refused(*why);
+      }
+    } else if (const auto why = app::ResolveSecret("Password", app.Password, secret)) {
+      return refused(*why);
+    }
+    app.Password = secret;
+  }
+  if (!options.oauth_token_url.empty() && !options.oauth_client_secret.empty()) {
+    if (const auto why = app::ResolveSecret("OAuthClientSecret", options.oauth_client_secret, secret)) {
+      return refused(*why);
+    }
+    app.Options.oauth_client_secret = secret;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool Postrine::Process() {
@@ -174,6 +203,11 @@ bool Postrine::Process() {
   if (!Options.problem.empty()) {
     WriteError(Options.problem);
     runtime::SetErrorLevel(app::kExitConfig);
+    return true;
+  }
+  if (const auto refused = ResolveSecrets(*this)) {
+    WriteError(refused->line);
+    runtime::SetErrorLevel(refused->code);
     return true;
   }
   if (const auto refused = AddOptionHeaders(email, *this)) {
