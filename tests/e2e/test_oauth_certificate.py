@@ -107,6 +107,8 @@ def test_an_unusable_pem_file_exits_78_naming_it_before_anything_is_sent(
     assert f"OAuthClientCertificate {pem} cannot be used: {words}" in run.lines[-1], run.lines
     # The token is asked for at the logon: no request, no logon, no mail.
     assert e.requests == [] and not server.tokens.token_logons and not server.messages
+    trace = (program.directory / "trace.log").read_bytes().decode("latin-1")
+    assert f"OAuth token: no request sent: OAuthClientCertificate {pem} cannot be used: {words}" in trace
     assert_no_secrets(program, run, server, key_lines(clients) + key_lines(clients, "stranger"))
 
 

@@ -11,6 +11,7 @@
 #include <openssl/x509.h>
 
 #include "mailclient/oauth/client_assertion.h"
+#include "runtime/ascii.h"
 #include "runtime/owned.h"
 #include "runtime/whole_file.h"
 
@@ -68,7 +69,7 @@ class PemKey final : public CertificateKey {
 
 }  // namespace
 
-std::string CertificateForDisplay(const std::string& certificate) { return certificate; }
+std::string CertificateForDisplay(const std::string& certificate) { return runtime::Printable(certificate); }
 
 std::unique_ptr<CertificateKey> OpenCertificateKey(const std::string& certificate, std::string& why) {
   // Like ssh with a private key: a file that others may read is not

@@ -8,6 +8,7 @@
 #include <wincrypt.h>
 
 #include "mailclient/oauth/client_assertion.h"
+#include "runtime/ascii.h"
 #include "runtime/owned.h"
 
 namespace mailclient::detail {
@@ -76,7 +77,7 @@ class StoreKey final : public CertificateKey {
     const DWORD flags = pss ? BCRYPT_PAD_PSS : BCRYPT_PAD_PKCS1;
     auto* hash = reinterpret_cast<BYTE*>(const_cast<char*>(digest.data()));
     DWORD size = 0;
-    SECURITY_STATUS status = NCryptSignHash(key_.get(), padding, hash, 32, nullptr, 0, &size, flags);
+    SECURITY_STATUS status = NCryptSignHash(key_.get(), padding, hash, 32, nullptr, 0, &size, flags | NCRYPT_SILENT_FLAG);
     if (status == ERROR_SUCCESS) {
       signature.assign(size, '\0');
       status = NCryptSignHash(key_.get(), padding, hash, 32, reinterpret_cast<BYTE*>(signature.data()), size, &size,
@@ -100,7 +101,7 @@ class StoreKey final : public CertificateKey {
 
 std::string CertificateForDisplay(const std::string& certificate) {
   const std::string hex = ThumbprintHex(certificate);
-  return hex.empty() ? "\"" + certificate + "\"" : hex;
+  return hex.empty() ? "\"" + runtime::Printable(certificate, runtime::kMostQuoted) + "\"" : hex;
 }
 
 std::unique_ptr<CertificateKey> OpenCertificateKey(const std::string& certificate, std::string& why) {
