@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "mailclient/net/digest.h"
-#include "mailclient/oauth/client_assertion.h"
 #include "mailclient/net/http.h"
+#include "mailclient/oauth/client_assertion.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 
@@ -164,8 +164,8 @@ std::optional<Failure> ReadCommandToken(const runtime::CommandResult& result, in
 std::string TokenCacheKey(const OAuthSettings& settings) {
   const runtime::Activation activation("TOKENCACHEKEY", __LINE__);
   std::string source = settings.command.empty()
-                                 ? "url\n" + settings.token_url + "\n" + settings.client_id + "\n" + settings.scope
-                                 : "command\n" + settings.command;
+                           ? "url\n" + settings.token_url + "\n" + settings.client_id + "\n" + settings.scope
+                           : "command\n" + settings.command;
   // A token got with one certificate is not taken for another.
   if (settings.command.empty() && !settings.client_certificate.empty()) {
     source += "\ncertificate\n" + settings.client_certificate;
@@ -245,18 +245,18 @@ std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
   unsigned_.clear();
   // With a certificate, the assertion is what must never be repeated.
   std::string secret = settings_.client_secret;
-  std::vector<std::pair<std::string, std::string>> form{{"grant_type", "client_credentials"},
-                                                        {"client_id", settings_.client_id}};
+  std::int64_t signed_at = 0;
+  auto sign = [&]() -> std::optional<Failure> {
+    signed_at = static_cast<std::int64_t>(std::time(nullptr));
+    auto failure = MakeClientAssertion(settings_.client_certificate, settings_.token_url, settings_.client_id,
+                                       signed_at, secret);
+    if (failure) unsigned_ = failure->text;
+    return failure;
+  };
+  // Signed before any connection, so that a certificate that cannot be
+  // used costs none.
   if (!settings_.client_certificate.empty()) {
-    if (auto failure = MakeClientAssertion(settings_.client_certificate, settings_.token_url, settings_.client_id,
-                                           static_cast<std::int64_t>(std::time(nullptr)), secret)) {
-      unsigned_ = failure->text;
-      return failure;
-    }
-    form.emplace_back("client_assertion_type", "urn:ietf:params:oauth:client-assertion-type:jwt-bearer");
-    form.emplace_back("client_assertion", secret);
-  } else {
-    form.emplace_back("client_secret", secret);
+    if (auto failure = sign()) return failure;
   }
   // No answer could be read: the reason goes to the error line and the
   // trace, with anything the endpoint sent in it redacted.
@@ -277,6 +277,19 @@ std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
       transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
                            {url.host, settings_.verify, settings_.ca_file, settings_.timeout_ms}, why);
   if (!tls) return failed(line_failed ? Outcome::kTemporary : Outcome::kPermanent, why);
+  // A connection that took most of a long Timeout leaves an assertion
+  // about to expire: a fresh one is signed.
+  if (signed_at != 0 && std::time(nullptr) - signed_at > kAssertionLife / 2) {
+    if (auto failure = sign()) return failure;
+  }
+  std::vector<std::pair<std::string, std::string>> form{{"grant_type", "client_credentials"},
+                                                        {"client_id", settings_.client_id}};
+  if (settings_.client_certificate.empty()) {
+    form.emplace_back("client_secret", secret);
+  } else {
+    form.emplace_back("client_assertion_type", "urn:ietf:params:oauth:client-assertion-type:jwt-bearer");
+    form.emplace_back("client_assertion", secret);
+  }
   if (!settings_.scope.empty()) form.emplace_back("scope", settings_.scope);
   const Deadline deadline(settings_.timeout_ms);
   HttpResponse response;
