@@ -2,6 +2,8 @@
 if(WIN32)
   target_link_libraries(postrine_runtime PUBLIC kernel32 user32 advapi32 crypt32)
   target_link_libraries(postrine_mailclient_net PUBLIC ws2_32 secur32 crypt32 bcrypt advapi32)
+  # The client certificate's key, used in its store.
+  target_link_libraries(postrine_mailclient_oauth PUBLIC crypt32 ncrypt bcrypt)
 else()
   find_package(Threads REQUIRED)
   target_link_libraries(postrine_runtime PUBLIC ${CMAKE_DL_LIBS} Threads::Threads)

@@ -11,7 +11,7 @@ job=${1:-test}
 demo="cmake ninja-build g++ libssl-dev libidn2-dev nlohmann-json3-dev python3 python3-aiosmtpd"
 case $job in
   demo) want=$demo ;;
-  test) want="$demo ccache clang libgtest-dev libgmock-dev googletest openssl python3-pytest python3-pytest-xdist
+  test) want="$demo ccache clang libgtest-dev libgmock-dev googletest openssl python3-pytest python3-pytest-xdist python3-cryptography
               mingw-w64 wine wine64 locales-all time postfix dovecot-core" ;;
   bench) want="$demo libbenchmark-dev openssl curl msmtp swaks time" ;;
   *) echo "usage: $0 [demo|test|bench]" >&2; exit 64 ;;

@@ -32,6 +32,7 @@ void ReadOAuthOptions(IniFileSpec& ini, const std::string& profile, MailOptions&
   options.oauth_token_url = Setting(ini, profile, "OAuthTokenURL", "");
   options.oauth_client_id = Setting(ini, profile, "OAuthClientID", "");
   options.oauth_client_secret = Setting(ini, profile, "OAuthClientSecret", "");
+  options.oauth_client_certificate = Setting(ini, profile, "OAuthClientCertificate", "");
   options.oauth_scope = Setting(ini, profile, "OAuthScope", "");
   options.oauth_token_command = Setting(ini, profile, "OAuthTokenCommand", "");
   options.password_command = Setting(ini, profile, "PasswordCommand", "");
@@ -49,9 +50,13 @@ void ReadOAuthOptions(IniFileSpec& ini, const std::string& profile, MailOptions&
                         "the https URL of the token endpoint; " + why));
     }
     if (options.oauth_client_id.empty()) missing("OAuthClientID", "OAuthTokenURL");
-    if (options.oauth_client_secret.empty()) missing("OAuthClientSecret", "OAuthTokenURL");
+    if (!options.oauth_client_secret.empty() && !options.oauth_client_certificate.empty()) {
+      problem("OAuthClientSecret and OAuthClientCertificate are both set in postrine.ini (keep one of them)");
+    } else if (options.oauth_client_secret.empty() && options.oauth_client_certificate.empty()) {
+      missing("OAuthClientSecret or OAuthClientCertificate", "OAuthTokenURL");
+    }
   } else if (options.oauth_token_command.empty()) {
-    for (const char* key : {"OAuthClientID", "OAuthClientSecret", "OAuthScope"}) {
+    for (const char* key : {"OAuthClientID", "OAuthClientSecret", "OAuthClientCertificate", "OAuthScope"}) {
       if (!Setting(ini, profile, key, "").empty()) missing("OAuthTokenURL", key);
     }
   }

@@ -32,6 +32,8 @@ struct MailOptions {
   std::string oauth_token_url;
   std::string oauth_client_id;
   std::string oauth_client_secret;
+  /// Instead of the secret: a PEM file (POSIX) or a thumbprint (Windows).
+  std::string oauth_client_certificate;
   std::string oauth_scope;
   std::string oauth_token_command;
   /// A command whose first output line is the password ("PasswordCommand").

@@ -247,6 +247,7 @@ bool Postrine::Process() {
                                     Options.oauth_client_secret, Options.oauth_scope,
                                     Options.oauth_token_command, Options.verify, Options.ca_file,
                                     Options.timeout_seconds * 1000, TokenCacheFileName()};
+    oauth.client_certificate = Options.oauth_client_certificate;
     tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
     if (Trace) {
       // Through a trace of its own, which shows control bytes as dots.

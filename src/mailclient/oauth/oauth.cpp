@@ -6,6 +6,7 @@
 
 #include "mailclient/net/digest.h"
 #include "mailclient/net/http.h"
+#include "mailclient/oauth/client_assertion.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 
@@ -162,9 +163,13 @@ std::optional<Failure> ReadCommandToken(const runtime::CommandResult& result, in
 
 std::string TokenCacheKey(const OAuthSettings& settings) {
   const runtime::Activation activation("TOKENCACHEKEY", __LINE__);
-  const std::string source = settings.command.empty()
-                                 ? "url\n" + settings.token_url + "\n" + settings.client_id + "\n" + settings.scope
-                                 : "command\n" + settings.command;
+  std::string source = settings.command.empty()
+                           ? "url\n" + settings.token_url + "\n" + settings.client_id + "\n" + settings.scope
+                           : "command\n" + settings.command;
+  // A token got with one certificate is not taken for another.
+  if (settings.command.empty() && !settings.client_certificate.empty()) {
+    source += "\ncertificate\n" + settings.client_certificate;
+  }
   return HmacMd5Hex("postrine token cache", source);
 }
 
@@ -206,6 +211,11 @@ void OAuthTokens::TraceFetch(bool fetched) {
     events_(fetched ? "OAuth token: from OAuthTokenCommand" : "OAuth token: OAuthTokenCommand gave none");
     return;
   }
+  // No request went out: the certificate could not sign one.
+  if (!unsigned_.empty()) {
+    events_("OAuth token: no request sent: " + unsigned_);
+    return;
+  }
   // What happened, in the words of the error line: no answer, a refused
   // certificate, an answer too large, or the status and error fields.
   std::vector<std::string> parts;
@@ -232,7 +242,22 @@ std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
   const runtime::Activation activation("OAUTHTOKENS:FETCHFROMURL", __LINE__);
   request_ = TokenRequestOutcome{};
   request_.url = settings_.token_url;
-  const std::string& secret = settings_.client_secret;
+  unsigned_.clear();
+  // With a certificate, the assertion is what must never be repeated.
+  std::string secret = settings_.client_secret;
+  std::int64_t signed_at = 0;
+  auto sign = [&]() -> std::optional<Failure> {
+    signed_at = static_cast<std::int64_t>(std::time(nullptr));
+    auto failure = MakeClientAssertion(settings_.client_certificate, settings_.token_url, settings_.client_id,
+                                       signed_at, secret);
+    if (failure) unsigned_ = failure->text;
+    return failure;
+  };
+  // Signed before any connection, so that a certificate that cannot be
+  // used costs none.
+  if (!settings_.client_certificate.empty()) {
+    if (auto failure = sign()) return failure;
+  }
   // No answer could be read: the reason goes to the error line and the
   // trace, with anything the endpoint sent in it redacted.
   auto failed = [&](Outcome kind, const std::string& reason) {
@@ -252,9 +277,19 @@ std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
       transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
                            {url.host, settings_.verify, settings_.ca_file, settings_.timeout_ms}, why);
   if (!tls) return failed(line_failed ? Outcome::kTemporary : Outcome::kPermanent, why);
+  // A connection that took most of a long Timeout leaves an assertion
+  // about to expire: a fresh one is signed.
+  if (signed_at != 0 && std::time(nullptr) - signed_at > kAssertionLife / 2) {
+    if (auto failure = sign()) return failure;
+  }
   std::vector<std::pair<std::string, std::string>> form{{"grant_type", "client_credentials"},
-                                                        {"client_id", settings_.client_id},
-                                                        {"client_secret", secret}};
+                                                        {"client_id", settings_.client_id}};
+  if (settings_.client_certificate.empty()) {
+    form.emplace_back("client_secret", secret);
+  } else {
+    form.emplace_back("client_assertion_type", "urn:ietf:params:oauth:client-assertion-type:jwt-bearer");
+    form.emplace_back("client_assertion", secret);
+  }
   if (!settings_.scope.empty()) form.emplace_back("scope", settings_.scope);
   const Deadline deadline(settings_.timeout_ms);
   HttpResponse response;

@@ -2,7 +2,8 @@
 // the client-credentials grant (RFC 6749 section 4.4), over the program's
 // own TLS so that CAFile, TLSVerify and Timeout hold as for SMTP, or from a
 // command the user names. Tokens are cached beside the settings file until
-// shortly before they expire. Neither the client secret nor a token ever
+// shortly before they expire. The client proves itself with its secret
+// or with a certificate's signed assertion; neither, nor a token, ever
 // appears in a message.
 #pragma once
 
@@ -28,6 +29,7 @@ struct OAuthSettings {
   std::string ca_file{};
   int timeout_ms = 60000;
   std::string cache_file{};     // empty: no cache
+  std::string client_certificate{};  // "OAuthClientCertificate", instead of the secret
 };
 
 /// What became of the last request to the token endpoint, for the trace
@@ -84,6 +86,7 @@ class OAuthTokens final : public TokenSource {
   Transport transport_;
   std::string key_{};
   TokenRequestOutcome request_;
+  std::string unsigned_{};  // why no client assertion could be made for the last request
   EventSink events_;  // empty: no trace
 };
 

@@ -121,6 +121,13 @@ TEST(OAuthCache, KeepsATokenForItsConfigurationUntilFiveMinutesBeforeItExpires) 
   mailclient::OAuthSettings command;
   command.command = "get-token";
   EXPECT_NE(mailclient::TokenCacheKey(a), mailclient::TokenCacheKey(command));
+  // A token the client got with one certificate is not taken with another.
+  mailclient::OAuthSettings certified = a;
+  certified.client_certificate = "/etc/postrine/one.pem";
+  EXPECT_NE(mailclient::TokenCacheKey(a), mailclient::TokenCacheKey(certified));
+  mailclient::OAuthSettings other_certificate = certified;
+  other_certificate.client_certificate = "/etc/postrine/two.pem";
+  EXPECT_NE(mailclient::TokenCacheKey(certified), mailclient::TokenCacheKey(other_certificate));
 
   const std::string key = mailclient::TokenCacheKey(a);
   const std::string text = mailclient::TokenCacheText(key, {"tok", kNow + 3600});
