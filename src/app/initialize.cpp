@@ -151,6 +151,11 @@ bool Postrine::Initialize() {
     runtime::SetErrorLevel(app::kExitUsage);
     return false;
   };
+  // A call the usage line refuses, for a scheduled task.
+  if (args.size() == 2 && runtime::AsciiLower(args[1]) == "-q") {
+    QueueOnly = true;
+    return true;
+  }
   if (cmd.empty()) return refuse("(1)Call was:");
   if (args.size() < 3) return refuse("(2)Call was:");
   if (!parsed.call && parsed.why.empty()) return refuse("(3)Call was:");

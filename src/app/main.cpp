@@ -13,9 +13,19 @@
 #include "runtime/standard_streams.h"
 
 #if defined(POSTRINE_SHORT_PAUSE)
+#include <cstdlib>
+#include <cstring>
+
+#include "app/queue.h"
 namespace {
 // Test build only: the pauses last 50 ms instead of seconds.
 void ShortPause(unsigned ms) { runtime::PlatformSleepFor(ms < 50 ? ms : 50); }
+// Test build only: the process ends at once, as in a crash or a power cut,
+// at the step of writing a queue file that POSTRINE_CRASH_AT names.
+void CrashAtStep(const char* step) {
+  const char* at = std::getenv("POSTRINE_CRASH_AT");
+  if (at != nullptr && std::strcmp(at, step) == 0) std::_Exit(99);
+}
 }  // namespace
 #endif
 
@@ -41,6 +51,7 @@ int main(int argc, char** argv) {
   const runtime::Activation activation("MAIN", __LINE__);
 #if defined(POSTRINE_SHORT_PAUSE)
   runtime::SetPauseFunction(ShortPause);
+  app::SetQueueStepHook(CrashAtStep);
 #endif
 #if defined(POSTRINE_FORCE_FAULT) || defined(POSTRINE_FAULT_IN_ALLOCATOR)
   runtime::SetPauseFunction(FaultingPause);

@@ -10,6 +10,7 @@ namespace app {
 namespace {
 
 constexpr int kLongestTimeout = 86400;  // a day
+constexpr int kLongestQueueAge = 8760;  // a year, in hours
 
 std::string Malformed(const std::string& key, const std::string& value, const std::string& takes) {
   return "unknown " + key + " setting \"" + value + "\" in postrine.ini (use " + takes + ")";
@@ -101,6 +102,13 @@ MailOptions ReadMailOptions(IniFileSpec& ini, const std::string& profile) {
   if (options.timeout_seconds == 0) {
     problem(Malformed("Timeout", timeout, "a whole number of seconds from 1 to " + std::to_string(kLongestTimeout)));
     options.timeout_seconds = 60;
+  }
+  options.queue = Setting(ini, profile, "Queue", "");
+  const std::string age = Setting(ini, profile, "QueueMaxAge", "72");
+  options.queue_max_age_hours = Seconds(age);
+  if (options.queue_max_age_hours == 0 || options.queue_max_age_hours > kLongestQueueAge) {
+    problem(Malformed("QueueMaxAge", age, "a whole number of hours from 1 to " + std::to_string(kLongestQueueAge)));
+    options.queue_max_age_hours = 72;
   }
   ReadOAuthOptions(ini, profile, options, problem);
   // A value that could not be read as text would be used garbled: that

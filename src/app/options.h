@@ -38,6 +38,10 @@ struct MailOptions {
   std::string oauth_token_command;
   /// A command whose first output line is the password ("PasswordCommand").
   std::string password_command;
+  /// The queue's directory ("Queue"); empty: no queue.
+  std::string queue;
+  /// Hours a queued message is tried for ("QueueMaxAge").
+  int queue_max_age_hours = 72;
   bool UsesOAuth() const { return !oauth_token_url.empty() || !oauth_token_command.empty(); }
   /// The first malformed setting, in a sentence that names the key and
   /// the values it takes; empty when all are good.

@@ -69,6 +69,8 @@ class Postrine {
   std::string Dsn;
   /// The "-x" header lines as name and value, in order.
   std::vector<std::pair<std::string, std::string>> HeaderFields;
+  /// "postrine -q": deliver the queue and nothing else.
+  bool QueueOnly = false;
   /// The settings section given with "-profile"; empty: [Settings] alone.
   std::string Profile;
   std::int32_t PortNumber = 0;

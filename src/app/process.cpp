@@ -2,6 +2,8 @@
 // arguments, hand it to the SMTP client, and report a failed delivery. The
 // exit status tells a calling script what happened (sysexits codes).
 
+#include <algorithm>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -9,6 +11,7 @@
 #include "app/call_options.h"
 #include "app/exit_codes.h"
 #include "app/postrine.h"
+#include "app/queue.h"
 #include "app/secrets.h"
 #include "app/text.h"
 #include "mailclient/mime/address.h"
@@ -19,6 +22,9 @@
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/file_source.h"
+#include "runtime/places.h"
+#include "runtime/queue_files.h"
+#include "runtime/whole_file.h"
 #include "runtime/identity.h"
 #include "runtime/process.h"
 
@@ -185,6 +191,144 @@ std::optional<Refused> ResolveSecrets(Postrine& app) {
   return std::nullopt;
 }
 
+// What became of one delivery.
+struct Delivery {
+  mailclient::Outcome outcome = mailclient::Outcome::kSent;
+  std::string reason;
+};
+
+// Sends `email` through the server of the settings, asking for the
+// delivery notices of `dsn` (none when empty) under the identifier `envid`.
+Delivery Deliver(const mailclient::CEmail& email, Postrine& app, const std::string& dsn, const std::string& envid) {
+  const app::MailOptions& options = app.Options;
+  mailclient::CSmtp smtp(email, app.ServerName, app.PortNumber);
+  if (app.Trace) smtp.Trace(app.Trace->Sink());
+  smtp.Tls(options.tls);
+  smtp.Verify(options.verify);
+  smtp.CaFile(options.ca_file);
+  smtp.TimeoutSeconds(options.timeout_seconds);
+  if (!dsn.empty()) smtp.Dsn(dsn, envid);
+  // With a token source the logon sends a token and never the password.
+  std::unique_ptr<mailclient::OAuthTokens> tokens;
+  if (options.UsesOAuth()) {
+    mailclient::OAuthSettings oauth{options.oauth_token_url, options.oauth_client_id,
+                                    options.oauth_client_secret, options.oauth_scope,
+                                    options.oauth_token_command, options.verify, options.ca_file,
+                                    options.timeout_seconds * 1000, TokenCacheFileName()};
+    oauth.client_certificate = options.oauth_client_certificate;
+    tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
+    if (app.Trace) {
+      // Through a trace of its own, which shows control bytes as dots.
+      auto trace = std::make_shared<mailclient::ProtocolTrace>(app.Trace->Sink());
+      tokens->Trace([trace](std::string_view event) { trace->Event(event); });
+    }
+    smtp.BearerTokens(tokens.get());
+  }
+  if (app::UserNameGiven(app.UserName)) {
+    smtp.UserName(app.UserName);
+    if (!tokens) smtp.PassWord(app.Password);
+    smtp.SecureSMTP(true);
+    smtp.Logon();
+  }
+  if (smtp.Postrine()) return {};
+  return {smtp.Result(), smtp.ErrorMsg()};
+}
+
+std::string InQueue(const std::string& queue, const std::string& name) {
+  const char separator = runtime::PathSeparator()[0];
+  return queue.empty() || queue.back() == separator || queue.back() == '/' ? queue + name
+                                                                            : queue + separator + name;
+}
+
+// The last reason a queued message could not be sent, kept beside it.
+std::string LastReason(const std::string& path) {
+  std::string text, reason;
+  return runtime::ReadWholeFile(path + ".reason", text, reason, 4096) ? text : "no try reached the server";
+}
+
+// Gives up the locked queued message `name`: into the folder "failed" with
+// its last reason beside it. The line that says so.
+std::string GiveUp(const std::string& queue, const std::string& name, runtime::QueueFileLock& lock,
+                   const std::string& why) {
+  const std::string failed = InQueue(queue, "failed");
+  std::string reason;
+  const std::string to = InQueue(failed, name);
+  if (!runtime::MakeDirectory(failed, reason) || !lock.MoveTo(to, reason)) {
+    return "cannot move the queued message " + InQueue(queue, name) + " to " + failed + " [" + reason + "]";
+  }
+  runtime::NewQueueFile note;
+  if (note.Create(to + ".reason.tmp", reason) && note.Write(why + "\r\n", reason)) note.Commit(to + ".reason", reason);
+  runtime::RemoveFile(InQueue(queue, name) + ".reason");
+  return "given up: " + to + " [" + why + "]";
+}
+
+// Delivers what the queue holds, oldest first, each message under a lock
+// of its own, so that two runs never send the same one; a message leaves
+// the queue only when the server took it. Stops at the first that fails
+// for now: the next would meet the same server. True when one was given
+// up.
+bool FlushQueue(Postrine& app) {
+  const runtime::Activation activation("FLUSHQUEUE", __LINE__);
+  const std::string& queue = app.Options.queue;
+  std::vector<std::string> names;
+  std::string reason;
+  if (!runtime::ListDirectory(queue, names, reason)) return false;  // nothing queued yet
+  std::sort(names.begin(), names.end());
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  const std::int64_t oldest = now - std::int64_t{3600} * app.Options.queue_max_age_hours;
+  bool given_up = false;
+  for (const std::string& name : names) {
+    const std::string path = InQueue(queue, name);
+    runtime::QueueFileLock lock;
+    // A temporary file no writer holds was left by a run that ended.
+    if (app::IsTemporaryName(name)) {
+      if (lock.Take(path, reason)) lock.Remove(reason);
+      continue;
+    }
+    if (!app::IsMessageName(name) || !lock.Take(path, reason)) continue;
+    app::Envelope envelope;
+    std::size_t offset = 0;
+    Delivery delivery{mailclient::Outcome::kPermanent, "it is no message that postrine queued"};
+    {
+      auto file = std::make_shared<runtime::FileSource>();
+      std::string lead(64 * 1024, '\0');
+      long long got = file->Open(path, reason) ? file->Read(lead.data(), lead.size(), reason) : -1;
+      if (got < 0) continue;  // gone meanwhile, or unreadable: left for later
+      lead.resize(static_cast<std::size_t>(got));
+      offset = app::ReadEnvelope(lead, envelope);
+      if (offset > 0 && envelope.queued_at < oldest) {
+        delivery = {mailclient::Outcome::kPermanent, "older than QueueMaxAge " +
+                                                         std::to_string(app.Options.queue_max_age_hours) +
+                                                         " hours; last: " + LastReason(path)};
+      } else if (offset > 0) {
+        mailclient::CEmail email;
+        email.FromAddress(envelope.sender);
+        email.DestList(envelope.recipients);
+        const auto unread = email.StoredMessage(file, offset);
+        delivery = unread ? Delivery{mailclient::Outcome::kTemporary, *unread}
+                          : Deliver(email, app, envelope.dsn_notify, envelope.dsn_envid);
+      }
+    }
+    if (delivery.outcome == mailclient::Outcome::kSent) {
+      if (!lock.Remove(reason)) app.WriteError("cannot remove the sent message " + path + " [" + reason + "]");
+      runtime::RemoveFile(path + ".reason");
+      app.ConsoleWindow.WriteLine("sent from the queue: " + path);
+      continue;
+    }
+    if (delivery.outcome == mailclient::Outcome::kTemporary) {
+      runtime::NewQueueFile note;
+      if (note.Create(path + ".reason.tmp", reason) && note.Write(delivery.reason, reason)) {
+        note.Commit(path + ".reason", reason);
+      }
+      app.ConsoleWindow.WriteLine("still queued: " + path + " [" + delivery.reason + "]");
+      break;
+    }
+    app.WriteError(GiveUp(queue, name, lock, delivery.reason));
+    given_up = true;
+  }
+  return given_up;
+}
+
 }  // namespace
 
 bool Postrine::Process() {
@@ -210,6 +354,15 @@ bool Postrine::Process() {
     runtime::SetErrorLevel(refused->code);
     return true;
   }
+  if (QueueOnly) {
+    if (Options.queue.empty()) {
+      WriteError("-q delivers the queue, and postrine.ini names none (set Queue to a directory)");
+      runtime::SetErrorLevel(app::kExitConfig);
+    } else if (FlushQueue(*this)) {
+      runtime::SetErrorLevel(app::kExitUnavailable);
+    }
+    return true;
+  }
   if (const auto refused = AddOptionHeaders(email, *this)) {
     WriteError(refused->line);
     runtime::SetErrorLevel(refused->code);
@@ -232,39 +385,27 @@ bool Postrine::Process() {
     return true;
   }
 
-  mailclient::CSmtp smtp(email, ServerName, PortNumber);
-  if (Trace) smtp.Trace(Trace->Sink());
-  smtp.Tls(Options.tls);
-  smtp.Verify(Options.verify);
-  smtp.CaFile(Options.ca_file);
-  smtp.TimeoutSeconds(Options.timeout_seconds);
+  // What is queued goes first, as it would have had it been sent then.
+  const bool queue = !Options.queue.empty();
+  if (queue) FlushQueue(*this);
   // The envelope identifier is the message's own, without its brackets.
-  if (!Dsn.empty()) smtp.Dsn(Dsn, message_id.substr(1, message_id.size() - 2));
-  // With a token source the logon sends a token and never the password.
-  std::unique_ptr<mailclient::OAuthTokens> tokens;
-  if (Options.UsesOAuth()) {
-    mailclient::OAuthSettings oauth{Options.oauth_token_url, Options.oauth_client_id,
-                                    Options.oauth_client_secret, Options.oauth_scope,
-                                    Options.oauth_token_command, Options.verify, Options.ca_file,
-                                    Options.timeout_seconds * 1000, TokenCacheFileName()};
-    oauth.client_certificate = Options.oauth_client_certificate;
-    tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
-    if (Trace) {
-      // Through a trace of its own, which shows control bytes as dots.
-      auto trace = std::make_shared<mailclient::ProtocolTrace>(Trace->Sink());
-      tokens->Trace([trace](std::string_view event) { trace->Event(event); });
+  const std::string envid = Dsn.empty() ? "" : message_id.substr(1, message_id.size() - 2);
+  const Delivery delivery = Deliver(email, *this, Dsn, envid);
+  if (delivery.outcome == mailclient::Outcome::kSent) return true;
+  if (delivery.outcome == mailclient::Outcome::kTemporary && queue) {
+    const app::Envelope envelope{Sender, email.Recipients(), Dsn, envid, static_cast<std::int64_t>(std::time(nullptr))};
+    std::string file;
+    const auto unqueued = app::Enqueue(Options.queue, email, envelope, file);
+    if (!unqueued) {
+      ConsoleWindow.WriteLine("queued for a later try: " + file + " [" + delivery.reason + "]");
+      return true;
     }
-    smtp.BearerTokens(tokens.get());
+    WriteError("error sending mail to " + RecipientText() + " [" + delivery.reason + "]");
+    WriteError(*unqueued);
+    runtime::SetErrorLevel(app::kExitTempFail);
+    return true;
   }
-  if (app::UserNameGiven(UserName)) {
-    smtp.UserName(UserName);
-    if (!tokens) smtp.PassWord(Password);
-    smtp.SecureSMTP(true);
-    smtp.Logon();
-  }
-  if (!smtp.Postrine()) {
-    WriteError("error sending mail to " + RecipientText() + " [" + smtp.ErrorMsg() + "]");
-    runtime::SetErrorLevel(ExitCode(smtp.Result()));
-  }
+  WriteError("error sending mail to " + RecipientText() + " [" + delivery.reason + "]");
+  runtime::SetErrorLevel(ExitCode(delivery.outcome));
   return true;
 }

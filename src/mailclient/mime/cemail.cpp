@@ -346,6 +346,13 @@ std::optional<std::string> CEmail::MailBody(std::shared_ptr<runtime::FileSource>
   return text_.scan.size > runtime::kMaxWholeFile ? std::optional(std::string(runtime::kFileTooLarge)) : std::nullopt;
 }
 
+std::optional<std::string> CEmail::StoredMessage(std::shared_ptr<runtime::FileSource> file, std::uint64_t offset) {
+  const runtime::Activation activation("CEMAIL:STOREDMESSAGE", __LINE__);
+  stored_ = true;
+  body_ = Part{Content(std::move(file), offset), "the queued message"};
+  return Scan(body_, true);
+}
+
 void CEmail::Html(bool on) {
   html_ = on;
   if (on && boundary_[1].empty()) boundary_[1] = NewBoundary();
@@ -476,6 +483,7 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
 
 std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8, bool bcc_field) const {
   const runtime::Activation activation("CEMAIL:HEADER", __LINE__);
+  if (stored_) return {};
   std::string h;
   h += "Date: " + DateText(now) + "\r\n";
   auto mailboxes = [&](const std::vector<std::string>& typed) {

@@ -68,6 +68,11 @@ class CEmail {
   /// The body read from `file` while sending. The reason when the first
   /// pass cannot read it or finds it larger than 2 GiB.
   std::optional<std::string> MailBody(std::shared_ptr<runtime::FileSource> file);
+  /// The message as a queue keeps it: header and body as WriteMessage
+  /// wrote them (with Plan(false), so in 7 bits), the bytes of `file` after
+  /// its first `offset`. Header() then gives nothing: the message is sent
+  /// as it was composed. The reason when the first pass cannot read it.
+  std::optional<std::string> StoredMessage(std::shared_ptr<runtime::FileSource> file, std::uint64_t offset);
   /// The body is HTML (text/html) rather than plain text. It goes with a
   /// text alternative, made from it unless AlternativeText gives one.
   void Html(bool on);
@@ -180,6 +185,7 @@ class CEmail {
   std::string reply_to_;
   std::string fields_;  // the lines HeaderField added, ended by CR LF
   Part body_;
+  bool stored_ = false;  // body_ is the whole message
   bool html_ = false;
   Part text_;  // the text alternative of an HTML body
   bool text_given_ = false;

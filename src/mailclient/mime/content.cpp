@@ -261,6 +261,15 @@ bool Content::Read(const std::function<bool(std::string_view)>& sink, std::uint6
   }
   if (!file_->Rewind(error)) return false;
   std::vector<char> buffer(kChunk);
+  for (std::uint64_t skipped = 0; skipped < offset_;) {
+    const long long n =
+        file_->Read(buffer.data(), static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, offset_ - skipped)), error);
+    if (n <= 0) {
+      if (n == 0) error = "the file ended early";
+      return false;
+    }
+    skipped += static_cast<std::uint64_t>(n);
+  }
   std::uint64_t total = 0;
   for (;;) {
     const std::uint64_t allowed = limit + 1 - total;

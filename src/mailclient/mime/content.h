@@ -76,6 +76,8 @@ class Content {
   Content() = default;
   explicit Content(std::string text) : text_(std::move(text)) {}
   explicit Content(std::shared_ptr<runtime::FileSource> file) : file_(std::move(file)) {}
+  /// The bytes of `file` after its first `offset` bytes.
+  Content(std::shared_ptr<runtime::FileSource> file, std::uint64_t offset) : file_(std::move(file)), offset_(offset) {}
   /// The text made from the HTML of `html` (HtmlText), made anew on each
   /// pass so that it is never held whole. `utf8`: the HTML's bytes beyond
   /// ASCII are UTF-8, not the ANSI code page's; a byte-order mark is left
@@ -95,6 +97,7 @@ class Content {
  private:
   std::string text_;
   std::shared_ptr<runtime::FileSource> file_;
+  std::uint64_t offset_ = 0;
   std::shared_ptr<const Content> html_;  // the source of text made from HTML
   bool html_utf8_ = true;
 };

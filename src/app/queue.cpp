@@ -1,0 +1,119 @@
+#include "app/queue.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "runtime/activation.h"
+#include "runtime/ascii.h"
+#include "runtime/identity.h"
+#include "runtime/places.h"
+#include "runtime/queue_files.h"
+
+namespace app {
+
+namespace {
+
+constexpr char kMagic[] = "X-Postrine-Queue: 1";
+constexpr char kMessageSuffix[] = ".mail";
+constexpr char kTemporarySuffix[] = ".mail.tmp";
+
+void (*step_hook)(const char*) = nullptr;
+void Step(const char* step) {
+  if (step_hook != nullptr) step_hook(step);
+}
+
+bool OneLine(std::string_view value) { return value.find_first_of("\r\n") == std::string_view::npos; }
+
+}  // namespace
+
+void SetQueueStepHook(void (*hook)(const char* step)) { step_hook = hook; }
+
+std::string EnvelopeText(const Envelope& envelope) {
+  std::string text = std::string(kMagic) + "\r\nQueued: " + std::to_string(envelope.queued_at) +
+                     "\r\nSender: " + envelope.sender + "\r\n";
+  for (const std::string& r : envelope.recipients) text += "Recipient: " + r + "\r\n";
+  if (!envelope.dsn_notify.empty()) text += "Dsn-Notify: " + envelope.dsn_notify + "\r\n";
+  if (!envelope.dsn_envid.empty()) text += "Dsn-Envid: " + envelope.dsn_envid + "\r\n";
+  return text + "\r\n";
+}
+
+std::size_t ReadEnvelope(std::string_view text, Envelope& envelope) {
+  const runtime::Activation activation("READENVELOPE", __LINE__);
+  envelope = Envelope{};
+  const std::size_t end = text.find("\r\n\r\n");
+  if (!text.starts_with(std::string(kMagic) + "\r\n") || end == std::string_view::npos) return 0;
+  bool dated = false;
+  for (std::size_t at = text.find("\r\n") + 2; at < end + 2;) {
+    const std::size_t line_end = text.find("\r\n", at);
+    const std::string_view line = text.substr(at, line_end - at);
+    at = line_end + 2;
+    const std::size_t colon = line.find(": ");
+    if (colon == std::string_view::npos) return 0;
+    const std::string_view key = line.substr(0, colon);
+    const std::string value(line.substr(colon + 2));
+    if (key == "Queued") {
+      dated = !value.empty() && value.size() < 19 && value.find_first_not_of("0123456789") == std::string::npos;
+      if (dated) envelope.queued_at = std::stoll(value);
+    } else if (key == "Sender") {
+      envelope.sender = value;
+    } else if (key == "Recipient") {
+      envelope.recipients.push_back(value);
+    } else if (key == "Dsn-Notify") {
+      envelope.dsn_notify = value;
+    } else if (key == "Dsn-Envid") {
+      envelope.dsn_envid = value;
+    }
+  }
+  return dated && !envelope.recipients.empty() ? end + 4 : 0;
+}
+
+std::string QueueFileName(std::int64_t at) {
+  char seconds[24];
+  std::snprintf(seconds, sizeof seconds, "%012lld", static_cast<long long>(at));
+  return seconds + ("-" + runtime::RandomHex(16)) + kMessageSuffix;
+}
+
+bool IsMessageName(std::string_view name) {
+  return name.size() > 30 && name.ends_with(kMessageSuffix) && runtime::IsAsciiDigit(name.front());
+}
+
+bool IsTemporaryName(std::string_view name) {
+  return name.size() > 30 && name.ends_with(kTemporarySuffix) && runtime::IsAsciiDigit(name.front());
+}
+
+std::optional<std::string> Enqueue(const std::string& queue, const mailclient::CEmail& email,
+                                   const Envelope& envelope, std::string& file) {
+  const runtime::Activation activation("ENQUEUE", __LINE__);
+  if (!OneLine(envelope.sender)) return "the sender holds a line break";
+  for (const std::string& r : envelope.recipients) {
+    if (!OneLine(r)) return "a recipient holds a line break";
+  }
+  std::string reason;
+  if (!runtime::MakeDirectory(queue, reason)) return "cannot make the queue " + queue + " [" + reason + "]";
+  std::string dir = queue;
+  if (!dir.empty() && dir.back() != runtime::PathSeparator()[0] && dir.back() != '/') dir += runtime::PathSeparator();
+  file = dir + QueueFileName(envelope.queued_at);
+  runtime::NewQueueFile out;
+  if (!out.Create(file + ".tmp", reason)) return "cannot write into the queue " + queue + " [" + reason + "]";
+  Step("created");
+  // Any server can take it: 7 bits, and domains as A-labels.
+  const mailclient::BodyPlan plan = email.Plan(false);
+  const std::string header = email.Header(plan, static_cast<std::time_t>(envelope.queued_at));
+  bool half = false;
+  const bool written = out.Write(EnvelopeText(envelope), reason) &&
+                       email.WriteMessage(plan, header, [&](std::string_view chunk) {
+                         if (!out.Write(chunk, reason)) return false;
+                         if (!half) Step("half");
+                         half = true;
+                         return true;
+                       });
+  if (!written) {
+    return "cannot write into the queue " + queue + " [" + (reason.empty() ? email.ReadError() : reason) + "]";
+  }
+  Step("written");
+  if (!out.Commit(file, reason)) return "cannot write into the queue " + queue + " [" + reason + "]";
+  Step("committed");
+  return std::nullopt;
+}
+
+}  // namespace app

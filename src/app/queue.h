@@ -1,0 +1,52 @@
+// The mail queue of the Queue setting. A message that could not be sent
+// for now is kept there whole, with its envelope, in a file of its own:
+// written under a temporary name, flushed and renamed, readable by its
+// owner alone. A later run delivers it, oldest first, each under a lock
+// taken without waiting, and removes it only after the server took it. A
+// message older than QueueMaxAge goes to the "failed" folder inside the
+// queue, with the last reason it could not be sent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "mailclient/mime/cemail.h"
+
+namespace app {
+
+/// Where a queued message goes, kept before its bytes.
+struct Envelope {
+  std::string sender;                   // as Sender gives it
+  std::vector<std::string> recipients;  // the pieces as typed, Bcc ones too
+  std::string dsn_notify;               // as CSmtp::Dsn takes them
+  std::string dsn_envid;
+  std::int64_t queued_at = 0;           // seconds since 1970
+};
+
+/// The envelope as a queue file starts with it, ended by an empty line.
+std::string EnvelopeText(const Envelope& envelope);
+/// The envelope of a queue file that starts with `text`: the length of the
+/// envelope, where the message starts; 0 when it is none.
+std::size_t ReadEnvelope(std::string_view text, Envelope& envelope);
+
+/// The name of a message file queued at `at`: names sort oldest first.
+std::string QueueFileName(std::int64_t at);
+/// Whether `name` (no path) is a message file's, a temporary one's or
+/// neither.
+bool IsMessageName(std::string_view name);
+bool IsTemporaryName(std::string_view name);
+
+/// Test builds only: called at each step of writing a queue file
+/// ("created", "half", "written", "committed").
+void SetQueueStepHook(void (*hook)(const char* step));
+
+/// Writes `email`, composed for any server (7 bits, addresses as
+/// A-labels), with `envelope` into the queue directory `queue` (made when
+/// missing): the file's path in `file`, or the reason.
+std::optional<std::string> Enqueue(const std::string& queue, const mailclient::CEmail& email,
+                                   const Envelope& envelope, std::string& file);
+
+}  // namespace app
