@@ -262,21 +262,27 @@ std::string GiveUp(const std::string& queue, const std::string& name, runtime::Q
   return "given up: " + to + " [" + why + "]";
 }
 
+// What a pass over the queue came to.
+struct QueuePass {
+  bool given_up = false;
+  /// Why it stopped at a message that failed for now; empty when it did not.
+  std::string stopped;
+};
+
 // Delivers what the queue holds, oldest first, each message under a lock
 // of its own, so that two runs never send the same one; a message leaves
 // the queue only when the server took it. Stops at the first that fails
-// for now: the next would meet the same server. True when one was given
-// up.
-bool FlushQueue(Postrine& app) {
+// for now: the next would meet the same server.
+QueuePass FlushQueue(Postrine& app) {
   const runtime::Activation activation("FLUSHQUEUE", __LINE__);
   const std::string& queue = app.Options.queue;
   std::vector<std::string> names;
   std::string reason;
-  if (!runtime::ListDirectory(queue, names, reason)) return false;  // nothing queued yet
+  QueuePass pass;
+  if (!runtime::ListDirectory(queue, names, reason)) return pass;  // nothing queued yet
   std::sort(names.begin(), names.end());
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
   const std::int64_t oldest = now - std::int64_t{3600} * app.Options.queue_max_age_hours;
-  bool given_up = false;
   for (const std::string& name : names) {
     const std::string path = InQueue(queue, name);
     runtime::QueueFileLock lock;
@@ -321,12 +327,13 @@ bool FlushQueue(Postrine& app) {
         note.Commit(path + ".reason", reason);
       }
       app.ConsoleWindow.WriteLine("still queued: " + path + " [" + delivery.reason + "]");
+      pass.stopped = delivery.reason;
       break;
     }
     app.WriteError(GiveUp(queue, name, lock, delivery.reason));
-    given_up = true;
+    pass.given_up = true;
   }
-  return given_up;
+  return pass;
 }
 
 }  // namespace
@@ -358,7 +365,7 @@ bool Postrine::Process() {
     if (Options.queue.empty()) {
       WriteError("-q delivers the queue, and postrine.ini names none (set Queue to a directory)");
       runtime::SetErrorLevel(app::kExitConfig);
-    } else if (FlushQueue(*this)) {
+    } else if (FlushQueue(*this).given_up) {
       runtime::SetErrorLevel(app::kExitUnavailable);
     }
     return true;
@@ -386,11 +393,14 @@ bool Postrine::Process() {
   }
 
   // What is queued goes first, as it would have had it been sent then.
+  // When the server fails it for now, the new message joins it at once:
+  // the queue never holds it up for longer than its own try would take.
   const bool queue = !Options.queue.empty();
-  if (queue) FlushQueue(*this);
+  const QueuePass pass = queue ? FlushQueue(*this) : QueuePass{};
   // The envelope identifier is the message's own, without its brackets.
   const std::string envid = Dsn.empty() ? "" : message_id.substr(1, message_id.size() - 2);
-  const Delivery delivery = Deliver(email, *this, Dsn, envid);
+  const Delivery delivery = pass.stopped.empty() ? Deliver(email, *this, Dsn, envid)
+                                                 : Delivery{mailclient::Outcome::kTemporary, pass.stopped};
   if (delivery.outcome == mailclient::Outcome::kSent) return true;
   if (delivery.outcome == mailclient::Outcome::kTemporary && queue) {
     const app::Envelope envelope{Sender, email.Recipients(), Dsn, envid, static_cast<std::int64_t>(std::time(nullptr))};

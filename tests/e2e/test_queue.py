@@ -73,6 +73,16 @@ def test_what_is_queued_goes_before_the_new_message_and_a_refusal_is_never_queue
     assert queued(program) == []
 
 
+def test_a_queue_the_server_still_refuses_takes_the_new_message_without_another_try(program, smtp_server):
+    server = smtp_server(fault=("MAIL", "4xx"))
+    configure(program, server.port)
+    assert program.send(body=b"first\n").returncode == 0
+    run = program.send(body=b"second\n")
+    assert run.returncode == 0, run.lines
+    assert run.lines[-2].startswith("still queued: ") and run.lines[-1].startswith("queued for a later try: ")
+    assert len(queued(program)) == 2 and server.connections == 2
+
+
 @pytest.mark.parametrize("step, whole", [("created", False), ("half", False), ("written", False),
                                          ("committed", True)])
 def test_a_crash_while_queueing_leaves_nothing_or_the_whole_message(program, smtp_server, step, whole):
