@@ -310,6 +310,7 @@ QueuePass FlushQueue(Postrine& app) {
         mailclient::CEmail email;
         email.FromAddress(envelope.sender);
         email.DestList(envelope.recipients);
+        email.BccList(envelope.bcc);
         const auto unread = email.StoredMessage(file, offset);
         delivery = unread ? Delivery{mailclient::Outcome::kTemporary, *unread}
                           : Deliver(email, app, envelope.dsn_notify, envelope.dsn_envid);
@@ -403,7 +404,13 @@ bool Postrine::Process() {
                                                  : Delivery{mailclient::Outcome::kTemporary, pass.stopped};
   if (delivery.outcome == mailclient::Outcome::kSent) return true;
   if (delivery.outcome == mailclient::Outcome::kTemporary && queue) {
-    const app::Envelope envelope{Sender, email.Recipients(), Dsn, envid, static_cast<std::int64_t>(std::time(nullptr))};
+    app::Envelope envelope{Sender, {}, {}, Dsn, envid, static_cast<std::int64_t>(std::time(nullptr))};
+    for (const auto* list : {&email.DestList(), &email.CcList(), &email.BccList()}) {
+      for (const std::string& piece : *list) {
+        const std::string_view address = runtime::TrimBlanks(piece);
+        if (!address.empty()) (list == &email.BccList() ? envelope.bcc : envelope.recipients).emplace_back(address);
+      }
+    }
     std::string file;
     const auto unqueued = app::Enqueue(Options.queue, email, envelope, file);
     if (!unqueued) {

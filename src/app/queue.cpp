@@ -32,6 +32,7 @@ std::string EnvelopeText(const Envelope& envelope) {
   std::string text = std::string(kMagic) + "\r\nQueued: " + std::to_string(envelope.queued_at) +
                      "\r\nSender: " + envelope.sender + "\r\n";
   for (const std::string& r : envelope.recipients) text += "Recipient: " + r + "\r\n";
+  for (const std::string& r : envelope.bcc) text += "Bcc: " + r + "\r\n";
   if (!envelope.dsn_notify.empty()) text += "Dsn-Notify: " + envelope.dsn_notify + "\r\n";
   if (!envelope.dsn_envid.empty()) text += "Dsn-Envid: " + envelope.dsn_envid + "\r\n";
   return text + "\r\n";
@@ -58,13 +59,15 @@ std::size_t ReadEnvelope(std::string_view text, Envelope& envelope) {
       envelope.sender = value;
     } else if (key == "Recipient") {
       envelope.recipients.push_back(value);
+    } else if (key == "Bcc") {
+      envelope.bcc.push_back(value);
     } else if (key == "Dsn-Notify") {
       envelope.dsn_notify = value;
     } else if (key == "Dsn-Envid") {
       envelope.dsn_envid = value;
     }
   }
-  return dated && !envelope.recipients.empty() ? end + 4 : 0;
+  return dated && !(envelope.recipients.empty() && envelope.bcc.empty()) ? end + 4 : 0;
 }
 
 std::string QueueFileName(std::int64_t at) {
@@ -85,8 +88,10 @@ std::optional<std::string> Enqueue(const std::string& queue, const mailclient::C
                                    const Envelope& envelope, std::string& file) {
   const runtime::Activation activation("ENQUEUE", __LINE__);
   if (!OneLine(envelope.sender)) return "the sender holds a line break";
-  for (const std::string& r : envelope.recipients) {
-    if (!OneLine(r)) return "a recipient holds a line break";
+  for (const auto* list : {&envelope.recipients, &envelope.bcc}) {
+    for (const std::string& r : *list) {
+      if (!OneLine(r)) return "a recipient holds a line break";
+    }
   }
   std::string reason;
   if (!runtime::MakeDirectory(queue, reason)) return "cannot make the queue " + queue + " [" + reason + "]";

@@ -20,7 +20,8 @@ namespace app {
 /// Where a queued message goes, kept before its bytes.
 struct Envelope {
   std::string sender;                   // as Sender gives it
-  std::vector<std::string> recipients;  // the pieces as typed, Bcc ones too
+  std::vector<std::string> recipients;  // the To and Cc pieces as typed
+  std::vector<std::string> bcc;         // the Bcc pieces
   std::string dsn_notify;               // as CSmtp::Dsn takes them
   std::string dsn_envid;
   std::int64_t queued_at = 0;           // seconds since 1970

@@ -36,7 +36,7 @@ def message_id(data):
 
 def test_a_message_for_a_server_that_is_down_is_queued_and_sent_once_later(program, smtp_server):
     configure(program, free_port())  # nothing listens there
-    run = program.send(body=b"disk full on db1\n")
+    run = program.send("-bcc", "archive@example.com", "mail.txt", "ops@example.com", body=b"disk full on db1\n")
     assert run.returncode == 0, run.lines
     (file,) = queued(program)
     assert re.fullmatch(r"queued for a later try: .+\.mail \[.+\]", run.lines[-1]), run.lines
@@ -50,7 +50,8 @@ def test_a_message_for_a_server_that_is_down_is_queued_and_sent_once_later(progr
     assert run.returncode == 0, run.lines
     assert run.lines == [f"sent from the queue: {native(file)}"]
     (message,) = server.messages
-    assert message.rcpt_tos == ["ops@example.com"]
+    assert message.rcpt_tos == ["ops@example.com", "archive@example.com"]
+    assert b"archive" not in message.data
     # The message as it was composed: its own Date and Message-Id.
     assert stored.endswith(message.data)
     assert queued(program) == []

@@ -483,14 +483,15 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
 
 std::string CEmail::Header(const BodyPlan& plan, std::time_t now, bool utf8, bool bcc_field) const {
   const runtime::Activation activation("CEMAIL:HEADER", __LINE__);
-  if (stored_) return {};
-  std::string h;
-  h += "Date: " + DateText(now) + "\r\n";
   auto mailboxes = [&](const std::vector<std::string>& typed) {
     std::vector<std::vector<std::string>> out;
     for (const std::string& r : Trimmed(typed)) out.push_back(MailboxWords(r, true, utf8));
     return out;
   };
+  // A stored message has its header; only the Bcc line is made anew.
+  if (stored_) return bcc_field && !Trimmed(bcc_).empty() ? AddressField("Bcc:", mailboxes(bcc_)) : "";
+  std::string h;
+  h += "Date: " + DateText(now) + "\r\n";
   h += AddressField("From:", {MailboxWords(from_, false, utf8)});
   std::vector<std::vector<std::string>> to = mailboxes(dest_);
   const std::vector<std::vector<std::string>> cc = mailboxes(cc_);

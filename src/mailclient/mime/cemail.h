@@ -71,7 +71,8 @@ class CEmail {
   /// The message as a queue keeps it: header and body as WriteMessage
   /// wrote them (with Plan(false), so in 7 bits), the bytes of `file` after
   /// its first `offset`. Header() then gives nothing: the message is sent
-  /// as it was composed. The reason when the first pass cannot read it.
+  /// as it was composed (with bcc_field, the Bcc line is all it gives).
+  /// The reason when the first pass cannot read it.
   std::optional<std::string> StoredMessage(std::shared_ptr<runtime::FileSource> file, std::uint64_t offset);
   /// The body is HTML (text/html) rather than plain text. It goes with a
   /// text alternative, made from it unless AlternativeText gives one.
