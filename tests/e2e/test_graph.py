@@ -107,8 +107,9 @@ FAILURES = {
     "no JSON": ([(502, None, {})], 75, "(502 Bad Gateway)", 1),
     "throttled too long": ([(429, {"error": {"code": "ApplicationThrottled", "message": "Too many requests"}},
                              {"Retry-After": "120"})], 75,
-                           "(429 ApplicationThrottled: Too many requests) and asked to wait 120 s", 1),
-    "unavailable twice": ([(503, None, {"Retry-After": "1"})] * 2, 75, "(503 Service Unavailable)", 2),
+                           "(429 ApplicationThrottled: Too many requests) and asked to wait 120 s, longer than Timeout", 1),
+    "unavailable twice": ([(503, None, {"Retry-After": "1"})] * 2, 75,
+                          "(503 Service Unavailable) once more after the one retry", 2),
     "throttled once": ([(429, None, {"Retry-After": "1"})], 0, None, 2),
     "200 is not 202": ([(200, {}, {})], 69, "Graph did not confirm the message (200 OK)", 1),
     "no answer": (["stall"], 75, "failed: no answer within 2 seconds", 1),
@@ -116,7 +117,7 @@ FAILURES = {
 
 
 @pytest.mark.parametrize("answers, code, words, calls", FAILURES.values(), ids=FAILURES)
-def test_each_failure_gives_its_exit_code_and_grahps_words(program, graph, certificates, answers, code, words, calls):
+def test_each_failure_gives_its_exit_code_and_graphs_words(program, graph, certificates, answers, code, words, calls):
     graph.faults["sendMail"] = list(answers)
     configure(program, graph, certificates, Timeout=2)
     run = program.send()
@@ -127,6 +128,11 @@ def test_each_failure_gives_its_exit_code_and_grahps_words(program, graph, certi
     assert_no_secrets(program, run, graph)
     if calls == 2:
         assert "Graph: waiting 1 s before trying once more" in trace(program)
+    # The trace quotes Graph's error fields, as the error line does.
+    first = answers[0]
+    if first != "stall" and first[1] and "error" in first[1]:
+        fields = first[1]["error"]
+        assert f"; error.code {fields['code']}; error.message {fields['message']}\r\n" in trace(program)
 
 
 def test_a_connection_that_fails_names_the_host_and_exits_75(program, graph, certificates):

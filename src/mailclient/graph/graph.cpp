@@ -377,9 +377,11 @@ Failure GraphSender::StatusFailure(const Request& request, const HttpResponse& r
   failure.text = "Graph refused " + request.what + " (" + detail + ")";
   if (status == 429 || status == 503) {
     const auto retry_after = response.headers.find("retry-after");
-    if (retry_after != response.headers.end()) {
-      failure.text += " and asked to wait " + runtime::Printable(retry_after->second, 20) +
-                      " s, beyond what Timeout allows or after the one retry";
+    const std::string advice = retry_after == response.headers.end() ? "" : retry_after->second;
+    if (!RetryWait(status, advice, settings_.timeout_ms / 1000)) {
+      failure.text += " and asked to wait " + runtime::Printable(advice, 20) + " s, longer than Timeout";
+    } else {
+      failure.text += " once more after the one retry";
     }
   }
   if (status >= 300 && status < 400) failure.text += " (postrine follows no redirect; check GraphURL)";
