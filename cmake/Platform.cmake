@@ -19,8 +19,8 @@ if(WIN32)
   target_link_libraries(postrine_log PUBLIC advapi32)
 endif()
 
-# nlohmann/json (header-only) for the token endpoint's answers and the
-# failure challenges of a bearer logon. A directory of the build tree holds
+# nlohmann/json (header-only) for the token endpoint's answers, the
+# failure challenges of a bearer logon and Graph's answers. A directory of the build tree holds
 # only a link to it, so that the Windows build finds it without taking the
 # host's other headers.
 find_path(POSTRINE_NLOHMANN_DIR nlohmann/json.hpp PATHS /usr/include /usr/local/include NO_CMAKE_FIND_ROOT_PATH)
@@ -34,3 +34,4 @@ if(NOT EXISTS ${json_include}/nlohmann)
 endif()
 target_include_directories(postrine_mailclient_oauth SYSTEM PRIVATE ${json_include})
 target_include_directories(postrine_mailclient_smtp SYSTEM PRIVATE ${json_include})
+target_include_directories(postrine_mailclient_graph SYSTEM PRIVATE ${json_include})

@@ -109,6 +109,7 @@ done
 background fuzz_token_answer fuzz fuzz_token_answer
 fuzz fuzz_html_text
 collect fuzz_token_answer
+fuzz fuzz_graph_answer
 
 export WINEDEBUG=-all
 if [ -z "${WINEPREFIX:-}" ]; then

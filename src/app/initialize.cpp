@@ -134,7 +134,8 @@ bool Postrine::Initialize() {
   StartTrace();
 
   // A missing server is the one thing reported, whatever the arguments.
-  if (ServerName == app::kNotSet) {
+  // Graph needs none: its URL has a default.
+  if (ServerName == app::kNotSet && !Options.graph) {
     WriteError("no server given - quit");
     runtime::SetErrorLevel(app::kExitConfig);
     return false;

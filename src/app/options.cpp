@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "mailclient/graph/graph.h"
 #include "mailclient/net/http.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
@@ -61,8 +62,9 @@ void ReadOAuthOptions(IniFileSpec& ini, const std::string& profile, MailOptions&
       if (!Setting(ini, profile, key, "").empty()) missing("OAuthTokenURL", key);
     }
   }
-  if (options.UsesOAuth()) {
+  if (options.UsesOAuth() && !options.graph) {
     // A token is sent for a user; without one there would be no logon.
+    // Graph takes the mailbox from the sender instead.
     const std::string user = Setting(ini, profile, "UserName", kNotSet);
     if (!UserNameGiven(user)) {
       missing("UserName", options.oauth_token_url.empty() ? "OAuthTokenCommand" : "OAuthTokenURL");
@@ -110,7 +112,20 @@ MailOptions ReadMailOptions(IniFileSpec& ini, const std::string& profile) {
     problem(Malformed("QueueMaxAge", age, "a whole number of hours from 1 to " + std::to_string(kLongestQueueAge)));
     options.queue_max_age_hours = 72;
   }
+  const std::string transport = runtime::AsciiLower(Setting(ini, profile, "Transport", "smtp"));
+  if (transport != "smtp" && transport != "graph") problem(Malformed("Transport", transport, "smtp or graph"));
+  // Any other value is no SMTP either: the problem is told, not a missing
+  // server.
+  options.graph = transport != "smtp";
+  options.graph_url = Setting(ini, profile, "GraphURL", mailclient::kGraphDefaultUrl);
+  if (mailclient::HttpsUrl url; !mailclient::ParseHttpsUrl(options.graph_url, url).empty()) {
+    problem(Malformed("GraphURL", mailclient::UrlForDisplay(options.graph_url),
+                      "the https URL of Microsoft Graph, such as " + std::string(mailclient::kGraphDefaultUrl)));
+  }
   ReadOAuthOptions(ini, profile, options, problem);
+  if (options.graph && !options.UsesOAuth()) {
+    problem("Transport=graph in postrine.ini needs OAuthTokenURL or OAuthTokenCommand (Graph takes OAuth tokens only)");
+  }
   // A value that could not be read as text would be used garbled: that
   // comes before anything else that may be wrong with it.
   if (!ini.UnreadableKeys().empty()) {

@@ -43,6 +43,10 @@ struct MailOptions {
   /// Hours a queued message is tried for ("QueueMaxAge").
   int queue_max_age_hours = 72;
   bool UsesOAuth() const { return !oauth_token_url.empty() || !oauth_token_command.empty(); }
+  /// "Transport=graph": the message goes through Microsoft Graph's
+  /// sendMail rather than SMTP, to "GraphURL" (an https URL).
+  bool graph = false;
+  std::string graph_url;
   /// The first malformed setting, in a sentence that names the key and
   /// the values it takes; empty when all are good.
   std::string problem;

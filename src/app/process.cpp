@@ -1,5 +1,6 @@
 // The command's one job: compose the message from the settings and the
-// arguments, hand it to the SMTP client, and report a failed delivery. The
+// arguments, hand it to the SMTP client (or to Microsoft Graph), keep it
+// in the queue when that fails for now, and report a failed delivery. The
 // exit status tells a calling script what happened (sysexits codes).
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include "app/secrets.h"
 #include "app/text.h"
 #include "mailclient/mime/address.h"
+#include "mailclient/graph/graph.h"
 #include "mailclient/mime/cemail.h"
 #include "mailclient/smtp/csmtp.h"
 #include "mailclient/mime/media_type.h"
@@ -197,10 +199,45 @@ struct Delivery {
   std::string reason;
 };
 
-// Sends `email` through the server of the settings, asking for the
-// delivery notices of `dsn` (none when empty) under the identifier `envid`.
+// The token source of the OAuth settings, its events in the trace. Graph's
+// scope is the default when none is set.
+std::unique_ptr<mailclient::OAuthTokens> MakeTokens(const Postrine& app) {
+  const app::MailOptions& options = app.Options;
+  std::string scope = options.oauth_scope;
+  if (scope.empty() && options.graph) scope = mailclient::kGraphDefaultScope;
+  mailclient::OAuthSettings oauth{options.oauth_token_url, options.oauth_client_id, options.oauth_client_secret,
+                                  scope, options.oauth_token_command, options.verify, options.ca_file,
+                                  options.timeout_seconds * 1000, TokenCacheFileName()};
+  oauth.client_certificate = options.oauth_client_certificate;
+  auto tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
+  if (app.Trace) {
+    // Through a trace of its own, which shows control bytes as dots.
+    auto trace = std::make_shared<mailclient::ProtocolTrace>(app.Trace->Sink());
+    tokens->Trace([trace](std::string_view event) { trace->Event(event); });
+  }
+  return tokens;
+}
+
+// Microsoft Graph in SMTP's place: the same message, the same outcomes.
+Delivery DeliverThroughGraph(const mailclient::CEmail& email, Postrine& app) {
+  std::unique_ptr<mailclient::OAuthTokens> tokens = MakeTokens(app);
+  mailclient::GraphSettings settings{app.Options.graph_url, app.Sender, app.Options.verify, app.Options.ca_file,
+                                     app.Options.timeout_seconds * 1000};
+  mailclient::GraphSender graph(email, std::move(settings), *tokens);
+  if (app.Trace) {
+    auto trace = std::make_shared<mailclient::ProtocolTrace>(app.Trace->Sink());
+    graph.Trace([trace](std::string_view event) { trace->Event(event); });
+  }
+  if (const auto failure = graph.Send(std::time(nullptr))) return {failure->kind, failure->text};
+  return {};
+}
+
+// Sends `email` through the server of the settings (or Graph), asking for
+// the delivery notices of `dsn` (none when empty) under the identifier
+// `envid`.
 Delivery Deliver(const mailclient::CEmail& email, Postrine& app, const std::string& dsn, const std::string& envid) {
   const app::MailOptions& options = app.Options;
+  if (options.graph) return DeliverThroughGraph(email, app);
   mailclient::CSmtp smtp(email, app.ServerName, app.PortNumber);
   if (app.Trace) smtp.Trace(app.Trace->Sink());
   smtp.Tls(options.tls);
@@ -211,17 +248,7 @@ Delivery Deliver(const mailclient::CEmail& email, Postrine& app, const std::stri
   // With a token source the logon sends a token and never the password.
   std::unique_ptr<mailclient::OAuthTokens> tokens;
   if (options.UsesOAuth()) {
-    mailclient::OAuthSettings oauth{options.oauth_token_url, options.oauth_client_id,
-                                    options.oauth_client_secret, options.oauth_scope,
-                                    options.oauth_token_command, options.verify, options.ca_file,
-                                    options.timeout_seconds * 1000, TokenCacheFileName()};
-    oauth.client_certificate = options.oauth_client_certificate;
-    tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
-    if (app.Trace) {
-      // Through a trace of its own, which shows control bytes as dots.
-      auto trace = std::make_shared<mailclient::ProtocolTrace>(app.Trace->Sink());
-      tokens->Trace([trace](std::string_view event) { trace->Event(event); });
-    }
+    tokens = MakeTokens(app);
     smtp.BearerTokens(tokens.get());
   }
   if (app::UserNameGiven(app.UserName)) {
@@ -393,6 +420,13 @@ bool Postrine::Process() {
     return true;
   }
 
+  // Graph takes attachments up to its limit only: refused before any
+  // request.
+  if (const auto why = Options.graph ? mailclient::GraphAttachmentRefusal(email) : std::nullopt) {
+    WriteError("error sending mail to " + RecipientText() + " [" + *why + "]");
+    runtime::SetErrorLevel(app::kExitNoInput);
+    return true;
+  }
   // What is queued goes first, as it would have had it been sent then.
   // When the server fails it for now, the new message joins it at once:
   // the queue never holds it up for longer than its own try would take.

@@ -815,4 +815,46 @@ bool CEmail::WriteMessage(const BodyPlan& plan, const std::string& header,
   return Layout(plan, header, writer) && writer.Finish();
 }
 
+std::vector<CEmail::AttachmentFacts> CEmail::AttachmentList() const {
+  const runtime::Activation activation("CEMAIL:ATTACHMENTLIST", __LINE__);
+  std::vector<AttachmentFacts> out;
+  for (const Part& part : attachments_) out.push_back({part.name, part.type, part.scan.size});
+  return out;
+}
+
+CEmail CEmail::Without(const std::vector<bool>& left_out) const {
+  const runtime::Activation activation("CEMAIL:WITHOUT", __LINE__);
+  CEmail copy = *this;
+  copy.attachments_.clear();
+  for (std::size_t i = 0; i < attachments_.size(); ++i) {
+    if (i >= left_out.size() || !left_out[i]) copy.attachments_.push_back(attachments_[i]);
+  }
+  return copy;
+}
+
+bool CEmail::ReadAttachment(std::size_t index, const std::function<bool(std::string_view)>& sink) const {
+  const runtime::Activation activation("CEMAIL:READATTACHMENT", __LINE__);
+  read_error_.clear();
+  const Part& part = attachments_.at(index);
+  // As in the DATA phase: the bytes must be those the size was announced
+  // for, or the upload stops before its last piece.
+  std::uint64_t seen = 0;
+  ContentDigest again;
+  bool refused = false;
+  const bool read = part.content.Read(
+      [&](std::string_view chunk) {
+        seen += chunk.size();
+        if (seen > part.scan.size) return false;
+        again.Feed(chunk);
+        refused = !sink(chunk);
+        return !refused;
+      },
+      part.scan.size, read_error_);
+  if (refused) return false;
+  if (read && seen == part.scan.size && again.Value() == part.digest) return true;
+  read_error_ = read_error_.empty() ? part.what + " changed while it was sent"
+                                    : "cannot read " + part.what + " [" + read_error_ + "]";
+  return false;
+}
+
 }  // namespace mailclient

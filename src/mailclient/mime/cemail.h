@@ -131,8 +131,25 @@ class CEmail {
   bool WriteMessage(const BodyPlan& plan, const std::string& header,
                     const std::function<bool(std::string_view)>& sink) const;
 
-  /// Why the last DataSize, WriteData or WriteMessage could not read the
-  /// body or an attachment; empty when they could.
+  /// An attachment as a sender that uploads it on its own needs it: its
+  /// base name, media type and size in bytes.
+  struct AttachmentFacts {
+    std::string name;
+    std::string type;
+    std::uint64_t size = 0;
+  };
+  std::vector<AttachmentFacts> AttachmentList() const;
+  /// This message without the attachments that `left_out` marks (by their
+  /// place in AttachmentList), for a draft whose large files go apart.
+  /// Boundaries, header lines and every other part stay as they are.
+  CEmail Without(const std::vector<bool>& left_out) const;
+  /// Hands the bytes of attachment `index` to `sink` in chunks of at most
+  /// 64 KiB. False when `sink` refused one, or the file cannot be read or
+  /// no longer holds what the first pass found (ReadError says so).
+  bool ReadAttachment(std::size_t index, const std::function<bool(std::string_view)>& sink) const;
+
+  /// Why the last DataSize, WriteData, WriteMessage or ReadAttachment could
+  /// not read the body or an attachment; empty when they could.
   const std::string& ReadError() const { return read_error_; }
 
  private:

@@ -107,7 +107,7 @@ class Reader {
   std::string why_;
 };
 
-bool ReadChunked(Reader& reader, std::string& body, std::string& why) {
+bool ReadChunked(Reader& reader, std::string& body, std::string& why, std::size_t max_body) {
   for (;;) {
     std::string line;
     if (!reader.Line(line, kMaxChunkLine)) return false;
@@ -140,7 +140,7 @@ bool ReadChunked(Reader& reader, std::string& body, std::string& why) {
       } while (!line.empty());
       return true;
     }
-    if (body.size() + size > kMaxHttpBody) {
+    if (body.size() + size > max_body) {
       why = "the answer is larger than postrine takes";
       return false;
     }
@@ -241,21 +241,27 @@ std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& f
 
 std::string HttpPostRequest(const HttpsUrl& url, std::string_view body) {
   const runtime::Activation activation("HTTPPOSTREQUEST", __LINE__);
+  return HttpRequestHead("POST", url, {"Content-Type: application/x-www-form-urlencoded", "Accept: application/json"},
+                         body.size()) +
+         std::string(body);
+}
+
+std::string HttpRequestHead(std::string_view method, const HttpsUrl& url, const std::vector<std::string>& fields,
+                            std::uint64_t content_length) {
+  const runtime::Activation activation("HTTPREQUESTHEAD", __LINE__);
   const bool v6 = url.host.find(':') != std::string::npos;
   std::string host = v6 ? "[" + url.host + "]" : url.host;
   if (url.port != 443) host += ":" + std::to_string(url.port);
-  std::string request = "POST " + url.target + " HTTP/1.1\r\n";
+  std::string request = std::string(method) + " " + url.target + " HTTP/1.1\r\n";
   request += "Host: " + host + "\r\n";
-  request += "Content-Type: application/x-www-form-urlencoded\r\n";
-  request += "Accept: application/json\r\n";
-  request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+  for (const std::string& field : fields) request += field + "\r\n";
+  request += "Content-Length: " + std::to_string(content_length) + "\r\n";
   request += "Connection: close\r\n\r\n";
-  request += body;
   return request;
 }
 
 bool ReadHttpResponse(Connection& connection, const Deadline& deadline, HttpResponse& response,
-                      std::string& why, bool& lost) {
+                      std::string& why, bool& lost, std::size_t max_body) {
   const runtime::Activation activation("READHTTPRESPONSE", __LINE__);
   response = HttpResponse{};
   lost = false;
@@ -299,16 +305,16 @@ bool ReadHttpResponse(Connection& connection, const Deadline& deadline, HttpResp
     if (runtime::AsciiLower(encoding->second) != "chunked") {
       return failed("an answer in the transfer coding \"" + runtime::Printable(encoding->second, runtime::kMostQuoted) + "\"");
     }
-    ok = ReadChunked(reader, response.body, problem);
+    ok = ReadChunked(reader, response.body, problem, max_body);
   } else if (length != response.headers.end()) {
     std::uint64_t n = 0;
     if (!Decimal(length->second, n)) {
       return failed("a malformed Content-Length \"" + runtime::Printable(length->second, runtime::kMostQuoted) + "\"");
     }
-    if (n > kMaxHttpBody) return failed("the answer is larger than postrine takes");
+    if (n > max_body) return failed("the answer is larger than postrine takes");
     ok = reader.Bytes(n, response.body);
   } else if (response.status != 204 && response.status != 304) {
-    ok = reader.Rest(response.body, kMaxHttpBody);
+    ok = reader.Rest(response.body, max_body);
   }
   return ok || failed(problem);
 }

@@ -1,10 +1,11 @@
-// The little HTTP/1.1 the token request needs: an https URL taken apart, a
-// form-encoded POST written out, and the answer read back from any
+// The little HTTP/1.1 the token request and Microsoft Graph need: an https
+// URL taken apart, a request head or a form-encoded POST written out, and the answer read back from any
 // Connection (the program's own TLS stream) with every size bounded and
 // every wait under one deadline. No redirect is followed.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <string_view>
@@ -40,6 +41,12 @@ std::string FormEncode(const std::vector<std::pair<std::string, std::string>>& f
 /// The bytes of a POST of `body` (a form) to `url`, closing afterwards.
 std::string HttpPostRequest(const HttpsUrl& url, std::string_view body);
 
+/// The head of any request to `url`: the request line, Host, `fields`
+/// (each "Name: value" without its line end), Content-Length and
+/// "Connection: close", ended by the empty line. The body follows it.
+std::string HttpRequestHead(std::string_view method, const HttpsUrl& url, const std::vector<std::string>& fields,
+                            std::uint64_t content_length);
+
 struct HttpResponse {
   int status = 0;
   std::string reason;
@@ -56,8 +63,9 @@ inline constexpr std::size_t kMaxHttpBody = 1024 * 1024;
 /// header, and a body sized by Content-Length, sent in chunks, or ended by
 /// the close of the connection. False with the reason in `why`; `lost`
 /// then tells whether the line itself failed (closed early, timed out)
-/// rather than the answer being malformed.
+/// rather than the answer being malformed. A body larger than
+/// `max_body` is refused.
 bool ReadHttpResponse(Connection& connection, const Deadline& deadline, HttpResponse& response,
-                      std::string& why, bool& lost);
+                      std::string& why, bool& lost, std::size_t max_body = kMaxHttpBody);
 
 }  // namespace mailclient
