@@ -234,3 +234,18 @@ def test_150_mb_is_uploaded_and_151_mb_is_refused_before_any_request(program, gr
     (upload,) = graph.uploads.values()
     assert upload.done and upload.received == 150 * MB and len(upload.ranges) == 40
     assert memory < 16 * MB, memory
+
+
+def test_a_message_graph_fails_for_now_is_queued_and_sent_later_with_its_bcc(program, graph, certificates):
+    graph.faults["sendMail"] = [error(503, "ServiceUnavailable", "try later")] * 2
+    configure(program, graph, certificates, Queue=native(program.directory / "queue"), Timeout=2)
+    run = program.send("-bcc", "hidden@example.com", "mail.txt", "ops@example.com", body=BODY)
+    assert run.returncode == 0, run.lines
+    assert run.lines[-1].startswith("queued for a later try: "), run.lines
+    run = program.run("-q")
+    assert run.returncode == 0, run.lines
+    assert run.lines[-1].startswith("sent from the queue: "), run.lines
+    mime = graph.calls[-1].mime
+    assert mime.startswith(b"Bcc: hidden@example.com\r\n") and mime.count(b"Bcc:") == 1
+    assert mime.endswith(b"\r\n\r\n" + BODY.replace(b"\n", b"\r\n").replace(b"\xfc\xdf", b"=FC=DF")), mime[-80:]
+    assert_no_secrets(program, run, graph)
