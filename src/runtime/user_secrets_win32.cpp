@@ -4,6 +4,8 @@
 #include <wincred.h>
 #include <wincrypt.h>
 
+#include <string_view>
+
 #include "runtime/activation.h"
 #include "runtime/owned.h"
 #include "runtime/system_text.h"
@@ -15,13 +17,13 @@ namespace {
 
 // Mixed into every protected value, so that a blob another program
 // protected for the same user does not pass for one of ours.
-constexpr char kEntropy[] = "postrine secret";
+constexpr std::string_view kEntropy = "postrine secret";
 constexpr std::size_t kLongestLine = 64 * 1024;
 
 void FreeCredential(CREDENTIALW* credential) { ::CredFree(credential); }
 void FreeLocal(BYTE* data) { ::LocalFree(data); }
 
-DATA_BLOB Blob(const std::string& bytes) {
+DATA_BLOB Blob(std::string_view bytes) {
   return DATA_BLOB{static_cast<DWORD>(bytes.size()), reinterpret_cast<BYTE*>(const_cast<char*>(bytes.data()))};
 }
 
