@@ -3,13 +3,13 @@
 // in the queue when that fails for now, and report a failed delivery. The
 // exit status tells a calling script what happened (sysexits codes).
 
-#include <algorithm>
 #include <ctime>
 #include <memory>
 #include <optional>
 #include <utility>
 
 #include "app/call_options.h"
+#include "app/delivery.h"
 #include "app/exit_codes.h"
 #include "app/postrine.h"
 #include "app/queue.h"
@@ -18,15 +18,10 @@
 #include "mailclient/mime/address.h"
 #include "mailclient/graph/graph.h"
 #include "mailclient/mime/cemail.h"
-#include "mailclient/smtp/csmtp.h"
 #include "mailclient/mime/media_type.h"
-#include "mailclient/oauth/oauth.h"
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/file_source.h"
-#include "runtime/places.h"
-#include "runtime/queue_files.h"
-#include "runtime/whole_file.h"
 #include "runtime/identity.h"
 #include "runtime/process.h"
 
@@ -72,12 +67,6 @@ int ExitCode(mailclient::Outcome outcome) {
     case mailclient::Outcome::kConfig: return app::kExitConfig;
   }
   return app::kExitTempFail;
-}
-
-// The token cache: "postrine.token" beside the settings file.
-std::string TokenCacheFileName() {
-  const std::string settings = app::SettingsFileName();
-  return settings.substr(0, settings.size() - std::string_view("postrine.ini").size()) + "postrine.token";
 }
 
 // Typed text in a message line, each control character shown as a dot, so
@@ -193,175 +182,15 @@ std::optional<Refused> ResolveSecrets(Postrine& app) {
   return std::nullopt;
 }
 
-// What became of one delivery.
-struct Delivery {
-  mailclient::Outcome outcome = mailclient::Outcome::kSent;
-  std::string reason;
-};
-
-// The token source of the OAuth settings, its events in the trace. Graph's
-// scope is the default when none is set.
-std::unique_ptr<mailclient::OAuthTokens> MakeTokens(const Postrine& app) {
-  const app::MailOptions& options = app.Options;
-  std::string scope = options.oauth_scope;
-  if (scope.empty() && options.graph) scope = mailclient::kGraphDefaultScope;
-  mailclient::OAuthSettings oauth{options.oauth_token_url, options.oauth_client_id, options.oauth_client_secret,
-                                  scope, options.oauth_token_command, options.verify, options.ca_file,
-                                  options.timeout_seconds * 1000, TokenCacheFileName()};
-  oauth.client_certificate = options.oauth_client_certificate;
-  auto tokens = std::make_unique<mailclient::OAuthTokens>(std::move(oauth));
-  if (app.Trace) {
-    // Through a trace of its own, which shows control bytes as dots.
-    auto trace = std::make_shared<mailclient::ProtocolTrace>(app.Trace->Sink());
-    tokens->Trace([trace](std::string_view event) { trace->Event(event); });
-  }
-  return tokens;
-}
-
-// Microsoft Graph in SMTP's place: the same message, the same outcomes.
-Delivery DeliverThroughGraph(const mailclient::CEmail& email, Postrine& app) {
-  std::unique_ptr<mailclient::OAuthTokens> tokens = MakeTokens(app);
-  mailclient::GraphSettings settings{app.Options.graph_url, app.Sender, app.Options.verify, app.Options.ca_file,
-                                     app.Options.timeout_seconds * 1000};
-  mailclient::GraphSender graph(email, std::move(settings), *tokens);
-  if (app.Trace) {
-    auto trace = std::make_shared<mailclient::ProtocolTrace>(app.Trace->Sink());
-    graph.Trace([trace](std::string_view event) { trace->Event(event); });
-  }
-  if (const auto failure = graph.Send(std::time(nullptr))) return {failure->kind, failure->text};
-  return {};
-}
-
-// Sends `email` through the server of the settings (or Graph), asking for
-// the delivery notices of `dsn` (none when empty) under the identifier
-// `envid`.
-Delivery Deliver(const mailclient::CEmail& email, Postrine& app, const std::string& dsn, const std::string& envid) {
-  const app::MailOptions& options = app.Options;
-  if (options.graph) return DeliverThroughGraph(email, app);
-  mailclient::CSmtp smtp(email, app.ServerName, app.PortNumber);
-  if (app.Trace) smtp.Trace(app.Trace->Sink());
-  smtp.Tls(options.tls);
-  smtp.Verify(options.verify);
-  smtp.CaFile(options.ca_file);
-  smtp.TimeoutSeconds(options.timeout_seconds);
-  if (!dsn.empty()) smtp.Dsn(dsn, envid);
-  // With a token source the logon sends a token and never the password.
-  std::unique_ptr<mailclient::OAuthTokens> tokens;
-  if (options.UsesOAuth()) {
-    tokens = MakeTokens(app);
-    smtp.BearerTokens(tokens.get());
-  }
-  if (app::UserNameGiven(app.UserName)) {
-    smtp.UserName(app.UserName);
-    if (!tokens) smtp.PassWord(app.Password);
-    smtp.SecureSMTP(true);
-    smtp.Logon();
-  }
-  if (smtp.Postrine()) return {};
-  return {smtp.Result(), smtp.ErrorMsg()};
-}
-
-std::string InQueue(const std::string& queue, const std::string& name) {
-  const char separator = runtime::PathSeparator()[0];
-  return queue.empty() || queue.back() == separator || queue.back() == '/' ? queue + name
-                                                                            : queue + separator + name;
-}
-
-// The last reason a queued message could not be sent, kept beside it.
-std::string LastReason(const std::string& path) {
-  std::string text, reason;
-  return runtime::ReadWholeFile(path + ".reason", text, reason, 4096) ? text : "no try reached the server";
-}
-
-// Gives up the locked queued message `name`: into the folder "failed" with
-// its last reason beside it. The line that says so.
-std::string GiveUp(const std::string& queue, const std::string& name, runtime::QueueFileLock& lock,
-                   const std::string& why) {
-  const std::string failed = InQueue(queue, "failed");
-  std::string reason;
-  const std::string to = InQueue(failed, name);
-  if (!runtime::MakeDirectory(failed, reason) || !lock.MoveTo(to, reason)) {
-    return "cannot move the queued message " + InQueue(queue, name) + " to " + failed + " [" + reason + "]";
-  }
-  runtime::NewQueueFile note;
-  if (note.Create(to + ".reason.tmp", reason) && note.Write(why + "\r\n", reason)) note.Commit(to + ".reason", reason);
-  runtime::RemoveFile(InQueue(queue, name) + ".reason");
-  return "given up: " + to + " [" + why + "]";
-}
-
-// What a pass over the queue came to.
-struct QueuePass {
-  bool given_up = false;
-  /// Why it stopped at a message that failed for now; empty when it did not.
-  std::string stopped;
-};
-
-// Delivers what the queue holds, oldest first, each message under a lock
-// of its own, so that two runs never send the same one; a message leaves
-// the queue only when the server took it. Stops at the first that fails
-// for now: the next would meet the same server.
-QueuePass FlushQueue(Postrine& app) {
-  const runtime::Activation activation("FLUSHQUEUE", __LINE__);
-  const std::string& queue = app.Options.queue;
-  std::vector<std::string> names;
-  std::string reason;
-  QueuePass pass;
-  if (!runtime::ListDirectory(queue, names, reason)) return pass;  // nothing queued yet
-  std::sort(names.begin(), names.end());
-  const auto now = static_cast<std::int64_t>(std::time(nullptr));
-  const std::int64_t oldest = now - std::int64_t{3600} * app.Options.queue_max_age_hours;
-  for (const std::string& name : names) {
-    const std::string path = InQueue(queue, name);
-    runtime::QueueFileLock lock;
-    // A temporary file no writer holds was left by a run that ended.
-    if (app::IsTemporaryName(name)) {
-      if (lock.Take(path, reason)) lock.Remove(reason);
-      continue;
-    }
-    if (!app::IsMessageName(name) || !lock.Take(path, reason)) continue;
-    app::Envelope envelope;
-    std::size_t offset = 0;
-    Delivery delivery{mailclient::Outcome::kPermanent, "it is no message that postrine queued"};
-    {
-      auto file = std::make_shared<runtime::FileSource>();
-      std::string lead(64 * 1024, '\0');
-      long long got = file->Open(path, reason) ? file->Read(lead.data(), lead.size(), reason) : -1;
-      if (got < 0) continue;  // gone meanwhile, or unreadable: left for later
-      lead.resize(static_cast<std::size_t>(got));
-      offset = app::ReadEnvelope(lead, envelope);
-      if (offset > 0 && envelope.queued_at < oldest) {
-        delivery = {mailclient::Outcome::kPermanent, "older than QueueMaxAge " +
-                                                         std::to_string(app.Options.queue_max_age_hours) +
-                                                         " hours; last: " + LastReason(path)};
-      } else if (offset > 0) {
-        mailclient::CEmail email;
-        email.FromAddress(envelope.sender);
-        email.DestList(envelope.recipients);
-        email.BccList(envelope.bcc);
-        const auto unread = email.StoredMessage(file, offset);
-        delivery = unread ? Delivery{mailclient::Outcome::kTemporary, *unread}
-                          : Deliver(email, app, envelope.dsn_notify, envelope.dsn_envid);
-      }
-    }
-    if (delivery.outcome == mailclient::Outcome::kSent) {
-      if (!lock.Remove(reason)) app.WriteError("cannot remove the sent message " + path + " [" + reason + "]");
-      runtime::RemoveFile(path + ".reason");
-      app.ConsoleWindow.WriteLine("sent from the queue: " + path);
-      continue;
-    }
-    if (delivery.outcome == mailclient::Outcome::kTemporary) {
-      runtime::NewQueueFile note;
-      if (note.Create(path + ".reason.tmp", reason) && note.Write(delivery.reason, reason)) {
-        note.Commit(path + ".reason", reason);
-      }
-      app.ConsoleWindow.WriteLine("still queued: " + path + " [" + delivery.reason + "]");
-      pass.stopped = delivery.reason;
-      break;
-    }
-    app.WriteError(GiveUp(queue, name, lock, delivery.reason));
-    pass.given_up = true;
-  }
-  return pass;
+// The queue's pass, each message sent as the settings say.
+app::QueuePass FlushQueue(Postrine& app) {
+  return app::FlushQueue(
+      app.Options.queue, app.Options.queue_max_age_hours,
+      [&app](const mailclient::CEmail& email, const app::Envelope& envelope) {
+        return Deliver(email, app, envelope.dsn_notify, envelope.dsn_envid);
+      },
+      [&app](const std::string& line) { app.ConsoleWindow.WriteLine(line); },
+      [&app](const std::string& line) { app.WriteError(line); });
 }
 
 }  // namespace
@@ -431,13 +260,14 @@ bool Postrine::Process() {
   // When the server fails it for now, the new message joins it at once:
   // the queue never holds it up for longer than its own try would take.
   const bool queue = !Options.queue.empty();
-  const QueuePass pass = queue ? FlushQueue(*this) : QueuePass{};
+  const app::QueuePass pass = queue ? FlushQueue(*this) : app::QueuePass{};
   // The envelope identifier is the message's own, without its brackets.
   const std::string envid = Dsn.empty() ? "" : message_id.substr(1, message_id.size() - 2);
-  const Delivery delivery = pass.stopped.empty() ? Deliver(email, *this, Dsn, envid)
-                                                 : Delivery{mailclient::Outcome::kTemporary, pass.stopped};
-  if (delivery.outcome == mailclient::Outcome::kSent) return true;
-  if (delivery.outcome == mailclient::Outcome::kTemporary && queue) {
+  const std::optional<mailclient::Failure> failure =
+      pass.stopped.empty() ? Deliver(email, *this, Dsn, envid)
+                           : mailclient::Failure{mailclient::Outcome::kTemporary, pass.stopped};
+  if (!failure) return true;
+  if (failure->kind == mailclient::Outcome::kTemporary && queue) {
     app::Envelope envelope{Sender, {}, {}, Dsn, envid, static_cast<std::int64_t>(std::time(nullptr))};
     for (const auto* list : {&email.DestList(), &email.CcList(), &email.BccList()}) {
       for (const std::string& piece : *list) {
@@ -448,15 +278,15 @@ bool Postrine::Process() {
     std::string file;
     const auto unqueued = app::Enqueue(Options.queue, email, envelope, file);
     if (!unqueued) {
-      ConsoleWindow.WriteLine("queued for a later try: " + file + " [" + delivery.reason + "]");
+      ConsoleWindow.WriteLine("queued for a later try: " + file + " [" + failure->text + "]");
       return true;
     }
-    WriteError("error sending mail to " + RecipientText() + " [" + delivery.reason + "]");
+    WriteError("error sending mail to " + RecipientText() + " [" + failure->text + "]");
     WriteError(*unqueued);
     runtime::SetErrorLevel(app::kExitTempFail);
     return true;
   }
-  WriteError("error sending mail to " + RecipientText() + " [" + delivery.reason + "]");
-  runtime::SetErrorLevel(ExitCode(delivery.outcome));
+  WriteError("error sending mail to " + RecipientText() + " [" + failure->text + "]");
+  runtime::SetErrorLevel(ExitCode(failure->kind));
   return true;
 }

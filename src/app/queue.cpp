@@ -1,13 +1,17 @@
 #include "app/queue.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "runtime/activation.h"
 #include "runtime/ascii.h"
 #include "runtime/identity.h"
 #include "runtime/places.h"
+#include "runtime/file_source.h"
 #include "runtime/queue_files.h"
+#include "runtime/whole_file.h"
 
 namespace app {
 
@@ -24,7 +28,37 @@ void Step(const char* step) {
 
 bool OneLine(std::string_view value) { return value.find_first_of("\r\n") == std::string_view::npos; }
 
+// The path of `name` in the directory `queue`.
+std::string InQueue(const std::string& queue, const std::string& name) {
+  const char separator = runtime::PathSeparator()[0];
+  return queue.empty() || queue.back() == separator || queue.back() == '/' ? queue + name
+                                                                            : queue + separator + name;
+}
+
+// The last reason a queued message could not be sent, kept beside it.
+std::string LastReason(const std::string& path) {
+  std::string text, reason;
+  return runtime::ReadWholeFile(path + ".reason", text, reason, 4096) ? text : "no try reached the server";
+}
+
+// Gives up the locked queued message `name`: into the folder "failed" with
+// its last reason beside it. The line that says so.
+std::string GiveUp(const std::string& queue, const std::string& name, runtime::QueueFileLock& lock,
+                   const std::string& why) {
+  const std::string failed = InQueue(queue, "failed");
+  std::string reason;
+  const std::string to = InQueue(failed, name);
+  if (!runtime::MakeDirectory(failed, reason) || !lock.MoveTo(to, reason)) {
+    return "cannot move the queued message " + InQueue(queue, name) + " to " + failed + " [" + reason + "]";
+  }
+  runtime::NewQueueFile note;
+  if (note.Create(to + ".reason.tmp", reason) && note.Write(why + "\r\n", reason)) note.Commit(to + ".reason", reason);
+  runtime::RemoveFile(InQueue(queue, name) + ".reason");
+  return "given up: " + to + " [" + why + "]";
+}
+
 }  // namespace
+
 
 void SetQueueStepHook(void (*hook)(const char* step)) { step_hook = hook; }
 
@@ -95,9 +129,7 @@ std::optional<std::string> Enqueue(const std::string& queue, const mailclient::C
   }
   std::string reason;
   if (!runtime::MakeDirectory(queue, reason)) return "cannot make the queue " + queue + " [" + reason + "]";
-  std::string dir = queue;
-  if (!dir.empty() && dir.back() != runtime::PathSeparator()[0] && dir.back() != '/') dir += runtime::PathSeparator();
-  file = dir + QueueFileName(envelope.queued_at);
+  file = InQueue(queue, QueueFileName(envelope.queued_at));
   runtime::NewQueueFile out;
   if (!out.Create(file + ".tmp", reason)) return "cannot write into the queue " + queue + " [" + reason + "]";
   Step("created");
@@ -119,6 +151,71 @@ std::optional<std::string> Enqueue(const std::string& queue, const mailclient::C
   if (!out.Commit(file, reason)) return "cannot write into the queue " + queue + " [" + reason + "]";
   Step("committed");
   return std::nullopt;
+}
+
+QueuePass FlushQueue(const std::string& queue, int max_age_hours, const QueueSender& send,
+                     const std::function<void(const std::string&)>& say,
+                     const std::function<void(const std::string&)>& complain) {
+  const runtime::Activation activation("FLUSHQUEUE", __LINE__);
+  std::vector<std::string> names;
+  std::string reason;
+  QueuePass pass;
+  if (!runtime::ListDirectory(queue, names, reason)) return pass;  // nothing queued yet
+  std::sort(names.begin(), names.end());
+  const auto now = static_cast<std::int64_t>(std::time(nullptr));
+  const std::int64_t oldest = now - std::int64_t{3600} * max_age_hours;
+  for (const std::string& name : names) {
+    const std::string path = InQueue(queue, name);
+    runtime::QueueFileLock lock;
+    // A temporary file no writer holds was left by a run that ended.
+    if (app::IsTemporaryName(name)) {
+      if (lock.Take(path, reason)) lock.Remove(reason);
+      continue;
+    }
+    if (!app::IsMessageName(name) || !lock.Take(path, reason)) continue;
+    app::Envelope envelope;
+    std::size_t offset = 0;
+    std::optional<mailclient::Failure> failure =
+        mailclient::Failure{mailclient::Outcome::kPermanent, "it is no message that postrine queued"};
+    {
+      auto file = std::make_shared<runtime::FileSource>();
+      std::string lead(64 * 1024, '\0');
+      long long got = file->Open(path, reason) ? file->Read(lead.data(), lead.size(), reason) : -1;
+      if (got < 0) continue;  // gone meanwhile, or unreadable: left for later
+      lead.resize(static_cast<std::size_t>(got));
+      offset = app::ReadEnvelope(lead, envelope);
+      if (offset > 0 && envelope.queued_at < oldest) {
+        failure = mailclient::Failure{mailclient::Outcome::kPermanent, "older than QueueMaxAge " +
+                                                                           std::to_string(max_age_hours) +
+                                                                           " hours; last: " + LastReason(path)};
+      } else if (offset > 0) {
+        mailclient::CEmail email;
+        email.FromAddress(envelope.sender);
+        email.DestList(envelope.recipients);
+        email.BccList(envelope.bcc);
+        const auto unread = email.StoredMessage(file, offset);
+        failure = unread ? mailclient::Failure{mailclient::Outcome::kTemporary, *unread} : send(email, envelope);
+      }
+    }
+    if (!failure) {
+      if (!lock.Remove(reason)) complain("cannot remove the sent message " + path + " [" + reason + "]");
+      runtime::RemoveFile(path + ".reason");
+      say("sent from the queue: " + path);
+      continue;
+    }
+    if (failure->kind == mailclient::Outcome::kTemporary) {
+      runtime::NewQueueFile note;
+      if (note.Create(path + ".reason.tmp", reason) && note.Write(failure->text, reason)) {
+        note.Commit(path + ".reason", reason);
+      }
+      say("still queued: " + path + " [" + failure->text + "]");
+      pass.stopped = failure->text;
+      break;
+    }
+    complain(GiveUp(queue, name, lock, failure->text));
+    pass.given_up = true;
+  }
+  return pass;
 }
 
 }  // namespace app

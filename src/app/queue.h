@@ -8,12 +8,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "mailclient/mime/cemail.h"
+#include "mailclient/outcome.h"
 
 namespace app {
 
@@ -49,5 +51,26 @@ void SetQueueStepHook(void (*hook)(const char* step));
 /// missing): the file's path in `file`, or the reason.
 std::optional<std::string> Enqueue(const std::string& queue, const mailclient::CEmail& email,
                                    const Envelope& envelope, std::string& file);
+
+/// What a pass over the queue came to.
+struct QueuePass {
+  bool given_up = false;
+  /// Why it stopped at a message that failed for now; empty when it did not.
+  std::string stopped;
+};
+
+/// Sends a queued message: nothing when the server took it, else why not.
+using QueueSender =
+    std::function<std::optional<mailclient::Failure>(const mailclient::CEmail& email, const Envelope& envelope)>;
+
+/// Delivers what `queue` holds through `send`, oldest first, each message
+/// under a lock of its own, so that two runs never send the same one; a
+/// message leaves the queue only when the server took it, one older than
+/// `max_age_hours` or refused for good goes to "failed". Stops at the
+/// first that fails for now: the next would meet the same server. Each
+/// line for the user goes to `say`, each error line to `complain`.
+QueuePass FlushQueue(const std::string& queue, int max_age_hours, const QueueSender& send,
+                     const std::function<void(const std::string&)>& say,
+                     const std::function<void(const std::string&)>& complain);
 
 }  // namespace app
