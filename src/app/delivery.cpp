@@ -41,7 +41,8 @@ std::unique_ptr<mailclient::OAuthTokens> MakeTokens(const Postrine& app) {
 // Microsoft Graph in SMTP's place: the same message, the same outcomes.
 std::optional<mailclient::Failure> DeliverThroughGraph(const mailclient::CEmail& email, Postrine& app) {
   std::unique_ptr<mailclient::OAuthTokens> tokens = MakeTokens(app);
-  mailclient::GraphSettings settings{app.Options.graph_url, app.Sender, app.Options.verify, app.Options.ca_file,
+  // The mailbox is the message's sender: a queued one keeps its own.
+  mailclient::GraphSettings settings{app.Options.graph_url, email.FromAddress(), app.Options.verify, app.Options.ca_file,
                                      app.Options.timeout_seconds * 1000};
   mailclient::GraphSender graph(email, std::move(settings), *tokens);
   if (app.Trace) {
@@ -78,5 +79,5 @@ std::optional<mailclient::Failure> Deliver(const mailclient::CEmail& email, Post
     smtp.Logon();
   }
   if (smtp.Postrine()) return std::nullopt;
-  return mailclient::Failure{smtp.Result(), smtp.ErrorMsg()};
+  return mailclient::Failure{smtp.Result(), smtp.ErrorMsg(), smtp.MessageRefused()};
 }

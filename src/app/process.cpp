@@ -15,6 +15,7 @@
 #include "app/queue.h"
 #include "app/secrets.h"
 #include "app/text.h"
+#include "mailclient/graph/graph_protocol.h"
 #include "mailclient/mime/address.h"
 #include "mailclient/graph/graph.h"
 #include "mailclient/mime/cemail.h"
@@ -182,10 +183,18 @@ std::optional<Refused> ResolveSecrets(Postrine& app) {
   return std::nullopt;
 }
 
+// Whether Graph takes the message in one request: a queued message is one
+// whole, its attachments inside it, with no draft to upload them to.
+bool OneGraphRequest(const mailclient::CEmail& email) {
+  const mailclient::BodyPlan plan = email.Plan(false);
+  const std::string header = email.Header(plan, 0, false, true);
+  return mailclient::Base64Length(email.DataSize(plan, header)) <= mailclient::kGraphLargestRequest;
+}
+
 // The queue's pass, each message sent as the settings say.
 app::QueuePass FlushQueue(Postrine& app) {
   return app::FlushQueue(
-      app.Options.queue, app.Options.queue_max_age_hours,
+      app.Options.queue, app.Profile, app.Options.queue_max_age_hours,
       [&app](const mailclient::CEmail& email, const app::Envelope& envelope) {
         return Deliver(email, app, envelope.dsn_notify, envelope.dsn_envid);
       },
@@ -222,7 +231,7 @@ bool Postrine::Process() {
     if (Options.queue.empty()) {
       WriteError("-q delivers the queue, and postrine.ini names none (set Queue to a directory)");
       runtime::SetErrorLevel(app::kExitConfig);
-    } else if (FlushQueue(*this).given_up) {
+    } else if (const app::QueuePass pass = FlushQueue(*this); pass.given_up || pass.refused) {
       runtime::SetErrorLevel(app::kExitUnavailable);
     }
     return true;
@@ -268,7 +277,8 @@ bool Postrine::Process() {
                            : mailclient::Failure{mailclient::Outcome::kTemporary, pass.stopped};
   if (!failure) return true;
   if (failure->kind == mailclient::Outcome::kTemporary && queue) {
-    app::Envelope envelope{Sender, {}, {}, Dsn, envid, static_cast<std::int64_t>(std::time(nullptr))};
+    app::Envelope envelope{Sender, {}, {}, Dsn, envid, static_cast<std::int64_t>(std::time(nullptr)),
+                           runtime::AsciiLower(Profile)};
     for (const auto* list : {&email.DestList(), &email.CcList(), &email.BccList()}) {
       for (const std::string& piece : *list) {
         const std::string_view address = runtime::TrimBlanks(piece);
@@ -276,7 +286,10 @@ bool Postrine::Process() {
       }
     }
     std::string file;
-    const auto unqueued = app::Enqueue(Options.queue, email, envelope, file);
+    const auto unqueued = Options.graph && !OneGraphRequest(email)
+                              ? std::optional<std::string>("not queued: through Graph a queued message goes in one "
+                                                           "request of at most 4 MB, and this one is larger")
+                              : app::Enqueue(Options.queue, email, envelope, file);
     if (!unqueued) {
       ConsoleWindow.WriteLine("queued for a later try: " + file + " [" + failure->text + "]");
       return true;

@@ -1,6 +1,7 @@
 #include "app/queue.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -19,7 +20,9 @@ namespace {
 
 constexpr char kMagic[] = "X-Postrine-Queue: 1";
 constexpr char kMessageSuffix[] = ".mail";
-constexpr char kTemporarySuffix[] = ".mail.tmp";
+constexpr char kTemporarySuffix[] = ".tmp";
+// The most an envelope may take: some 30,000 recipients.
+constexpr std::size_t kMostEnvelope = 1024 * 1024;
 
 void (*step_hook)(const char*) = nullptr;
 void Step(const char* step) {
@@ -33,6 +36,23 @@ std::string InQueue(const std::string& queue, const std::string& name) {
   const char separator = runtime::PathSeparator()[0];
   return queue.empty() || queue.back() == separator || queue.back() == '/' ? queue + name
                                                                             : queue + separator + name;
+}
+
+// The first bytes of a queue file, up to the end of its envelope or the
+// bound on one. False when it cannot be read.
+bool ReadLead(runtime::FileSource& file, std::string& lead) {
+  std::string reason;
+  lead.assign(kMostEnvelope, '\0');
+  std::size_t got = 0;
+  while (got < lead.size()) {
+    const long long n = file.Read(lead.data() + got, lead.size() - got, reason);
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+    if (std::string_view(lead.data(), got).find("\r\n\r\n") != std::string_view::npos) break;
+  }
+  lead.resize(got);
+  return true;
 }
 
 // The last reason a queued message could not be sent, kept beside it.
@@ -52,7 +72,9 @@ std::string GiveUp(const std::string& queue, const std::string& name, runtime::Q
     return "cannot move the queued message " + InQueue(queue, name) + " to " + failed + " [" + reason + "]";
   }
   runtime::NewQueueFile note;
-  if (note.Create(to + ".reason.tmp", reason) && note.Write(why + "\r\n", reason)) note.Commit(to + ".reason", reason);
+  if (note.Create(to + ".reason.tmp", reason) && note.Write(why + "\r\n", reason)) {
+    note.Commit(to + ".reason", reason, true);
+  }
   runtime::RemoveFile(InQueue(queue, name) + ".reason");
   return "given up: " + to + " [" + why + "]";
 }
@@ -69,6 +91,7 @@ std::string EnvelopeText(const Envelope& envelope) {
   for (const std::string& r : envelope.bcc) text += "Bcc: " + r + "\r\n";
   if (!envelope.dsn_notify.empty()) text += "Dsn-Notify: " + envelope.dsn_notify + "\r\n";
   if (!envelope.dsn_envid.empty()) text += "Dsn-Envid: " + envelope.dsn_envid + "\r\n";
+  if (!envelope.profile.empty()) text += "Profile: " + envelope.profile + "\r\n";
   return text + "\r\n";
 }
 
@@ -99,15 +122,22 @@ std::size_t ReadEnvelope(std::string_view text, Envelope& envelope) {
       envelope.dsn_notify = value;
     } else if (key == "Dsn-Envid") {
       envelope.dsn_envid = value;
+    } else if (key == "Profile") {
+      envelope.profile = value;
     }
   }
   return dated && !(envelope.recipients.empty() && envelope.bcc.empty()) ? end + 4 : 0;
 }
 
 std::string QueueFileName(std::int64_t at) {
-  char seconds[24];
-  std::snprintf(seconds, sizeof seconds, "%012lld", static_cast<long long>(at));
-  return seconds + ("-" + runtime::RandomHex(16)) + kMessageSuffix;
+  // The microseconds keep messages of one second in their order.
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count() %
+                      1000000;
+  char time[40];
+  std::snprintf(time, sizeof time, "%012lld.%06lld", static_cast<long long>(at), static_cast<long long>(micros));
+  return time + ("-" + runtime::RandomHex(16)) + kMessageSuffix;
 }
 
 bool IsMessageName(std::string_view name) {
@@ -127,6 +157,8 @@ std::optional<std::string> Enqueue(const std::string& queue, const mailclient::C
       if (!OneLine(r)) return "a recipient holds a line break";
     }
   }
+  if (!OneLine(envelope.profile)) return "the profile holds a line break";
+  if (EnvelopeText(envelope).size() > kMostEnvelope) return "its envelope is larger than the queue takes (1 MiB)";
   std::string reason;
   if (!runtime::MakeDirectory(queue, reason)) return "cannot make the queue " + queue + " [" + reason + "]";
   file = InQueue(queue, QueueFileName(envelope.queued_at));
@@ -153,7 +185,7 @@ std::optional<std::string> Enqueue(const std::string& queue, const mailclient::C
   return std::nullopt;
 }
 
-QueuePass FlushQueue(const std::string& queue, int max_age_hours, const QueueSender& send,
+QueuePass FlushQueue(const std::string& queue, const std::string& profile, int max_age_hours, const QueueSender& send,
                      const std::function<void(const std::string&)>& say,
                      const std::function<void(const std::string&)>& complain) {
   const runtime::Activation activation("FLUSHQUEUE", __LINE__);
@@ -176,25 +208,26 @@ QueuePass FlushQueue(const std::string& queue, int max_age_hours, const QueueSen
     app::Envelope envelope;
     std::size_t offset = 0;
     std::optional<mailclient::Failure> failure =
-        mailclient::Failure{mailclient::Outcome::kPermanent, "it is no message that postrine queued"};
+        mailclient::Failure{mailclient::Outcome::kPermanent, "it is no message that postrine queued", true};
     {
       auto file = std::make_shared<runtime::FileSource>();
-      std::string lead(64 * 1024, '\0');
-      long long got = file->Open(path, reason) ? file->Read(lead.data(), lead.size(), reason) : -1;
-      if (got < 0) continue;  // gone meanwhile, or unreadable: left for later
-      lead.resize(static_cast<std::size_t>(got));
+      std::string lead;
+      if (!file->Open(path, reason) || !ReadLead(*file, lead)) continue;  // gone meanwhile: left for later
       offset = app::ReadEnvelope(lead, envelope);
+      // Another profile's message goes with that profile's server.
+      if (offset > 0 && envelope.profile != runtime::AsciiLower(profile)) continue;
       if (offset > 0 && envelope.queued_at < oldest) {
-        failure = mailclient::Failure{mailclient::Outcome::kPermanent, "older than QueueMaxAge " +
-                                                                           std::to_string(max_age_hours) +
-                                                                           " hours; last: " + LastReason(path)};
+        failure = mailclient::Failure{mailclient::Outcome::kPermanent,
+                                      "older than QueueMaxAge " + std::to_string(max_age_hours) +
+                                          " hours; last: " + LastReason(path),
+                                      true};
       } else if (offset > 0) {
         mailclient::CEmail email;
         email.FromAddress(envelope.sender);
         email.DestList(envelope.recipients);
         email.BccList(envelope.bcc);
         const auto unread = email.StoredMessage(file, offset);
-        failure = unread ? mailclient::Failure{mailclient::Outcome::kTemporary, *unread} : send(email, envelope);
+        failure = unread ? mailclient::Failure{mailclient::Outcome::kTemporary, *unread, true} : send(email, envelope);
       }
     }
     if (!failure) {
@@ -203,17 +236,25 @@ QueuePass FlushQueue(const std::string& queue, int max_age_hours, const QueueSen
       say("sent from the queue: " + path);
       continue;
     }
-    if (failure->kind == mailclient::Outcome::kTemporary) {
-      runtime::NewQueueFile note;
-      if (note.Create(path + ".reason.tmp", reason) && note.Write(failure->text, reason)) {
-        note.Commit(path + ".reason", reason);
-      }
-      say("still queued: " + path + " [" + failure->text + "]");
-      pass.stopped = failure->text;
-      break;
+    // A refusal of the message itself gives it up. What the server, the
+    // connection or the logon does to every message (a wrong password, an
+    // expired certificate) leaves the queue as it is and ends the pass;
+    // what fails for now for this message alone lets the next one go.
+    const bool temporary = failure->kind == mailclient::Outcome::kTemporary;
+    if (failure->own && !temporary) {
+      complain(GiveUp(queue, name, lock, failure->text));
+      pass.given_up = true;
+      continue;
     }
-    complain(GiveUp(queue, name, lock, failure->text));
-    pass.given_up = true;
+    runtime::NewQueueFile note;
+    if (note.Create(path + ".reason.tmp", reason) && note.Write(failure->text, reason)) {
+      note.Commit(path + ".reason", reason, true);
+    }
+    say("still queued: " + path + " [" + failure->text + "]");
+    if (failure->own) continue;
+    if (temporary) pass.stopped = failure->text;
+    pass.refused = !temporary;
+    break;
   }
   return pass;
 }

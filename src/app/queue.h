@@ -27,6 +27,7 @@ struct Envelope {
   std::string dsn_notify;               // as CSmtp::Dsn takes them
   std::string dsn_envid;
   std::int64_t queued_at = 0;           // seconds since 1970
+  std::string profile;                  // the -profile it was sent with, in lower case
 };
 
 /// The envelope as a queue file starts with it, ended by an empty line.
@@ -37,8 +38,8 @@ std::size_t ReadEnvelope(std::string_view text, Envelope& envelope);
 
 /// The name of a message file queued at `at`: names sort oldest first.
 std::string QueueFileName(std::int64_t at);
-/// Whether `name` (no path) is a message file's, a temporary one's or
-/// neither.
+/// Whether `name` (no path) is a message file's, a temporary one's (of a
+/// message or of its last reason) or neither.
 bool IsMessageName(std::string_view name);
 bool IsTemporaryName(std::string_view name);
 
@@ -57,19 +58,23 @@ struct QueuePass {
   bool given_up = false;
   /// Why it stopped at a message that failed for now; empty when it did not.
   std::string stopped;
+  /// It stopped where the server, the connection or the logon refused for
+  /// good what any message would need (a wrong password, a certificate).
+  bool refused = false;
 };
 
 /// Sends a queued message: nothing when the server took it, else why not.
 using QueueSender =
     std::function<std::optional<mailclient::Failure>(const mailclient::CEmail& email, const Envelope& envelope)>;
 
-/// Delivers what `queue` holds through `send`, oldest first, each message
-/// under a lock of its own, so that two runs never send the same one; a
-/// message leaves the queue only when the server took it, one older than
-/// `max_age_hours` or refused for good goes to "failed". Stops at the
-/// first that fails for now: the next would meet the same server. Each
+/// Delivers what `queue` holds for `profile` through `send`, oldest first,
+/// each message under a lock of its own, so that two runs never send the
+/// same one; a message leaves the queue only when the server took it, one
+/// older than `max_age_hours` or refused for good goes to "failed". A
+/// failure of the server, the connection or the logon ends the pass (the
+/// next would meet it too); one of a message alone lets the next go. Each
 /// line for the user goes to `say`, each error line to `complain`.
-QueuePass FlushQueue(const std::string& queue, int max_age_hours, const QueueSender& send,
+QueuePass FlushQueue(const std::string& queue, const std::string& profile, int max_age_hours, const QueueSender& send,
                      const std::function<void(const std::string&)>& say,
                      const std::function<void(const std::string&)>& complain);
 

@@ -23,6 +23,10 @@ enum class Outcome {
 struct Failure {
   Outcome kind = Outcome::kTemporary;
   std::string text{};
+  /// The failure is this message's own (the server refused it or its
+  /// recipients, or its files could not be read), not one of the server,
+  /// the connection, TLS or the logon, which any message would meet.
+  bool own = false;
 };
 
 /// The longest token taken from any source. The providers' tokens are JWTs

@@ -28,8 +28,9 @@ class NewQueueFile {
   bool Write(std::string_view bytes, std::string& reason);
   /// Flushes the file to the disk, closes it and renames it to `name` (in
   /// the same directory), the directory flushed too where the system
-  /// allows. False with the reason; the file is removed then.
-  bool Commit(const std::string& name, std::string& reason);
+  /// allows; an existing `name` is replaced when `replace`. False with the
+  /// reason; the file is removed then.
+  bool Commit(const std::string& name, std::string& reason, bool replace = false);
 
  private:
   Handle h_ = kInvalidHandle;

@@ -57,9 +57,10 @@ bool NewQueueFile::Write(std::string_view bytes, std::string& reason) {
   return true;
 }
 
-bool NewQueueFile::Commit(const std::string& name, std::string& reason) {
+bool NewQueueFile::Commit(const std::string& name, std::string& reason, bool /*replace*/) {
   const Activation activation("NEWQUEUEFILE:COMMIT", __LINE__);
   const int fd = static_cast<int>(h_);
+  // rename() replaces what is there; a message's name is a new one anyway.
   if (::fsync(fd) != 0 || ::rename(name_.c_str(), name.c_str()) != 0) {
     reason = Errno();
     return false;  // the destructor removes it

@@ -62,13 +62,13 @@ bool NewQueueFile::Write(std::string_view bytes, std::string& reason) {
   return true;
 }
 
-bool NewQueueFile::Commit(const std::string& name, std::string& reason) {
+bool NewQueueFile::Commit(const std::string& name, std::string& reason, bool replace) {
   const Activation activation("NEWQUEUEFILE:COMMIT", __LINE__);
   // Renamed through its own handle, so that no other run comes between.
   const std::wstring to = WideText(name);
   std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
   auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
+  rename->ReplaceIfExists = replace ? TRUE : FALSE;
   rename->RootDirectory = nullptr;
   rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
   std::memcpy(rename->FileName, to.c_str(), rename->FileNameLength);

@@ -12,7 +12,7 @@ namespace {
 TEST(QueueEnvelope, ReadsBackWhatWasWrittenAndNothingElse) {
   const app::Envelope written{"Backup Cron <cron@example.com>", {"ops@example.com", "Desk <desk@example.com>"},
                               {"archive@example.com"}, "SUCCESS,FAILURE", "1765270000.4f2a@example.com",
-                              1765270000};
+                              1765270000, "work"};
   const std::string text = app::EnvelopeText(written);
   const std::string file = text + "Date: Tue, 8 Dec 2026 09:00:00 +0000\r\n\r\nbody\r\n";
   app::Envelope read;
@@ -23,6 +23,7 @@ TEST(QueueEnvelope, ReadsBackWhatWasWrittenAndNothingElse) {
   EXPECT_EQ(read.dsn_notify, written.dsn_notify);
   EXPECT_EQ(read.dsn_envid, written.dsn_envid);
   EXPECT_EQ(read.queued_at, written.queued_at);
+  EXPECT_EQ(read.profile, written.profile);
 
   const std::string torn[] = {
       "",

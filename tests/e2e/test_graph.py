@@ -249,3 +249,13 @@ def test_a_message_graph_fails_for_now_is_queued_and_sent_later_with_its_bcc(pro
     assert mime.startswith(b"Bcc: hidden@example.com\r\n") and mime.count(b"Bcc:") == 1
     assert mime.endswith(b"\r\n\r\n" + BODY.replace(b"\n", b"\r\n").replace(b"\xfc\xdf", b"=FC=DF")), mime[-80:]
     assert_no_secrets(program, run, graph)
+
+
+def test_a_message_too_large_for_one_graph_request_is_not_queued(program, graph, certificates):
+    graph.faults["draft"] = [error(503, "ServiceUnavailable", "try later")] * 2
+    (program.directory / "big.bin").write_bytes(os.urandom(5 * MB))
+    configure(program, graph, certificates, Queue=native(program.directory / "queue"), Timeout=2)
+    run = program.send("-a", "big.bin", "mail.txt", "ops@example.com", body=BODY)
+    assert run.returncode == 75, run.lines
+    assert run.lines[-1].startswith("not queued: through Graph a queued message goes in one request"), run.lines
+    assert not list(program.directory.glob("queue/*.mail"))

@@ -74,14 +74,18 @@ def test_what_is_queued_goes_before_the_new_message_and_a_refusal_is_never_queue
     assert queued(program) == []
 
 
-def test_a_queue_the_server_still_refuses_takes_the_new_message_without_another_try(program, smtp_server):
-    server = smtp_server(fault=("MAIL", "4xx"))
+# The sender refused for now would be refused for the new message too: it
+# is queued without a try. A recipient refused for now is the message's own.
+@pytest.mark.parametrize("stage, connections", [("MAIL", 2), ("RCPT", 3)])
+def test_a_queue_the_server_still_refuses_holds_the_new_message_up_no_longer_than_its_try(
+        program, smtp_server, stage, connections):
+    server = smtp_server(fault=(stage, "4xx"))
     configure(program, server.port)
     assert program.send(body=b"first\n").returncode == 0
     run = program.send(body=b"second\n")
     assert run.returncode == 0, run.lines
     assert run.lines[-2].startswith("still queued: ") and run.lines[-1].startswith("queued for a later try: ")
-    assert len(queued(program)) == 2 and server.connections == 2
+    assert len(queued(program)) == 2 and server.connections == connections
 
 
 @pytest.mark.parametrize("step, whole", [("created", False), ("half", False), ("written", False),
@@ -134,6 +138,32 @@ def test_a_message_past_its_age_is_given_up_with_its_last_reason(program, smtp_s
     assert run.lines[-1].startswith(f"given up: {native(failed)} [older than QueueMaxAge 1 hours; last: "), run.lines
     assert failed.exists() and not server.messages and queued(program) == []
     assert (queue_of(program) / "failed" / (file.name + ".reason")).read_bytes().startswith(b"older than")
+
+
+def test_a_logon_refused_for_good_leaves_the_queue_as_it_is(program, smtp_server):
+    configure(program, free_port())
+    for i in range(3):
+        assert program.send(body=b"alert %d\n" % i).returncode == 0
+    server = smtp_server(auth=True, mechanisms=["PLAIN"])
+    configure(program, server.port, UserName="mailuser", Password="wrong", TLS="off")
+    run = program.run("-q")
+    assert run.returncode == 69, run.lines
+    assert run.lines[-1].startswith("still queued: ") and "535" in run.lines[-1], run.lines
+    assert len(queued(program)) == 3 and server.connections == 1
+    assert not (queue_of(program) / "failed").exists()
+
+
+def test_a_message_for_thousands_of_recipients_is_queued_and_sent_whole(program, smtp_server):
+    configure(program, free_port())
+    recipients = [f"r{i}@example.com" for i in range(2500)]
+    (program.directory / "all.txt").write_text("\n".join(recipients) + "\n")
+    assert program.send("-tf", "all.txt", "mail.txt", "ops@example.com").returncode == 0
+    server = smtp_server()
+    configure(program, server.port)
+    run = program.run("-q")
+    assert run.returncode == 0, run.lines
+    (message,) = server.messages
+    assert message.rcpt_tos == ["ops@example.com"] + recipients
 
 
 def test_q_without_a_queue_is_a_settings_error(program):

@@ -369,7 +369,9 @@ Failure GraphSender::StatusFailure(const Request& request, const HttpResponse& r
   // Throttling and the service's own faults pass; the rest (no permission,
   // no such mailbox, a request Graph cannot take) needs a change first.
   const bool passing = status == 408 || status == 429 || status >= 500;
-  Failure failure{passing ? Outcome::kTemporary : Outcome::kPermanent, ""};
+  // A request Graph cannot take, or a message too large, is the message's
+  // own; no permission or no such mailbox holds for any message.
+  Failure failure{passing ? Outcome::kTemporary : Outcome::kPermanent, "", status == 400 || status == 413};
   if (status >= 200 && status < 300) {
     failure.text = "Graph did not confirm " + request.what + " (" + detail + ")";
     return failure;

@@ -471,6 +471,13 @@ BodyPlan CEmail::Plan(bool eight_bit_ok) const {
     return scan.ascii ? TransferEncoding::k7Bit : TransferEncoding::k8Bit;
   };
   BodyPlan plan;
+  // A stored message goes as it was composed: its header must never be
+  // encoded as a body would be.
+  if (stored_) {
+    plan.encoding = body_.scan.ascii ? TransferEncoding::k7Bit : TransferEncoding::k8Bit;
+    plan.eight_bit_mime = !body_.scan.ascii;
+    return plan;
+  }
   plan.charset = body_.charset.empty() ? body_.scan.Charset() : body_.charset;
   plan.encoding = encoding(body_);
   if (html_) {

@@ -122,6 +122,7 @@ CSmtp::~CSmtp() = default;
 bool CSmtp::Record(const Failure& failure) {
   const runtime::Activation activation("CSMTP:RECORD", __LINE__);
   outcome_ = failure.kind;
+  own_ = failure.own;
   error_ = logon_error_.empty() ? failure.text : logon_error_ + "; " + failure.text;
   return false;
 }
@@ -129,6 +130,7 @@ bool CSmtp::Record(const Failure& failure) {
 Failure CSmtp::Lost(const std::string& stage) {
   const runtime::Activation activation("CSMTP:LOST", __LINE__);
   stage_ = Stage::kEnded;
+  shared_failure_ = true;
   return {Outcome::kTemporary, stage + ": " + channel_->error()};
 }
 
@@ -489,6 +491,7 @@ std::optional<Failure> CSmtp::Envelope(const std::string& mail) {
     if (reply.code == 250 || reply.code == 251) continue;
     if (i == 0) {
       mail_refused = Refused(runtime::Printable(commands[0]), reply);
+      shared_failure_ = true;
       if (!caps_.pipelining) break;
       continue;
     }
@@ -561,7 +564,12 @@ void CSmtp::Quit() {
 
 bool CSmtp::Postrine() {
   const runtime::Activation activation("CSMTP:POSTRINE", __LINE__);
-  if (std::optional<Failure> failure = CheckAddresses()) return Record(*failure);
+  // What follows the logon is the message's own, unless the line fails.
+  auto own = [this](Failure failure) {
+    failure.own = !shared_failure_;
+    return Record(failure);
+  };
+  if (std::optional<Failure> failure = CheckAddresses()) return own(*failure);
   if (stage_ == Stage::kClosed) {
     std::optional<Failure> failure = Open();
     if (!failure && secure_) failure = Authenticate();
@@ -574,17 +582,18 @@ bool CSmtp::Postrine() {
   const std::uint64_t size = email_.DataSize(plan, header);
   if (!email_.ReadError().empty()) {
     Quit();
-    return Record({Outcome::kTemporary, email_.ReadError()});
+    return own({Outcome::kTemporary, email_.ReadError()});
   }
   if (caps_.size_limit != 0 && size > caps_.size_limit) {
     Quit();
-    return Record({Outcome::kPermanent, "the message (" + std::to_string(size) +
-                                            " bytes) is larger than the server accepts (" +
-                                            std::to_string(caps_.size_limit) + " bytes)"});
+    return own({Outcome::kPermanent, "the message (" + std::to_string(size) +
+                                         " bytes) is larger than the server accepts (" +
+                                         std::to_string(caps_.size_limit) + " bytes)"});
   }
+  shared_failure_ = false;
   std::optional<Failure> failure = Envelope(MailCommand(plan, size));
   if (!failure) failure = Data(plan, header);
-  if (failure) return Record(*failure);
+  if (failure) return own(*failure);
   Quit();
   outcome_ = Outcome::kSent;
   error_.clear();

@@ -89,6 +89,8 @@ class CSmtp {
 
   const std::string& ErrorMsg() const { return error_; }
   Outcome Result() const { return outcome_; }
+  /// The last failure was the message's own (Failure::own).
+  bool MessageRefused() const { return own_; }
 
  private:
   /// Where the dialogue stands. Open moves it from kClosed to kGreeted, or
@@ -182,6 +184,10 @@ class CSmtp {
   std::string logon_error_;
   std::string error_;
   Outcome outcome_ = Outcome::kTemporary;
+  bool own_ = false;
+  // The last failure would meet any message: the line failed, or the
+  // server refused the sender.
+  bool shared_failure_ = false;
 };
 
 }  // namespace mailclient
