@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "runtime/handle.h"
+
 namespace runtime {
 
 /// Creates an empty file that only the current user may read and write
@@ -13,6 +15,10 @@ namespace runtime {
 /// process can come between; an existing file is left as it is. True when
 /// it was created.
 bool FCreateNewPrivate(const std::string& name);
+/// As FCreateNewPrivate, the file kept open for writing (on Windows shared
+/// with no other handle, and open for deletion too): its handle, or
+/// kInvalidHandle.
+Handle OpenNewPrivate(const std::string& name);
 
 /// True when `name` is an existing regular file: not a directory, a FIFO,
 /// a device or a socket.

@@ -8,13 +8,18 @@
 
 namespace runtime {
 
-bool FCreateNewPrivate(const std::string& name) {
+Handle OpenNewPrivate(const std::string& name) {
   int fd;
   do {
     fd = ::open(name.c_str(), O_CLOEXEC | O_WRONLY | O_CREAT | O_EXCL, 0600);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  ::close(fd);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+bool FCreateNewPrivate(const std::string& name) {
+  const Handle h = OpenNewPrivate(name);
+  if (h == kInvalidHandle) return false;
+  ::close(static_cast<int>(h));
   return true;
 }
 

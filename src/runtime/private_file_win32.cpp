@@ -33,7 +33,7 @@ std::wstring OwnerOnlyDescriptor() {
 
 }  // namespace
 
-bool FCreateNewPrivate(const std::string& name) {
+Handle OpenNewPrivate(const std::string& name) {
   const std::wstring text = OwnerOnlyDescriptor();
   SECURITY_ATTRIBUTES attributes{sizeof attributes, nullptr, FALSE};
   // Where no descriptor can be made the file takes its directory's
@@ -42,11 +42,16 @@ bool FCreateNewPrivate(const std::string& name) {
     ::ConvertStringSecurityDescriptorToSecurityDescriptorW(text.c_str(), SDDL_REVISION_1,
                                                            &attributes.lpSecurityDescriptor, nullptr);
   }
-  const HANDLE h = ::CreateFileW(WideText(name).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &attributes,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = ::CreateFileW(WideText(name).c_str(), GENERIC_WRITE | DELETE, 0, &attributes, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
   if (attributes.lpSecurityDescriptor != nullptr) ::LocalFree(attributes.lpSecurityDescriptor);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  ::CloseHandle(h);
+  return h == INVALID_HANDLE_VALUE ? kInvalidHandle : reinterpret_cast<Handle>(h);
+}
+
+bool FCreateNewPrivate(const std::string& name) {
+  const Handle h = OpenNewPrivate(name);
+  if (h == kInvalidHandle) return false;
+  ::CloseHandle(reinterpret_cast<HANDLE>(h));
   return true;
 }
 

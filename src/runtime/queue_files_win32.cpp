@@ -31,20 +31,13 @@ NewQueueFile::~NewQueueFile() {
 
 bool NewQueueFile::Create(const std::string& name, std::string& reason) {
   const Activation activation("NEWQUEUEFILE:CREATE", __LINE__);
-  if (!FCreateNewPrivate(name)) {
+  // Made and opened in one step, shared with no one while it is written,
+  // so that a run that clears what a crashed one left never takes it.
+  h_ = OpenNewPrivate(name);
+  if (h_ == kInvalidHandle) {
     reason = LastError();
     return false;
   }
-  // Shared with no one while it is written, so that a run that clears
-  // what a crashed one left never takes it.
-  const HANDLE h = ::CreateFileW(WideText(name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    reason = LastError();
-    ::DeleteFileW(WideText(name).c_str());
-    return false;
-  }
-  h_ = reinterpret_cast<Handle>(h);
   name_ = name;
   return true;
 }

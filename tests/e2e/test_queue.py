@@ -127,7 +127,11 @@ def test_a_message_past_its_age_is_given_up_with_its_last_reason(program, smtp_s
     configure(program, free_port(), QueueMaxAge=1)
     assert program.send().returncode == 0
     assert program.run("-q").returncode == 0  # still down: the reason is kept
+    refusing = smtp_server(fault=("RCPT", "4xx"))
+    configure(program, refusing.port, QueueMaxAge=1)
+    assert program.run("-q").returncode == 0  # and replaced by the next one
     (file,) = queued(program)
+    assert b"451 4.3.0 fault injected" in (queue_of(program) / (file.name + ".reason")).read_bytes()
     data = file.read_bytes()
     file.write_bytes(re.sub(rb"Queued: \d+", b"Queued: %d" % (time.time() - 7200), data, count=1))
     server = smtp_server()
@@ -135,7 +139,7 @@ def test_a_message_past_its_age_is_given_up_with_its_last_reason(program, smtp_s
     run = program.run("-q")
     assert run.returncode == 69, run.lines
     failed = queue_of(program) / "failed" / file.name
-    assert run.lines[-1].startswith(f"given up: {native(failed)} [older than QueueMaxAge 1 hours; last: "), run.lines
+    assert run.lines[-1].startswith(f"given up: {native(failed)} [older than QueueMaxAge 1 hours; last: RCPT"), run.lines
     assert failed.exists() and not server.messages and queued(program) == []
     assert (queue_of(program) / "failed" / (file.name + ".reason")).read_bytes().startswith(b"older than")
 
