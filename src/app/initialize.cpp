@@ -42,6 +42,11 @@ bool ReadSettings(Postrine& app, const std::string& profile) {
   }
   app.PortNumber = static_cast<std::int32_t>(port);
   app.Options = app::ReadMailOptions(ini, profile);
+  // A queue named relative to nothing is beside the settings file, as a
+  // scheduled task starts in a folder of its own.
+  std::string& queue = app.Options.queue;
+  const bool absolute = queue.starts_with('/') || queue.starts_with('\\') || (queue.size() > 1 && queue[1] == ':');
+  if (!queue.empty() && !absolute) queue = GetPathFromFileName(ini.FullPath()) + runtime::PathSeparator() + queue;
   // A port that wraps to another when cut to 32 bits is refused as it was
   // written.
   if (const std::string problem = app::PortProblem(port); !problem.empty()) app.Options.problem = problem;

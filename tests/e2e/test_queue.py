@@ -170,6 +170,18 @@ def test_a_message_for_thousands_of_recipients_is_queued_and_sent_whole(program,
     assert message.rcpt_tos == ["ops@example.com"] + recipients
 
 
+def test_a_relative_queue_is_beside_the_settings_file(program, tmp_path):
+    program.configure(None, PortNumber=free_port(), Queue="spool", Timeout=5)
+    elsewhere = tmp_path / "elsewhere"
+    elsewhere.mkdir()
+    (program.directory / "mail.txt").write_bytes(b"report\n")
+    p = subprocess.run(program.command([native(program.directory / "mail.txt"), "ops@example.com"]), cwd=elsewhere,
+                       capture_output=True, env={"WINEDEBUG": "-all", **os.environ}, timeout=120)
+    assert p.returncode == 0, p.stdout
+    assert len(list((program.directory / "spool").glob("*.mail"))) == 1
+    assert not (elsewhere / "spool").exists()
+
+
 def test_q_without_a_queue_is_a_settings_error(program):
     program.configure(None)
     run = program.run("-Q")
