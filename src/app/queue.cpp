@@ -21,6 +21,8 @@ namespace {
 constexpr char kMagic[] = "X-Postrine-Queue: 1";
 constexpr char kMessageSuffix[] = ".mail";
 constexpr char kTemporarySuffix[] = ".tmp";
+// Seconds after which a temporary file no writer holds counts as left.
+constexpr int kLeftAfter = 600;
 // The most an envelope may take: some 30,000 recipients.
 constexpr std::size_t kMostEnvelope = 1024 * 1024;
 
@@ -199,9 +201,10 @@ QueuePass FlushQueue(const std::string& queue, const std::string& profile, int m
   for (const std::string& name : names) {
     const std::string path = InQueue(queue, name);
     runtime::QueueFileLock lock;
-    // A temporary file no writer holds was left by a run that ended.
+    // A temporary file that no writer holds and that has not grown for a
+    // while was left by a run that ended.
     if (app::IsTemporaryName(name)) {
-      if (lock.Take(path, reason)) lock.Remove(reason);
+      if (lock.Take(path, reason) && lock.OlderThan(kLeftAfter)) lock.Remove(reason);
       continue;
     }
     if (!app::IsMessageName(name) || !lock.Take(path, reason)) continue;

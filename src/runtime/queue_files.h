@@ -49,6 +49,8 @@ class QueueFileLock {
   /// holds it or the file is gone (also when it went before the lock was
   /// had); `reason` then empty, or the system's words on a failure.
   bool Take(const std::string& name, std::string& reason);
+  /// Whether the file was last written more than `seconds` ago.
+  bool OlderThan(int seconds) const;
   /// Removes the file from its directory, the lock still held. Every
   /// other handle of this process to it must be closed first (Windows).
   bool Remove(std::string& reason);

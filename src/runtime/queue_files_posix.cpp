@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 #include <cstring>
 
 #include "runtime/activation.h"
@@ -102,6 +103,11 @@ bool QueueFileLock::Take(const std::string& name, std::string& reason) {
   h_ = fd;
   name_ = name;
   return true;
+}
+
+bool QueueFileLock::OlderThan(int seconds) const {
+  struct stat st {};
+  return ::fstat(static_cast<int>(h_), &st) == 0 && st.st_mtime + seconds < ::time(nullptr);
 }
 
 bool QueueFileLock::Remove(std::string& reason) {

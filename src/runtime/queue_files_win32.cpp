@@ -107,6 +107,14 @@ bool QueueFileLock::Take(const std::string& name, std::string& reason) {
   return true;
 }
 
+bool QueueFileLock::OlderThan(int seconds) const {
+  FILETIME written{}, now{};
+  if (!::GetFileTime(Native(h_), nullptr, nullptr, &written)) return false;
+  ::GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+  return ticks(written) + static_cast<ULONGLONG>(seconds) * 10000000ULL < ticks(now);
+}
+
 bool QueueFileLock::Remove(std::string& reason) {
   // Gone from the directory once the lock's handle closes; no other run
   // can open it meanwhile.

@@ -99,11 +99,18 @@ def test_a_crash_while_queueing_leaves_nothing_or_the_whole_message(program, smt
     assert len(queued(program)) == (1 if whole else 0)
     server = smtp_server()
     configure(program, server.port)
+    left = list(queue_of(program).glob("*.tmp"))
     assert program.run("-q").returncode == 0
     assert len(server.messages) == (1 if whole else 0)
     if whole:
         (part,) = email.message_from_bytes(server.messages[0].data, policy=email.policy.default).iter_attachments()
         assert part.get_payload(decode=True) == big
+    # A temporary file is cleared once it has not been written for a while
+    # (a young one may be another run's, being written).
+    assert list(queue_of(program).glob("*.tmp")) == left
+    for f in left:
+        os.utime(f, (time.time() - 1200, time.time() - 1200))
+    assert program.run("-q").returncode == 0
     assert list(queue_of(program).iterdir()) == [], "a crashed run's temporary file is cleared"
 
 
