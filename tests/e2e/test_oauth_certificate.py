@@ -151,7 +151,7 @@ def imported(clients):
 @wine_only
 @pytest.mark.xfail(raises=AssertionError, reason="wine 8.0 keeps an imported key in CryptoAPI only: PFXImportCertStore refuses "
                           "PKCS12_ALWAYS_CNG_KSP and PKCS12_PREFER_CNG_KSP, and CryptAcquireCertificatePrivateKey "
-                          "with CRYPT_ACQUIRE_ONLY_NCRYPT_KEY_FLAG hands back a CryptoAPI provider (key spec 3), "
+                          "with CRYPT_ACQUIRE_ONLY_NCRYPT_KEY_FLAG hands back a CryptoAPI provider (its key kind 3), "
                           "which NCryptSignHash refuses with NTE_INVALID_HANDLE (0x80090026)")
 def test_a_thumbprint_of_the_users_store_signs_an_assertion_the_endpoint_takes(
         program, oauth_server, endpoint, certificates, clients, imported):

@@ -330,13 +330,10 @@ std::optional<Failure> GraphSender::Exchange(const Request& request, HttpRespons
     return Failure{kind, "Graph request " + request.method + " " + shown + " failed: " + why};
   };
   std::string why;
-  std::unique_ptr<Connection> plain = transport_.connect(url.host, url.port, settings_.timeout_ms, why, {});
-  if (!plain) return failed(Outcome::kTemporary, why);
-  bool line_failed = false;
+  bool temporary = true;
   std::unique_ptr<Connection> tls =
-      transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
-                           {url.host, settings_.verify, settings_.ca_file, settings_.timeout_ms}, why);
-  if (!tls) return failed(line_failed ? Outcome::kTemporary : Outcome::kPermanent, why);
+      ConnectHttps(transport_, url, settings_.verify, settings_.ca_file, settings_.timeout_ms, why, temporary);
+  if (!tls) return failed(temporary ? Outcome::kTemporary : Outcome::kPermanent, why);
   std::vector<std::string> fields = request.fields;
   fields.push_back("Accept: application/json");
   if (request.bearer) fields.push_back("Authorization: Bearer " + token_);

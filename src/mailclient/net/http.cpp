@@ -319,4 +319,18 @@ bool ReadHttpResponse(Connection& connection, const Deadline& deadline, HttpResp
   return ok || failed(problem);
 }
 
+std::unique_ptr<Connection> ConnectHttps(const Transport& transport, const HttpsUrl& url, bool verify,
+                                         const std::string& ca_file, int timeout_ms, std::string& why,
+                                         bool& temporary) {
+  const runtime::Activation activation("CONNECTHTTPS", __LINE__);
+  temporary = true;
+  std::unique_ptr<Connection> plain = transport.connect(url.host, url.port, timeout_ms, why, {});
+  if (!plain) return nullptr;
+  bool line_failed = false;
+  std::unique_ptr<Connection> tls = transport.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
+                                                        {url.host, verify, ca_file, timeout_ms}, why);
+  temporary = line_failed;
+  return tls;
+}
+
 }  // namespace mailclient

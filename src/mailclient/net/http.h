@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "mailclient/net/net.h"
+#include "mailclient/net/transport.h"
 
 namespace mailclient {
 
@@ -54,6 +55,14 @@ struct HttpResponse {
   std::map<std::string, std::string> headers;
   std::string body;
 };
+
+/// A TLS connection to the host and port of `url` through `transport`.
+/// Null when there is none, with the reason in `why`; `temporary` then
+/// tells a line that failed (worth another try) from a certificate or a
+/// handshake refused.
+std::unique_ptr<Connection> ConnectHttps(const Transport& transport, const HttpsUrl& url, bool verify,
+                                         const std::string& ca_file, int timeout_ms, std::string& why,
+                                         bool& temporary);
 
 /// Bounds on what an answer may hold.
 inline constexpr std::size_t kMaxHttpHeader = 16 * 1024;

@@ -132,17 +132,17 @@ std::unique_ptr<CertificateKey> OpenCertificateKey(const std::string& certificat
     return nullptr;
   }
   HCRYPTPROV_OR_NCRYPT_KEY_HANDLE handle = 0;
-  DWORD spec = 0;
+  DWORD key_kind = 0;
   BOOL owned = FALSE;
   if (!CryptAcquireCertificatePrivateKey(found.get(), CRYPT_ACQUIRE_ONLY_NCRYPT_KEY_FLAG | CRYPT_ACQUIRE_SILENT_FLAG,
-                                         nullptr, &handle, &spec, &owned)) {
+                                         nullptr, &handle, &key_kind, &owned)) {
     const DWORD error = GetLastError();
     why = error == static_cast<DWORD>(CRYPT_E_NO_KEY_PROPERTY) || error == static_cast<DWORD>(NTE_BAD_KEYSET)
               ? "the certificate has no private key in the store (import it from its .pfx file)"
               : "its private key cannot be opened (error " + Hex(error) + "; may this user read it?)";
     return nullptr;
   }
-  if (spec != CERT_NCRYPT_KEY_SPEC) {
+  if (key_kind != CERT_NCRYPT_KEY_SPEC) {
     // Only a CryptoAPI handle came back: freed as one, and refused.
     if (owned) CryptReleaseContext(handle, 0);
     why = "its private key is not held by a CNG key storage provider (import its .pfx with the Microsoft "

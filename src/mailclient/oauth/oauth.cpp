@@ -270,13 +270,10 @@ std::optional<Failure> OAuthTokens::FetchFromUrl(CachedToken& token) {
     return failed(Outcome::kConfig, "OAuthTokenURL " + why);
   }
   std::string why;
-  std::unique_ptr<Connection> plain = transport_.connect(url.host, url.port, settings_.timeout_ms, why, {});
-  if (!plain) return failed(Outcome::kTemporary, why);
-  bool line_failed = false;
+  bool temporary = true;
   std::unique_ptr<Connection> tls =
-      transport_.start_tls(std::make_unique<LineWatch>(std::move(plain), line_failed),
-                           {url.host, settings_.verify, settings_.ca_file, settings_.timeout_ms}, why);
-  if (!tls) return failed(line_failed ? Outcome::kTemporary : Outcome::kPermanent, why);
+      ConnectHttps(transport_, url, settings_.verify, settings_.ca_file, settings_.timeout_ms, why, temporary);
+  if (!tls) return failed(temporary ? Outcome::kTemporary : Outcome::kPermanent, why);
   // A connection that took most of a long Timeout leaves an assertion
   // about to expire: a fresh one is signed.
   if (signed_at != 0 && std::time(nullptr) - signed_at > kAssertionLife / 2) {
